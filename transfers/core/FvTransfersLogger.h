@@ -1,0 +1,69 @@
+#pragma once
+
+#include <Poco/AutoPtr.h>
+#include <Poco/FileChannel.h>
+#include <Poco/FormattingChannel.h>
+#include <Poco/LogStream.h>
+#include <Poco/Logger.h>
+#include <Poco/Mutex.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+
+namespace fv_transfers {
+
+// The library's own rotating log file and the one mutex that every log line takes.
+class CFvTransfersLogger {
+public:
+    static const char* const kLoggerName; // "FvTransfersLogger"
+
+    // Creates the holder (and so the log file) on first use; null when that failed.
+    static CFvTransfersLogger* getInstance();
+    // Drops the holder; the next line creates a new one that appends to the same file.
+    static void destroyInstance();
+    // Serialises every log line of the library; always taken last, inside other locks.
+    static Poco::FastMutex& globalMutex();
+
+    // Builds the logging chain on the given file; the library's lines go through getInstance.
+    explicit CFvTransfersLogger(const std::string& path);
+    ~CFvTransfersLogger();
+    CFvTransfersLogger(const CFvTransfersLogger&) = delete;
+    CFvTransfersLogger& operator=(const CFvTransfersLogger&) = delete;
+
+    Poco::LogStream& stream() { return *m_logStream; }
+    Poco::Logger& logger() { return *m_logger; }
+
+private:
+    Poco::AutoPtr<Poco::FileChannel> m_fileChannel;
+    Poco::Logger* m_logger = nullptr; // owned by POCO's registry until destroy
+    std::unique_ptr<Poco::LogStream> m_logStream;
+    Poco::AutoPtr<Poco::FormattingChannel> m_formattingChannel;
+};
+
+// "<app files folder>/fv_transfers.log", or the bare name when no folder is set.
+std::string getLogFilePath();
+
+enum class LogLevel { error, warning, information, debug, trace };
+
+// Whether a line at this level would be written (creates the logger on first use).
+bool logEnabled(LogLevel level);
+// Writes one whole line with secrets masked; never throws.
+void logWrite(LogLevel level, const std::string& text);
+
+} // namespace fv_transfers
+
+// FV_LOG_INFO("Sending " << n << " bytes"); formatting happens only when the level is on.
+#define FV_LOG_AT(level, expr)                                                                                        \
+    do {                                                                                                              \
+        if (::fv_transfers::logEnabled(level)) {                                                                      \
+            std::ostringstream fv_log_os_;                                                                            \
+            fv_log_os_ << expr;                                                                                       \
+            ::fv_transfers::logWrite(level, fv_log_os_.str());                                                        \
+        }                                                                                                             \
+    } while (0)
+#define FV_LOG_ERROR(expr) FV_LOG_AT(::fv_transfers::LogLevel::error, expr)
+#define FV_LOG_WARNING(expr) FV_LOG_AT(::fv_transfers::LogLevel::warning, expr)
+#define FV_LOG_INFO(expr) FV_LOG_AT(::fv_transfers::LogLevel::information, expr)
+#define FV_LOG_DEBUG(expr) FV_LOG_AT(::fv_transfers::LogLevel::debug, expr)
+#define FV_LOG_TRACE(expr) FV_LOG_AT(::fv_transfers::LogLevel::trace, expr)

@@ -1,0 +1,160 @@
+#include "core/LogRedaction.h"
+
+#include <Poco/String.h>
+
+#include <cctype>
+
+namespace fv_transfers {
+
+namespace {
+
+const char* const kMask = "***";
+
+bool isWordChar(char c)
+{
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.';
+}
+
+bool endsUrl(char c)
+{
+    return std::isspace(static_cast<unsigned char>(c)) || c == '"' || c == '\'' || c == '<' || c == '>' ||
+           c == '`' || c == '\\';
+}
+
+bool endsQueryValue(char c)
+{
+    return endsUrl(c) || c == '&' || c == '#' || c == ';' || c == ',';
+}
+
+// Index just past the JSON string that starts with the quote at `open`.
+size_t skipJsonString(const std::string& s, size_t open)
+{
+    size_t i = open + 1;
+    while (i < s.size() && s[i] != '"')
+        i += (s[i] == '\\') ? 2 : 1;
+    return i < s.size() ? i + 1 : s.size();
+}
+
+size_t skipSpaces(const std::string& s, size_t i)
+{
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t'))
+        ++i;
+    return i;
+}
+
+// Copies a URL starting at `begin` and masks every value of its query.
+size_t redactUrl(const std::string& s, size_t begin, std::string& out)
+{
+    size_t i = begin;
+    while (i < s.size() && !endsUrl(s[i]) && s[i] != '?')
+        out += s[i++];
+    if (i >= s.size() || s[i] != '?')
+        return i;
+    out += s[i++];
+    while (i < s.size() && !endsUrl(s[i]) && s[i] != '#') {
+        if (s[i] == '=') {
+            out += '=';
+            out += kMask;
+            ++i;
+            while (i < s.size() && !endsUrl(s[i]) && s[i] != '&' && s[i] != '#')
+                ++i;
+        } else {
+            out += s[i++];
+        }
+    }
+    return i;
+}
+
+// Handles a quoted JSON member name at `open`; returns the index scanning resumes at.
+size_t redactJsonMember(const std::string& s, size_t open, std::string& out)
+{
+    size_t close = skipJsonString(s, open);
+    std::string name = s.substr(open + 1, close > open + 1 ? close - open - 2 : 0);
+    size_t colon = skipSpaces(s, close);
+    if (colon >= s.size() || s[colon] != ':' || !isSecretName(name)) {
+        out += '"';
+        return open + 1; // scan the string's content too: it may hold a URL
+    }
+    size_t value = skipSpaces(s, colon + 1);
+    out.append(s, open, value - open);
+    if (value < s.size() && s[value] == '"') {
+        out += '"';
+        out += kMask;
+        out += '"';
+        return skipJsonString(s, value);
+    }
+    size_t end = value;
+    while (end < s.size() && s[end] != ',' && s[end] != '}' && s[end] != ']' && s[end] != '\n')
+        ++end;
+    if (end > value) {
+        std::string literal = Poco::trim(s.substr(value, end - value));
+        if (literal == "null" || literal == "true" || literal == "false" || literal.empty() || literal[0] == '{' ||
+            literal[0] == '[') {
+            return value;
+        }
+        out += kMask;
+    }
+    return end;
+}
+
+} // namespace
+
+bool isSecretName(const std::string& name)
+{
+    static const char* const kMarks[] = {"token",  "password", "passwd",     "secret", "signature",
+                                         "authorization", "cookie", "credential", "apikey", "api_key"};
+    const std::string lower = Poco::toLower(name);
+    for (const char* mark : kMarks) {
+        if (lower.find(mark) != std::string::npos)
+            return true;
+    }
+    return lower == "sig" || lower == "pass";
+}
+
+std::string redactSecrets(const std::string& s)
+{
+    std::string out;
+    out.reserve(s.size());
+    size_t i = 0;
+    while (i < s.size()) {
+        const char c = s[i];
+        if (c == '"') {
+            i = redactJsonMember(s, i, out);
+            continue;
+        }
+        if (!isWordChar(c)) {
+            out += c;
+            ++i;
+            continue;
+        }
+        size_t end = i;
+        while (end < s.size() && isWordChar(s[end]))
+            ++end;
+        const std::string word = s.substr(i, end - i);
+        if (s.compare(end, 3, "://") == 0) {
+            out += word;
+            i = redactUrl(s, end, out);
+            continue;
+        }
+        out += word;
+        i = end;
+        if (i < s.size() && (s[i] == '=' || s[i] == ':') && isSecretName(word)) {
+            const bool header = s[i] == ':';
+            out += s[i++];
+            if (header) {
+                size_t v = skipSpaces(s, i);
+                out.append(s, i, v - i);
+                i = v;
+                while (i < s.size() && s[i] != '\r' && s[i] != '\n')
+                    ++i;
+            } else {
+                while (i < s.size() && !endsQueryValue(s[i]))
+                    ++i;
+            }
+            out += kMask;
+        }
+    }
+    return out;
+}
+
+} // namespace fv_transfers
