@@ -1,0 +1,50 @@
+#include "core/LogRedaction.h"
+
+#include <gtest/gtest.h>
+
+using fv_transfers::redactSecrets;
+
+TEST(LogRedaction, MasksSecretsAndKeepsTheRest)
+{
+    struct Case {
+        const char* in;
+        const char* out;
+    };
+    const Case cases[] = {
+        // JSON members whose names mark secrets, in compact and spaced forms
+        {R"({"bucketId":"b1","token":"s3cr3t"})", R"({"bucketId":"b1","token":"***"})"},
+        {R"({"login": "ann", "password" : "p\"w"})", R"({"login": "ann", "password" : "***"})"},
+        {R"({"loginToken":"abc","n":1})", R"({"loginToken":"***","n":1})"},
+        {R"({"token":12345})", R"({"token":***})"},
+        {R"({"token":null})", R"({"token":null})"},
+        // header lines
+        {"x-fv-auth-token: abc.def\r\nHost: h", "x-fv-auth-token: ***\r\nHost: h"},
+        {"Proxy-Authorization: Basic dTpw\nX: y", "Proxy-Authorization: ***\nX: y"},
+        // query parameters in a path without scheme
+        {"/api/v2/bucket/b1?token=xyz&fileId=f", "/api/v2/bucket/b1?token=***&fileId=f"},
+        // full URLs lose every query value: signed URLs carry credentials there
+        {"PUT https://store.example/o/1?X-Sig=abc&Expires=99 HTTP/1.1",
+         "PUT https://store.example/o/1?X-Sig=***&Expires=*** HTTP/1.1"},
+        {R"({"url":"https://s.example/p?a=1&b=2","n":"x"})", R"({"url":"https://s.example/p?a=***&b=***","n":"x"})"},
+        // nothing secret: unchanged
+        {"Sending REST API request to /api/v2/bucket/b1/status", "Sending REST API request to /api/v2/bucket/b1/status"},
+        {R"({"fileId":"f","size":10})", R"({"fileId":"f","size":10})"},
+        {"", ""},
+        {"unterminated \"token", "unterminated \"token"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.out, redactSecrets(c.in)) << c.in;
+}
+
+TEST(LogRedaction, NeverLeaksAcrossAWholeExchange)
+{
+    const std::string exchange =
+        "POST /login HTTP/1.1\r\nx-fv-auth-token: T0K3N\r\nContent-Length: 40\r\n\r\n"
+        R"({"email":"a@b.c","password":"Hunter2!"})"
+        "\nResponse: "
+        R"({"bucket":{"id":"b","token":"BUCKETTOKEN"},"upload":{"url":"https://h/p?signature=SIGVALUE"}})";
+    const std::string redacted = redactSecrets(exchange);
+    for (const char* secret : {"T0K3N", "Hunter2!", "BUCKETTOKEN", "SIGVALUE"})
+        EXPECT_EQ(std::string::npos, redacted.find(secret)) << secret;
+    EXPECT_NE(std::string::npos, redacted.find("a@b.c"));
+}
