@@ -21,9 +21,23 @@ struct stat statOf(const std::string& path)
     return info;
 }
 
+// A modifier opened on a fresh file with a non-ASCII name.
+class FileAttributesModifier : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        fv_test::writeFile(path, "x");
+        ASSERT_TRUE(modifier.open(utf8ToWide(path)));
+    }
+
+    fv_test::TempDir dir;
+    const std::string path = dir.file("Grüße 😀.txt");
+    CFileAttributesModifierLinux modifier;
+};
+
 } // namespace
 
-TEST(FileAttributesModifier, SetsModificationTimeToTheMillisecond)
+TEST_F(FileAttributesModifier, SetsModificationTimeToTheMillisecond)
 {
     struct Case {
         std::uint64_t ms;
@@ -36,11 +50,6 @@ TEST(FileAttributesModifier, SetsModificationTimeToTheMillisecond)
         {1700000000999ull, 1700000000, 999000000},
         {2208988800123ull, 2208988800, 123000000}, // 2040-01-01, after the 32-bit end of 2038
     };
-    fv_test::TempDir dir;
-    const std::string path = dir.file("Gr\xC3\xBC\xC3\x9F" "e \xF0\x9F\x98\x80.txt");
-    fv_test::writeFile(path, "x");
-    CFileAttributesModifierLinux modifier;
-    ASSERT_TRUE(modifier.open(utf8ToWide(path)));
     for (const Case& c : cases) {
         ASSERT_TRUE(modifier.setModificationTime(c.ms)) << c.ms;
         const struct stat info = statOf(path);
@@ -51,13 +60,8 @@ TEST(FileAttributesModifier, SetsModificationTimeToTheMillisecond)
     }
 }
 
-TEST(FileAttributesModifier, CreationTimeIsAcceptedAndChangesNothing)
+TEST_F(FileAttributesModifier, CreationTimeIsAcceptedAndChangesNothing)
 {
-    fv_test::TempDir dir;
-    const std::string path = dir.file("f");
-    fv_test::writeFile(path, "x");
-    CFileAttributesModifierLinux modifier;
-    ASSERT_TRUE(modifier.open(utf8ToWide(path)));
     ASSERT_TRUE(modifier.setModificationTime(1500));
     EXPECT_TRUE(modifier.setCreationTime(2208988800123ull));
     const struct stat info = statOf(path);
@@ -65,29 +69,20 @@ TEST(FileAttributesModifier, CreationTimeIsAcceptedAndChangesNothing)
     EXPECT_EQ(500000000, info.st_mtim.tv_nsec);
 }
 
-TEST(FileAttributesModifier, FailsWithoutAnExistingOpenFile)
+TEST_F(FileAttributesModifier, FailsWithoutAnExistingOpenFile)
 {
-    fv_test::TempDir dir;
-    CFileAttributesModifierLinux modifier;
+    modifier.close();
+    EXPECT_FALSE(modifier.setModificationTime(1500));
+    EXPECT_FALSE(modifier.setCreationTime(1500));
+
     EXPECT_FALSE(modifier.open(L""));
     EXPECT_FALSE(modifier.open(utf8ToWide(dir.file("missing"))));
     EXPECT_FALSE(modifier.setModificationTime(1500));
     EXPECT_FALSE(modifier.setCreationTime(1500));
-
-    fv_test::writeFile(dir.file("f"), "x");
-    ASSERT_TRUE(modifier.open(utf8ToWide(dir.file("f"))));
-    modifier.close();
-    EXPECT_FALSE(modifier.setModificationTime(1500));
-    EXPECT_FALSE(modifier.setCreationTime(1500));
 }
 
-TEST(FileAttributesModifier, ReportsAFileRemovedAfterOpen)
+TEST_F(FileAttributesModifier, ReportsAFileRemovedAfterOpen)
 {
-    fv_test::TempDir dir;
-    const std::string path = dir.file("f");
-    fv_test::writeFile(path, "x");
-    CFileAttributesModifierLinux modifier;
-    ASSERT_TRUE(modifier.open(utf8ToWide(path)));
     ASSERT_EQ(0, ::unlink(path.c_str()));
     EXPECT_FALSE(modifier.setModificationTime(1500));
 }

@@ -31,12 +31,12 @@ TEST(FileDigest, Md5OfRanges)
         const char* md5; // null: must fail
     };
     const Case cases[] = {
-        {0, 0, "9e107d9d372bb6826bd81d3542a419d6"},  // 0 and 0: the whole file
+        {0, 0, "9e107d9d372bb6826bd81d3542a419d6"}, // 0 and 0: the whole file
         {0, 43, "9e107d9d372bb6826bd81d3542a419d6"},
-        {4, 5, "1df3746a4728276afdc24f828186f73a"},  // "quick"
+        {4, 5, "1df3746a4728276afdc24f828186f73a"},    // "quick"
         {40, 100, "06d80eb0c50b49a509b49f2424e8c805"}, // a length past the end stops there: "dog"
         {41, 0, "5bc3c1d52024c150581c7651627304b7"},   // length 0 from an offset: to the end, "og"
-        {43, 0, kMd5OfNothing},                      // offset at the end: nothing to digest
+        {43, 0, kMd5OfNothing},                        // offset at the end: nothing to digest
         {43, 7, kMd5OfNothing},
         {44, 0, nullptr}, // past the end
         {1000, 5, nullptr},
@@ -69,7 +69,7 @@ TEST(FileDigest, EmptyAndMissingFiles)
 TEST(FileDigest, RangeBeyondTwoGiB)
 {
     fv_test::TempDir dir;
-    const std::string path = dir.file("sparse \xF0\x9F\x98\x80.bin");
+    const std::string path = dir.file("sparse 😀.bin");
     fv_test::writeFile(path, "");
     ASSERT_EQ(0, ::truncate(path.c_str(), static_cast<off_t>(3ull << 30)));
     std::string md5;

@@ -15,12 +15,9 @@ TEST(PathUnderBase, JoinsPlainRelativePaths)
         std::string expected;
     };
     const Case cases[] = {
-        {"/dl", "a.txt", "/dl/a.txt"},
-        {"/dl/", "a/b.txt", "/dl/a/b.txt"},
-        {"/dl", "sub/", "/dl/sub/"},
-        {"/", "x", "/x"},
-        {"/dl", "...", "/dl/..."},
-        {"/dl", "..x/.y", "/dl/..x/.y"},
+        {"/dl", "a.txt", "/dl/a.txt"}, {"/dl/", "a/b.txt", "/dl/a/b.txt"},
+        {"/dl", "sub/", "/dl/sub/"},   {"/", "x", "/x"},
+        {"/dl", "...", "/dl/..."},     {"/dl", "..x/.y", "/dl/..x/.y"},
     };
     for (const Case& c : cases) {
         std::string out;

@@ -14,7 +14,7 @@ TEST(StringConversion, RoundTripsEveryPlaneOfUnicode)
     const Case cases[] = {
         {"", L""},
         {"report.log", L"report.log"},
-        {"Gr\xC3\xBC\xC3\x9F" "e", {L'G', L'r', 0xFC, 0xDF, L'e'}},
+        {"Grüße", {L'G', L'r', 0xFC, 0xDF, L'e'}},
         {"\xE6\x97\xA5\xE6\x9C\xAC", {0x65E5, 0x672C}},
         {"\xF0\x9F\x98\x80 \xF0\x9D\x84\x9E", {0x1F600, L' ', 0x1D11E}}, // one wchar_t each, no surrogate pairs
         {"\xF4\x8F\xBF\xBF", {0x10FFFF}},
@@ -35,7 +35,7 @@ TEST(StringConversion, InvalidUtf8GivesEmptyText)
         "ok\xE2\x82",       // truncated sequence at the end
         "\xF0\x9F\x98 x",   // truncated sequence in the middle
         "\x80",             // stray continuation byte
-        "a\xBF" "b",        // stray continuation byte inside text
+        "a\xBF z",          // stray continuation byte inside text
         "\xF4\x90\x80\x80", // beyond U+10FFFF
         "\xF8\x88\x80\x80\x80",
         "\xFF",

@@ -75,8 +75,9 @@ TEST(ZipArchive, RepeatedNamesAreNumbered)
     const std::string archive = dir.file("report.zip");
     ASSERT_EQ(dt_success, createZipArchive(archive, files));
     const std::map<std::string, std::string> expected = {
-        {"app.log", "one/app.log"},         {"app (2).log", "two/app.log"}, {"APP (3).LOG", "three/APP.LOG"},
-        {"app (2) (2).log", "four/app (2).log"}, {"README", "five/README"},  {"README (2)", "five/README"}};
+        {"app.log", "one/app.log"},       {"app (2).log", "two/app.log"},
+        {"APP (3).LOG", "three/APP.LOG"}, {"app (2) (2).log", "four/app (2).log"},
+        {"README", "five/README"},        {"README (2)", "five/README"}};
     EXPECT_EQ(expected, unzip(archive));
 }
 

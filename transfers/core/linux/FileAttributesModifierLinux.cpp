@@ -47,7 +47,8 @@ bool CFileAttributesModifierLinux::setModificationTime(std::uint64_t msSince1970
     const timespec times[2] = {toTimespec(msSince1970), toTimespec(msSince1970)}; // access, modification
     if (::utimensat(AT_FDCWD, m_path.c_str(), times, 0) != 0) {
         const int error = errno;
-        FV_LOG_ERROR("CFileAttributesModifierLinux::setModificationTime: " << m_path << ": " << Poco::Error::getMessage(error));
+        FV_LOG_ERROR("CFileAttributesModifierLinux::setModificationTime: " << m_path << ": "
+                                                                           << Poco::Error::getMessage(error));
         return false;
     }
     return true;
@@ -59,7 +60,8 @@ bool CFileAttributesModifierLinux::setCreationTime(std::uint64_t)
         return false;
     static std::atomic<bool> told{false};
     if (!told.exchange(true))
-        FV_LOG_DEBUG("CFileAttributesModifierLinux::setCreationTime: the birth time cannot be set on Linux; left as is");
+        FV_LOG_DEBUG(
+            "CFileAttributesModifierLinux::setCreationTime: the birth time cannot be set on Linux; left as is");
     return true;
 }
 
