@@ -1,5 +1,6 @@
 #include "core/OsSafeFilenames.h"
 
+#include <type_traits>
 #include <vector>
 
 namespace fv_transfers {
@@ -53,8 +54,7 @@ template <class Str> void sanitisePath(Str& path)
         ((path[0] >= Char('a') && path[0] <= Char('z')) || (path[0] >= Char('A') && path[0] <= Char('Z'))))
         pos = 2;
     // "\\host\share\..." names another machine; the host is no part of a local path.
-    const bool network = path.size() >= pos + 2 && isSeparator(path[pos]) && isSeparator(path[pos + 1]);
-    bool skipHost = network;
+    bool skipHost = path.size() >= pos + 2 && isSeparator(path[pos]) && isSeparator(path[pos + 1]);
 
     std::vector<Str> segments;
     while (pos <= path.size()) {
