@@ -102,8 +102,12 @@ private:
         bool secure = false;
         std::thread thread;
     };
+    // The worker holds the connection's socket, so the socket is released only after its
+    // thread was joined (Poco's reference counts are invisible to the thread sanitizer).
     struct Worker {
         uint64_t id = 0;
+        bool secure = false;
+        Poco::Net::StreamSocket socket;
         int fd = -1; // -1 once the connection closed its socket
         bool done = false;
         std::thread thread;
@@ -112,7 +116,7 @@ private:
     void listen(bool secure, uint16_t port);
     void acceptLoop(Listener& listener);
     void startConnection(Poco::Net::StreamSocket socket, bool secure);
-    void serveConnection(Poco::Net::StreamSocket socket, uint64_t id, bool secure);
+    void serveConnection(Worker& worker);
     void reapFinishedWorkers();
 
     const TestServiceOptions m_options;
