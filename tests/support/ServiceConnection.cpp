@@ -193,7 +193,7 @@ bool ServiceConnection::serveOne()
                 return false;
             break;
         case Fault::Kind::Status:
-            response.setBody(fault->status, fault->body, "text/plain");
+            response.setBody(fault->status, fault->body, fault->contentType);
             callRoute = false;
             break;
         case Fault::Kind::MalformedHead: sendRaw(fault->raw); return false;

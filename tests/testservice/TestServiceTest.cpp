@@ -340,10 +340,11 @@ TEST(TestServiceFaults, EachKindShapesTheAnswer)
         std::function<void(const std::string& normal, const std::string& response, int reads)> check;
     };
     const std::vector<Case> cases = {
-        {"status", Fault::statusCode(503, "busy"),
+        {"status", Fault::statusCode(503, "<html>busy</html>", "text/html"),
          [](const std::string&, const std::string& r, int) {
              EXPECT_EQ(r.substr(0, 12), "HTTP/1.1 503");
-             EXPECT_EQ(responseBody(r), "busy");
+             EXPECT_NE(r.find("Content-Type: text/html\r\n"), std::string::npos);
+             EXPECT_EQ(responseBody(r), "<html>busy</html>");
          }},
         {"delay", Fault::delay(50), [](const std::string& normal, const std::string& r, int) { EXPECT_EQ(r, normal); }},
         {"close mid head", Fault::closeMidHead(10),
