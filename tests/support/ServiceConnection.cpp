@@ -52,10 +52,10 @@ bool parseHead(const std::string& text, RequestHead& head)
 
 std::string statusLine(const ServiceResponse& response)
 {
-    const std::string reason =
-        response.reason.empty()
-            ? Poco::Net::HTTPResponse::getReasonForStatus(static_cast<Poco::Net::HTTPResponse::HTTPStatus>(response.status))
-            : response.reason;
+    const std::string reason = response.reason.empty()
+                                   ? Poco::Net::HTTPResponse::getReasonForStatus(
+                                         static_cast<Poco::Net::HTTPResponse::HTTPStatus>(response.status))
+                                   : response.reason;
     return "HTTP/1.1 " + std::to_string(response.status) + " " + reason + "\r\n";
 }
 
@@ -79,7 +79,8 @@ std::string wrongEtag(std::string etag)
 
 size_t limitFor(size_t atByte, uint64_t total)
 {
-    return atByte == Fault::kHalf ? static_cast<size_t>(total / 2) : static_cast<size_t>(std::min<uint64_t>(atByte, total));
+    return atByte == Fault::kHalf ? static_cast<size_t>(total / 2)
+                                  : static_cast<size_t>(std::min<uint64_t>(atByte, total));
 }
 
 // Cuts a body into the chunk sizes asked for (the last size repeats; the remainder is the
@@ -95,8 +96,7 @@ public:
     }
 
     // Appends body bytes; calls `emit` with each whole chunk, framed.
-    template <typename Emit>
-    bool add(const char* data, size_t size, Emit&& emit)
+    template <typename Emit> bool add(const char* data, size_t size, Emit&& emit)
     {
         m_buffer.append(data, size);
         while (m_buffer.size() >= currentSize()) {
@@ -109,8 +109,7 @@ public:
         return true;
     }
 
-    template <typename Emit>
-    bool finish(Emit&& emit)
+    template <typename Emit> bool finish(Emit&& emit)
     {
         if (!m_buffer.empty() && !emit(frame(m_buffer)))
             return false;
@@ -133,8 +132,7 @@ private:
 
 } // namespace
 
-ServiceConnection::ServiceConnection(Poco::Net::StreamSocket socket, uint64_t id, bool secure,
-                                     ServiceContext& context)
+ServiceConnection::ServiceConnection(Poco::Net::StreamSocket socket, uint64_t id, bool secure, ServiceContext& context)
     : m_socket(std::move(socket)), m_id(id), m_secure(secure), m_context(context)
 {
 }
@@ -350,8 +348,7 @@ bool ServiceConnection::sendRaw(const char* data, size_t size)
                 return false;
             data += sent;
             size -= static_cast<size_t>(sent);
-            if (m_tricklePiece && size > 0 &&
-                m_context.stop.waitFor(std::chrono::milliseconds(m_trickleIntervalMs)))
+            if (m_tricklePiece && size > 0 && m_context.stop.waitFor(std::chrono::milliseconds(m_trickleIntervalMs)))
                 return false;
         }
         return true;

@@ -77,7 +77,7 @@ public:
     TestService(const TestService&) = delete;
     TestService& operator=(const TestService&) = delete;
 
-    // Idempotent.
+    // Idempotent. Never call it from a route handler (it joins the handler's own thread).
     void stop();
 
     uint16_t httpPort() const { return m_httpPort; }

@@ -160,7 +160,8 @@ TEST(TestServiceStorage, PutAnswersContinueThenStoresAndReturnsQuotedMd5)
 {
     TestService service;
     RawClient client(service.httpPort());
-    const std::string path = service.signedStorageUrl("part-1", std::chrono::seconds(60)).substr(service.baseUrl().size());
+    const std::string path =
+        service.signedStorageUrl("part-1", std::chrono::seconds(60)).substr(service.baseUrl().size());
     client.send("PUT " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(kContent.size()) +
                 "\r\nExpect: 100-continue\r\n\r\n");
     EXPECT_EQ(client.readHead(), "HTTP/1.1 100 Continue\r\n\r\n");
@@ -221,8 +222,9 @@ TEST(TestServiceStorage, SignedUrlsAreRefusedWhenExpiredWrongOrMissing)
     std::string tampered = valid;
     tampered.back() = tampered.back() == '0' ? '1' : '0';
     EXPECT_EQ(get(valid).body, kContent);
-    for (const std::string& url : {service.expiredStorageUrl("obj"), tampered, service.url("/storage/obj"),
-                                   service.url("/storage/obj?" + service.signer().signQuery("/storage/other", UrlSigner::now() + 60))}) {
+    for (const std::string& url :
+         {service.expiredStorageUrl("obj"), tampered, service.url("/storage/obj"),
+          service.url("/storage/obj?" + service.signer().signQuery("/storage/other", UrlSigner::now() + 60))}) {
         EXPECT_EQ(get(url).status, 403) << url;
     }
     // A PUT to an expired URL is refused before the client sends its body.
@@ -250,13 +252,12 @@ TEST(TestServiceStorage, HttpsIsVerifiedWithTheTestCa)
     options.http = false;
     options.https = true;
     TestService service(options);
-    Poco::Net::Context::Ptr context = new Poco::Net::Context(Poco::Net::Context::TLS_CLIENT_USE, "", "",
-                                                             TestCa::instance().caFile(),
-                                                             Poco::Net::Context::VERIFY_STRICT);
+    Poco::Net::Context::Ptr context = new Poco::Net::Context(
+        Poco::Net::Context::TLS_CLIENT_USE, "", "", TestCa::instance().caFile(), Poco::Net::Context::VERIFY_STRICT);
     Poco::Net::HTTPSClientSession session("127.0.0.1", service.httpsPort(), context);
     session.setKeepAlive(true);
-    const std::string path = service.signedStorageUrl("tls", std::chrono::seconds(60), true)
-                                 .substr(service.secureBaseUrl().size());
+    const std::string path =
+        service.signedStorageUrl("tls", std::chrono::seconds(60), true).substr(service.secureBaseUrl().size());
     const Reply put = exchange(session, "PUT", path, kContent);
     EXPECT_EQ(put.head.get("ETag"), "\"" + md5Hex(kContent) + "\"");
     EXPECT_EQ(exchange(session, "GET", path, "", {{"Range", "bytes=0-4"}}).body, "hello");
@@ -282,10 +283,12 @@ TEST(TestServiceStorage, DataDirectoryHoldsObjectsAsFiles)
 TEST(TestServiceRoutes, DispatchByMethodAndPatternLaterRoutesWin)
 {
     TestService service;
-    service.routes().add("GET", "/api/v2/bucket/{bucketId}/file/{fileId}", [](ServiceRequest& request, ServiceResponse& response) {
-        response.setBody(200, request.param("bucketId") + "|" + request.param("fileId") + "|" + request.queryParam("token"),
-                         "text/plain");
-    });
+    service.routes().add(
+        "GET", "/api/v2/bucket/{bucketId}/file/{fileId}", [](ServiceRequest& request, ServiceResponse& response) {
+            response.setBody(
+                200, request.param("bucketId") + "|" + request.param("fileId") + "|" + request.queryParam("token"),
+                "text/plain");
+        });
     service.routes().add("GET", "/api/v2/bucket/b1/file/{fileId}", [](ServiceRequest&, ServiceResponse& response) {
         response.setBody(200, "override", "text/plain");
     });
@@ -322,8 +325,11 @@ TEST(TestServiceLog, RecordsRawTargetHeaderOrderBodyAndConnectionsPerPath)
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_EQ(requests[0].method, "POST");
     EXPECT_EQ(requests[0].target, "/echo?id=a b%zz&x");
-    const std::vector<HttpHeaders::Field> expected = {
-        {"Z-Last", "1"}, {"Content-Length", "3"}, {"x-fv-auth-token", "t"}, {"A-First", "padded"}, {"Host", "127.0.0.1"}};
+    const std::vector<HttpHeaders::Field> expected = {{"Z-Last", "1"},
+                                                      {"Content-Length", "3"},
+                                                      {"x-fv-auth-token", "t"},
+                                                      {"A-First", "padded"},
+                                                      {"Host", "127.0.0.1"}};
     EXPECT_EQ(requests[0].headers.fields(), expected);
     EXPECT_EQ(requests[1].body, "def");
     EXPECT_EQ(requests[0].connectionId, requests[1].connectionId);
