@@ -19,7 +19,7 @@ struct Fault {
         Status,        // answer `status` with `body` (of `contentType`) instead of calling the route
         Delay,         // wait `delayMs`, then serve normally
         Stall,         // read the head, then never answer until the service stops
-        CloseMidHead,  // send `atByte` bytes of the response head, then close
+        CloseMidHead,  // send `atByte` bytes of the response head, then close (0: no byte at all)
         CloseMidBody,  // send the head and `atByte` bytes of the body, then close
         Trickle,       // send the response `pieceBytes` at a time, `delayMs` apart
         MalformedHead, // send `raw` instead of a response, then close
