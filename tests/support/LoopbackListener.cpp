@@ -100,6 +100,22 @@ bool LoopbackListener::waitFor(int fd, short events, int timeoutMs) const
     }
 }
 
+bool LoopbackListener::sendAll(int fd, const char* data, std::size_t size, int timeoutMs) const
+{
+    while (size > 0) {
+        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (sent > 0) {
+            data += sent;
+            size -= static_cast<std::size_t>(sent);
+        } else if (sent < 0 && errno == EINTR) {
+            continue;
+        } else if (sent < 0 && (errno != EAGAIN || !waitFor(fd, POLLOUT, timeoutMs))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool LoopbackListener::sleepFor(int ms) const
 {
     pollfd entry{m_wakeFd, POLLIN, 0};
