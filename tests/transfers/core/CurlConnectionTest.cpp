@@ -291,16 +291,17 @@ TEST(CurlConnection, IdleTimeoutFiresOnlyWithoutTraffic)
     fv_test::prepareTransportTest();
     Script script;
     script.readHead().write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n");
-    for (int i = 0; i < 6; ++i)
-        script.sleep(150).write("z");
+    for (int i = 0; i < 7; ++i)
+        script.sleep(100).write("z");
     script.stall();
     ScriptedServer server({script});
-    Exchange exchange(server.url()); // 400 ms idle, while the trickle lasts about 900 ms
+    Exchange exchange(server.url());
     ASSERT_EQ(dt_success, exchange.sent);
+    exchange.connection.receiveTimeoutMs = 500; // the trickle lasts 700 ms
     ASSERT_EQ(dt_success, exchange.readHead());
     std::string body;
     EXPECT_EQ(dt_timeout, receiveAll(exchange.connection, body));
-    EXPECT_EQ("zzzzzz", body);
+    EXPECT_EQ("zzzzzzz", body);
 }
 
 TEST(CurlConnection, ClosedPortFailsAndDiscardsTheHandle)

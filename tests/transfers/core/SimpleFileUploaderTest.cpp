@@ -86,7 +86,7 @@ TEST(SimpleFileUploader, FileThatShrinksDuringTheUploadIsAnError)
     ScriptedServer::Options options;
     options.receiveBufferBytes = 4096;
     // The server holds back while the file is cut, then reads what still comes.
-    ScriptedServer server({Script().readHead().sleep(400).readBody().write("HTTP/1.1 201 Created\r\n\r\n")}, options);
+    ScriptedServer server({Script().readHead().sleep(800).readBody().write("HTTP/1.1 201 Created\r\n\r\n")}, options);
 
     CSimpleFileUploader uploader(server.url(), path);
     auto upload = std::async(std::launch::async, [&uploader] {
