@@ -149,8 +149,8 @@ TEST(CurlConnection, WritesExactRequestHead)
         Poco::Net::HTTPResponse response;
         std::vector<char> extra;
         ASSERT_EQ(dt_success, connection.receiveResponse(response, extra));
-        EXPECT_EQ(c.method + " " + c.path + " HTTP/1.1\r\n" + c.expectedFields + "Host: 127.0.0.1:" +
-                      std::to_string(server.port()) + "\r\n\r\n",
+        EXPECT_EQ(c.method + " " + c.path + " HTTP/1.1\r\n" + c.expectedFields +
+                      "Host: 127.0.0.1:" + std::to_string(server.port()) + "\r\n\r\n",
                   server.head(0));
     }
 }
@@ -158,9 +158,12 @@ TEST(CurlConnection, WritesExactRequestHead)
 TEST(CurlConnection, HostCarriesPortUnlessItIsTheSchemeDefault)
 {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"http://example.test/", "example.test"},           {"http://example.test:80/", "example.test"},
-        {"https://example.test:443/", "example.test"},      {"https://example.test:8443/", "example.test:8443"},
-        {"http://example.test:443/", "example.test:443"},   {"https://example.test:80/", "example.test:80"},
+        {"http://example.test/", "example.test"},
+        {"http://example.test:80/", "example.test"},
+        {"https://example.test:443/", "example.test"},
+        {"https://example.test:8443/", "example.test:8443"},
+        {"http://example.test:443/", "example.test:443"},
+        {"https://example.test:80/", "example.test:80"},
         {"http://[::1]:8080/", "[::1]:8080"},
     };
     for (const auto& c : cases) {
@@ -240,7 +243,8 @@ TEST(CurlConnection, SilentServerTimesOutAfterTheReceiveTimeout)
 TEST(CurlConnection, CloseBeforeAnyByteIsConnectionClosed)
 {
     fv_test::prepareTransportTest();
-    for (const auto& script : {Script().readHead().close(), Script().readHead().write("HTTP/1.1 200 OK\r\nCont").close()}) {
+    for (const auto& script :
+         {Script().readHead().close(), Script().readHead().write("HTTP/1.1 200 OK\r\nCont").close()}) {
         ScriptedServer server({script});
         Exchange exchange(server.url());
         ASSERT_EQ(dt_success, exchange.sent);
@@ -251,10 +255,8 @@ TEST(CurlConnection, CloseBeforeAnyByteIsConnectionClosed)
 TEST(CurlConnection, CloseAfterSomeBytesDeliversThemFirst)
 {
     fv_test::prepareTransportTest();
-    ScriptedServer server({Script().readHead().write("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n")
-                               .sleep(50)
-                               .write("abcd")
-                               .close()});
+    ScriptedServer server(
+        {Script().readHead().write("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n").sleep(50).write("abcd").close()});
     Exchange exchange(server.url());
     ASSERT_EQ(dt_success, exchange.sent);
     ASSERT_EQ(dt_success, exchange.readHead());
@@ -372,7 +374,8 @@ TEST(CurlConnection, WorksWithDescriptorsAboveTheSelectLimit)
             ::close(fd);
         GTEST_SKIP() << "descriptor limit too low";
     }
-    ScriptedServer server({Script().readHead().write("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\n").sleep(50).write("abc")});
+    ScriptedServer server(
+        {Script().readHead().write("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\n").sleep(50).write("abc")});
     Exchange exchange(server.url());
     ASSERT_EQ(dt_success, exchange.sent);
     EXPECT_GE(exchange.connection.socket, 1024);
@@ -425,8 +428,8 @@ TEST(CurlConnection, TlsAcceptsAPeerSignedByTheConfiguredCa)
     CFvTransfersGlobalConfig::getInstance()->setCaCertificatesFile(fv_test::TestCa::instance().caFile());
     ScriptedServer::Options options;
     options.tls = true;
-    ScriptedServer server({Script().readHead().write("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\n").sleep(30).write("secure")},
-                          options);
+    ScriptedServer server(
+        {Script().readHead().write("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\n").sleep(30).write("secure")}, options);
     for (const std::string host : {"127.0.0.1", "localhost"}) {
         const std::string url = "https://" + host + ":" + std::to_string(server.port()) + "/tls";
         Exchange exchange(url);
