@@ -196,8 +196,8 @@ dt_error connect(CCurlHandleLease& lease, const std::string& url, int connectTim
         FV_LOG_ERROR("curl_helper::connect: unsupported scheme " << scheme);
         return dt_general_error;
     }
-    // Options of an earlier connect on this pooled handle (a proxy, its credentials) must not
-    // stay in force; the handle's caches survive the reset.
+    // Nothing from an earlier connect on this handle (a proxy, its credentials) may stay in
+    // force; the shared caches are set again with the options.
     curl_easy_reset(handle);
     dt_error result = setConnectOptions(lease, url, connectTimeoutMs);
     if (result == dt_success && scheme == "https")

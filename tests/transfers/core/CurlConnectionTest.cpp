@@ -240,15 +240,20 @@ TEST(CurlConnection, SilentServerTimesOutAfterTheReceiveTimeout)
     EXPECT_EQ(dt_timeout, exchange.readHead());
 }
 
-TEST(CurlConnection, CloseBeforeAnyByteIsConnectionClosed)
+TEST(CurlConnection, CloseBeforeTheHeadEndsIsConnectionClosed)
 {
     fv_test::prepareTransportTest();
-    for (const auto& script :
-         {Script().readHead().close(), Script().readHead().write("HTTP/1.1 200 OK\r\nCont").close()}) {
-        ScriptedServer server({script});
-        Exchange exchange(server.url());
-        ASSERT_EQ(dt_success, exchange.sent);
-        EXPECT_EQ(dt_connection_closed, exchange.readHead());
+    CFvTransfersGlobalConfig::getInstance()->setCaCertificatesFile(fv_test::TestCa::instance().caFile());
+    for (const bool tls : {false, true}) {
+        for (const auto& script :
+             {Script().readHead().close(), Script().readHead().write("HTTP/1.1 200 OK\r\nCont").close()}) {
+            ScriptedServer::Options options;
+            options.tls = tls;
+            ScriptedServer server({script}, options);
+            Exchange exchange(server.url());
+            ASSERT_EQ(dt_success, exchange.sent);
+            EXPECT_EQ(dt_connection_closed, exchange.readHead()) << (tls ? "tls" : "plain");
+        }
     }
 }
 
