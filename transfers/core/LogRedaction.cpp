@@ -42,10 +42,24 @@ size_t skipSpaces(const std::string& s, size_t i)
     return i;
 }
 
-// Copies a URL starting at `begin` and masks every value of its query.
+// Copies a URL starting at "://" and masks a password in its user information and every
+// value of its query.
 size_t redactUrl(const std::string& s, size_t begin, std::string& out)
 {
     size_t i = begin;
+    size_t authorityEnd = begin + 3;
+    while (authorityEnd < s.size() && !endsUrl(s[authorityEnd]) && s[authorityEnd] != '/' && s[authorityEnd] != '?' &&
+           s[authorityEnd] != '#')
+        ++authorityEnd;
+    const size_t at = s.rfind('@', authorityEnd - 1);
+    if (at != std::string::npos && at >= begin + 3 && at < authorityEnd) {
+        const size_t colon = s.find(':', begin + 3);
+        const size_t userEnd = (colon != std::string::npos && colon < at) ? colon : at;
+        out.append(s, begin, userEnd - begin);
+        out += ":";
+        out += kMask;
+        i = at;
+    }
     while (i < s.size() && !endsUrl(s[i]) && s[i] != '?')
         out += s[i++];
     if (i >= s.size() || s[i] != '?')
