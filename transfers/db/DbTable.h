@@ -1,0 +1,36 @@
+#pragma once
+
+#include "db/DbConnection.h"
+
+#include <memory>
+#include <set>
+#include <string>
+
+namespace fv_transfers {
+
+// What every table object shares: the connection it co-owns (so no table outlives its session)
+// and its table's name for statements and log lines.
+class CDbTable {
+public:
+    const std::string& tableName() const { return m_tableName; }
+
+protected:
+    CDbTable(std::shared_ptr<CDbConnection> connection, std::string tableName);
+    ~CDbTable();
+
+    // The statement is complete SQL: table objects never splice values into SQL.
+    bool create(const std::string& createStatement);
+    bool run(const char* verb, const CDbConnection::Body& body);
+    bool runInTransaction(const char* verb, const CDbConnection::Body& body);
+
+    // For the tables keyed by a file uid. Every id is bound, so an id holding quotes or naming a
+    // column matches only itself; a set is deleted in one transaction, all or nothing.
+    bool removeRowsOfFile(const std::string& fileUid);
+    bool removeRowsOfFiles(const std::set<std::string>& fileUids);
+    void deleteRowsOfFiles(Poco::Data::Session& session, const std::set<std::string>& fileUids) const;
+
+    const std::shared_ptr<CDbConnection> m_connection;
+    const std::string m_tableName;
+};
+
+} // namespace fv_transfers
