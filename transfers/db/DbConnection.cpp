@@ -53,7 +53,7 @@ std::shared_ptr<CDbConnection> CDbConnection::open(const std::string& path, std:
         prepareOwnerOnlyFile(path);
         auto session = std::make_unique<Poco::Data::Session>(
             Poco::Data::SessionFactory::instance().create(Poco::Data::SQLite::Connector::KEY, path,
-                                                          busyTimeoutSeconds));
+                                                          kBusyTimeoutSeconds));
         session->setConnectionTimeout(busyTimeoutSeconds);
         connection->m_session = std::move(session);
     } catch (const std::exception& e) {

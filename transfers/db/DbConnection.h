@@ -19,8 +19,9 @@ public:
 
     using Body = std::function<void(Poco::Data::Session&)>;
 
-    // Opens (creating it owner-only when missing) the database file. Never throws: a connection
-    // that could not be opened refuses every statement, and `error` says why.
+    // Opens (creating it owner-only when missing) the database file. A statement waits up to the
+    // busy time-out for another connection or process to release the file. Never throws: a
+    // connection that could not be opened refuses every statement, and `error` says why.
     static std::shared_ptr<CDbConnection> open(const std::string& path, std::size_t busyTimeoutSeconds,
                                                std::string& error);
 
