@@ -44,13 +44,14 @@ inline std::int64_t countRows(fv_transfers::CDbConnection& db, const std::string
     return values.empty() ? -1 : values.front();
 }
 
-// Points the library's files (and so its log) at `dir`; `count` reads what was logged since.
+// Points the library's files (and so its log) at `dir`; `count` reads what was logged since `mark`.
 class LogCapture {
 public:
     explicit LogCapture(const TempDir& dir) : m_path(dir.file("fv_transfers.log"))
     {
         fv_transfers::CFvTransfersGlobalConfig::getInstance()->setAppFilesPath(fv_transfers::utf8ToWide(dir.path()));
         fv_transfers::CFvTransfersLogger::destroyInstance();
+        fv_transfers::CFvTransfersLogger::getInstance(); // stays on this file if the folder changes later
     }
 
     void mark() { m_start = readFile(m_path).size(); }
