@@ -10,7 +10,12 @@ namespace fv_transfers {
 
 namespace {
 
-struct ValidationTexts {
+struct SideTexts {
+    const char* extractedPrefix;
+    const char* extractedGroups;
+    const char* extractedFiles;
+    const char* extractedChannels;
+    const char* unreadable;
     const char* nothingToValidate;
     const char* starting;
     const char* filesToRemove;
@@ -19,7 +24,12 @@ struct ValidationTexts {
     const char* channelsValid;
 };
 
-const ValidationTexts kUploadTexts = {
+const SideTexts kUploadTexts = {
+    "Extracted ",
+    " upload groups from DB",
+    " upload files from DB",
+    " upload channels from DB",
+    "Unable to read the stored upload state; nothing is restored and nothing removed",
     "There are no upload files and upload parts in DB, skipping data validation...",
     "Starting upload data validation",
     " upload files should be removed from DB",
@@ -28,7 +38,12 @@ const ValidationTexts kUploadTexts = {
     "No zombie upload channels found",
 };
 
-const ValidationTexts kDownloadTexts = {
+const SideTexts kDownloadTexts = {
+    "Download Manager: Extracted ",
+    " groups from DB",
+    " files from DB",
+    " channels from DB",
+    "Unable to read the stored download state; nothing is restored and nothing removed",
     "There are no download files and download parts in DB, skipping data validation...",
     "Starting download data validation",
     " download files should be removed from DB",
@@ -50,7 +65,7 @@ const std::string& fileUidOf(const CDownloadFilesDbInfo::FileInfo& file)
 // Files whose group is gone go, with all their channels; then channels whose file is gone.
 // Only called on a snapshot that was read completely.
 template <typename Group, typename File, typename Channel, typename FileTable, typename ChannelTable>
-void removeZombies(const ValidationTexts& texts, const std::vector<Group>& groups, std::vector<File>& files,
+void removeZombies(const SideTexts& texts, const std::vector<Group>& groups, std::vector<File>& files,
                    std::vector<Channel>& channels, FileTable& fileTable, ChannelTable& channelTable)
 {
     if (files.empty() && channels.empty()) {
@@ -107,6 +122,27 @@ void removeZombies(const ValidationTexts& texts, const std::vector<Group>& group
     }
 }
 
+// All three tables or nothing: a snapshot missing one table would make the rest look orphaned.
+template <typename GroupTable, typename FileTable, typename ChannelTable, typename Group, typename File,
+          typename Channel>
+bool readAll(const SideTexts& texts, GroupTable& groupTable, FileTable& fileTable, ChannelTable& channelTable,
+             std::vector<Group>& groups, std::vector<File>& files, std::vector<Channel>& channels)
+{
+    bool read = groupTable.selectAll(groups);
+    FV_LOG_INFO(texts.extractedPrefix << groups.size() << texts.extractedGroups);
+    read = read && fileTable.selectAll(files);
+    FV_LOG_INFO(texts.extractedPrefix << files.size() << texts.extractedFiles);
+    read = read && channelTable.selectAll(channels);
+    FV_LOG_INFO(texts.extractedPrefix << channels.size() << texts.extractedChannels);
+    if (read)
+        return true;
+    FV_LOG_ERROR(texts.unreadable);
+    groups.clear();
+    files.clear();
+    channels.clear();
+    return false;
+}
+
 template <typename Channel>
 void copyChannelsOfFile(const std::string& fileUid, std::vector<Channel>& channels,
                         const std::vector<Channel>& source)
@@ -131,22 +167,11 @@ bool CDbDataLoader::loadUploadData()
 
 bool CDbDataLoader::loadUploadData(const CDbHolder& holder)
 {
-    releaseUploadData();
     const auto groups = holder.getGroupsDbInfo();
     const auto files = holder.getFilesDbInfo();
     const auto channels = holder.getChannelsDbInfo();
-
-    bool read = groups->selectAll(m_uploadGroups);
-    FV_LOG_INFO("Extracted " << m_uploadGroups.size() << " upload groups from DB");
-    read = read && files->selectAll(m_uploadFiles);
-    FV_LOG_INFO("Extracted " << m_uploadFiles.size() << " upload files from DB");
-    read = read && channels->selectAll(m_uploadChannels);
-    FV_LOG_INFO("Extracted " << m_uploadChannels.size() << " upload channels from DB");
-    if (!read) {
-        FV_LOG_ERROR("Unable to read the stored upload state; nothing is restored and nothing removed");
-        releaseUploadData();
+    if (!readAll(kUploadTexts, *groups, *files, *channels, m_uploadGroups, m_uploadFiles, m_uploadChannels))
         return false;
-    }
     removeZombies(kUploadTexts, m_uploadGroups, m_uploadFiles, m_uploadChannels, *files, *channels);
     return true;
 }
@@ -165,22 +190,11 @@ bool CDbDataLoader::loadDownloadData()
 
 bool CDbDataLoader::loadDownloadData(const CDbHolder& holder)
 {
-    releaseDownloadData();
     const auto groups = holder.getDownloadGroupInfoAggregator();
     const auto files = holder.getDownloadFilesDbInfo();
     const auto channels = holder.getDownloadChannelsDbInfo();
-
-    bool read = groups->selectAll(m_downloadGroups);
-    FV_LOG_INFO("Download Manager: Extracted " << m_downloadGroups.size() << " groups from DB");
-    read = read && files->selectAll(m_downloadFiles);
-    FV_LOG_INFO("Download Manager: Extracted " << m_downloadFiles.size() << " files from DB");
-    read = read && channels->selectAll(m_downloadChannels);
-    FV_LOG_INFO("Download Manager: Extracted " << m_downloadChannels.size() << " channels from DB");
-    if (!read) {
-        FV_LOG_ERROR("Unable to read the stored download state; nothing is restored and nothing removed");
-        releaseDownloadData();
+    if (!readAll(kDownloadTexts, *groups, *files, *channels, m_downloadGroups, m_downloadFiles, m_downloadChannels))
         return false;
-    }
     std::size_t orphanParams = 0;
     if (groups->m_groupInfoParamsDbInfo.removeOrphans(orphanParams) && orphanParams > 0)
         FV_LOG_WARNING("Removed " << orphanParams << " parameter rows of download groups that do not exist");

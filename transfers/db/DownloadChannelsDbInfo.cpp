@@ -12,6 +12,8 @@ namespace {
 
 using Row = Poco::Tuple<std::string, Poco::UInt64, Poco::UInt64, Poco::UInt32, std::string>;
 
+const char* const kColumns = "FileUid, Offset, BytesToTransfer, State, Md5";
+
 } // namespace
 
 CDownloadChannelsDbInfo::CDownloadChannelsDbInfo(std::shared_ptr<CDbConnection> connection)
@@ -23,35 +25,18 @@ CDownloadChannelsDbInfo::CDownloadChannelsDbInfo(std::shared_ptr<CDbConnection> 
 
 bool CDownloadChannelsDbInfo::insert(const ChannelInfo& channel)
 {
-    const Row row(channel.FileUid, channel.Offset, channel.BytesToTransfer, channel.State, channel.Md5);
-    return run("insert into", [&](Poco::Data::Session& session) {
-        session << "INSERT OR REPLACE INTO DownloadChannelsDictionary (FileUid, Offset, BytesToTransfer, State, Md5) "
-                   "VALUES(?, ?, ?, ?, ?)",
-            bind(row), now;
-    });
+    return insertRow("INSERT OR REPLACE INTO DownloadChannelsDictionary (" + std::string(kColumns) +
+                         ") VALUES(?, ?, ?, ?, ?)",
+                     Row(channel.FileUid, channel.Offset, channel.BytesToTransfer, channel.State, channel.Md5));
 }
 
 bool CDownloadChannelsDbInfo::selectAll(std::vector<ChannelInfo>& channels)
 {
-    channels.clear();
-    std::vector<Row> rows;
-    if (!run("select from", [&](Poco::Data::Session& session) {
-            session << "SELECT FileUid, Offset, BytesToTransfer, State, Md5 FROM DownloadChannelsDictionary "
-                       "ORDER BY rowid",
-                into(rows), now;
-        }))
-        return false;
-    channels.reserve(rows.size());
-    for (const Row& row : rows) {
-        ChannelInfo channel;
-        channel.FileUid = row.get<0>();
-        channel.Offset = row.get<1>();
-        channel.BytesToTransfer = row.get<2>();
-        channel.State = row.get<3>();
-        channel.Md5 = row.get<4>();
-        channels.push_back(std::move(channel));
-    }
-    return true;
+    return selectRecords<Row>("SELECT " + std::string(kColumns) + " FROM DownloadChannelsDictionary ORDER BY rowid",
+                              channels, [](const Row& row) {
+                                  return ChannelInfo{row.get<0>(), row.get<1>(), row.get<2>(), row.get<3>(),
+                                                     row.get<4>()};
+                              });
 }
 
 bool CDownloadChannelsDbInfo::removeByFileUid(const std::string& fileUid)

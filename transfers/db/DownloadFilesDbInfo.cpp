@@ -32,40 +32,29 @@ CDownloadFilesDbInfo::CDownloadFilesDbInfo(std::shared_ptr<CDbConnection> connec
 bool CDownloadFilesDbInfo::insert(const CDownloadManager::FileDownloadDetails& details, std::int32_t parentGroupId,
                                   const std::wstring& tmpFileName)
 {
-    const Row row(details.id, wideToUtf8(details.path), details.size, details.modified, details.md5Digest,
-                  parentGroupId, wideToUtf8(tmpFileName), details.downloadDetails.url,
-                  details.downloadDetails.expires);
-    return run("insert into", [&](Poco::Data::Session& session) {
-        session << "INSERT OR REPLACE INTO DownloadFilesDictionary (" + std::string(kColumns) +
-                       ") VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)",
-            bind(row), now;
-    });
+    return insertRow("INSERT OR REPLACE INTO DownloadFilesDictionary (" + std::string(kColumns) +
+                         ") VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                     Row(details.id, wideToUtf8(details.path), details.size, details.modified, details.md5Digest,
+                         parentGroupId, wideToUtf8(tmpFileName), details.downloadDetails.url,
+                         details.downloadDetails.expires));
 }
 
 bool CDownloadFilesDbInfo::selectAll(std::vector<FileInfo>& files)
 {
-    files.clear();
-    std::vector<Row> rows;
-    if (!run("select from", [&](Poco::Data::Session& session) {
-            session << "SELECT " + std::string(kColumns) + " FROM DownloadFilesDictionary ORDER BY rowid", into(rows),
-                now;
-        }))
-        return false;
-    files.reserve(rows.size());
-    for (const Row& row : rows) {
-        FileInfo file;
-        file.details.id = row.get<0>();
-        file.details.path = utf8ToWide(row.get<1>());
-        file.details.size = row.get<2>();
-        file.details.modified = row.get<3>();
-        file.details.md5Digest = row.get<4>();
-        file.ParentGroupId = row.get<5>();
-        file.TmpFileName = utf8ToWide(row.get<6>());
-        file.details.downloadDetails.url = row.get<7>();
-        file.details.downloadDetails.expires = row.get<8>();
-        files.push_back(std::move(file));
-    }
-    return true;
+    return selectRecords<Row>("SELECT " + std::string(kColumns) + " FROM DownloadFilesDictionary ORDER BY rowid",
+                              files, [](const Row& row) {
+                                  FileInfo file;
+                                  file.details.id = row.get<0>();
+                                  file.details.path = utf8ToWide(row.get<1>());
+                                  file.details.size = row.get<2>();
+                                  file.details.modified = row.get<3>();
+                                  file.details.md5Digest = row.get<4>();
+                                  file.ParentGroupId = row.get<5>();
+                                  file.TmpFileName = utf8ToWide(row.get<6>());
+                                  file.details.downloadDetails.url = row.get<7>();
+                                  file.details.downloadDetails.expires = row.get<8>();
+                                  return file;
+                              });
 }
 
 bool CDownloadFilesDbInfo::removeByFileUid(const std::string& fileUid)

@@ -44,21 +44,13 @@ void CDownloadGroupsDbInfo::insertRow(Poco::Data::Session& session, const GroupI
 
 bool CDownloadGroupsDbInfo::selectAll(std::vector<GroupInfo>& groups)
 {
-    groups.clear();
-    std::vector<Row> rows;
-    if (!run("select from", [&](Poco::Data::Session& session) {
-            session << "SELECT " + std::string(kColumns) + " FROM " + m_tableName + " ORDER BY rowid", into(rows),
-                now;
-        }))
-        return false;
-    groups.reserve(rows.size());
-    for (const Row& row : rows) {
-        GroupInfo group;
-        fromRow(row, group);
-        group.DownloadPath = utf8ToWide(row.get<6>());
-        groups.push_back(std::move(group));
-    }
-    return true;
+    return selectRecords<Row>("SELECT " + std::string(kColumns) + " FROM " + m_tableName + " ORDER BY rowid", groups,
+                              [](const Row& row) {
+                                  GroupInfo group;
+                                  fromRow(row, group);
+                                  group.DownloadPath = utf8ToWide(row.get<6>());
+                                  return group;
+                              });
 }
 
 } // namespace fv_transfers

@@ -14,6 +14,8 @@ namespace {
 
 using Row = Poco::Tuple<std::string, std::string, Poco::Int32, std::string, bool, Poco::Int64>;
 
+const char* const kColumns = "FileUid, FileLocalUri, ParentGroupId, UploadId, Completed, LastModified";
+
 } // namespace
 
 CFilesDbInfo::CFilesDbInfo(std::shared_ptr<CDbConnection> connection)
@@ -25,36 +27,23 @@ CFilesDbInfo::CFilesDbInfo(std::shared_ptr<CDbConnection> connection)
 
 bool CFilesDbInfo::insert(const CUploadManager::FileDesc& file, std::int32_t parentGroupId)
 {
-    const Row row(file.fileUid, wideToUtf8(file.fileUrl), parentGroupId, std::string(), false, 0);
-    return run("insert into", [&](Poco::Data::Session& session) {
-        session << "INSERT OR REPLACE INTO FilesDictionary (FileUid, FileLocalUri, ParentGroupId, UploadId, "
-                   "Completed, LastModified) VALUES(?, ?, ?, ?, ?, ?)",
-            bind(row), now;
-    });
+    return insertRow("INSERT OR REPLACE INTO FilesDictionary (" + std::string(kColumns) + ") VALUES(?, ?, ?, ?, ?, ?)",
+                     Row(file.fileUid, wideToUtf8(file.fileUrl), parentGroupId, std::string(), false, 0));
 }
 
 bool CFilesDbInfo::selectAll(std::vector<FileInfo>& files)
 {
-    files.clear();
-    std::vector<Row> rows;
-    if (!run("select from", [&](Poco::Data::Session& session) {
-            session << "SELECT FileUid, FileLocalUri, ParentGroupId, UploadId, Completed, LastModified "
-                       "FROM FilesDictionary ORDER BY rowid",
-                into(rows), now;
-        }))
-        return false;
-    files.reserve(rows.size());
-    for (const Row& row : rows) {
-        FileInfo file;
-        file.FileUid = row.get<0>();
-        file.FileLocalUri = utf8ToWide(row.get<1>());
-        file.ParentGroupId = row.get<2>();
-        file.UploadId = row.get<3>();
-        file.Completed = row.get<4>();
-        file.LastModified = row.get<5>();
-        files.push_back(std::move(file));
-    }
-    return true;
+    return selectRecords<Row>("SELECT " + std::string(kColumns) + " FROM FilesDictionary ORDER BY rowid", files,
+                              [](const Row& row) {
+                                  FileInfo file;
+                                  file.FileUid = row.get<0>();
+                                  file.FileLocalUri = utf8ToWide(row.get<1>());
+                                  file.ParentGroupId = row.get<2>();
+                                  file.UploadId = row.get<3>();
+                                  file.Completed = row.get<4>();
+                                  file.LastModified = row.get<5>();
+                                  return file;
+                              });
 }
 
 bool CFilesDbInfo::removeByFileUid(const std::string& fileUid)

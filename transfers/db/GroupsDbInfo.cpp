@@ -26,28 +26,19 @@ CGroupsDbInfo::CGroupsDbInfo(std::shared_ptr<CDbConnection> connection)
 
 bool CGroupsDbInfo::insert(const GroupInfo& group)
 {
-    return run("insert into", [&](Poco::Data::Session& session) {
-        session << "INSERT INTO GroupsDictionary (" + std::string(kColumns) + ") VALUES(?, ?, ?, ?, ?, ?, ?, ?)",
-            bind(toRow<Row>(group, group.Marked)), now;
-    });
+    return insertRow("INSERT INTO GroupsDictionary (" + std::string(kColumns) + ") VALUES(?, ?, ?, ?, ?, ?, ?, ?)",
+                     toRow<Row>(group, group.Marked));
 }
 
 bool CGroupsDbInfo::selectAll(std::vector<GroupInfo>& groups)
 {
-    groups.clear();
-    std::vector<Row> rows;
-    if (!run("select from", [&](Poco::Data::Session& session) {
-            session << "SELECT " + std::string(kColumns) + " FROM GroupsDictionary ORDER BY rowid", into(rows), now;
-        }))
-        return false;
-    groups.reserve(rows.size());
-    for (const Row& row : rows) {
-        GroupInfo group;
-        fromRow(row, group);
-        group.Marked = row.get<6>();
-        groups.push_back(std::move(group));
-    }
-    return true;
+    return selectRecords<Row>("SELECT " + std::string(kColumns) + " FROM GroupsDictionary ORDER BY rowid", groups,
+                              [](const Row& row) {
+                                  GroupInfo group;
+                                  fromRow(row, group);
+                                  group.Marked = row.get<6>();
+                                  return group;
+                              });
 }
 
 bool CGroupsDbInfo::updateMarked(std::int32_t groupId, bool marked)

@@ -120,55 +120,67 @@ const std::vector<SnapshotCase>& snapshotCases()
 
 } // namespace
 
-TEST(DbDataLoader, UploadSnapshotDropsOnlyOrphans)
+TEST(DbDataLoader, SnapshotDropsOnlyOrphans)
 {
+    struct Side {
+        const char* name;
+        void (*store)(CDbHolder&, const StoredState&);
+        bool (CDbDataLoader::*load)(const CDbHolder&);
+        void (CDbDataLoader::*release)();
+        const char* filesTable;
+        const char* channelsTable;
+        std::size_t (*groupCount)(const CDbDataLoader&);
+        std::set<std::string> (*snapshotFiles)(const CDbDataLoader&);
+    };
+    const Side sides[] = {
+        {"upload", storeUploadState, &CDbDataLoader::loadUploadData, &CDbDataLoader::releaseUploadData,
+         "FilesDictionary", "ChannelsDictionary",
+         [](const CDbDataLoader& loader) { return loader.uploadGroups().size(); },
+         [](const CDbDataLoader& loader) {
+             std::set<std::string> ids;
+             for (const auto& file : loader.uploadFiles())
+                 ids.insert(file.FileUid);
+             return ids;
+         }},
+        {"download", storeDownloadState, &CDbDataLoader::loadDownloadData, &CDbDataLoader::releaseDownloadData,
+         "DownloadFilesDictionary", "DownloadChannelsDictionary",
+         [](const CDbDataLoader& loader) { return loader.downloadGroups().size(); },
+         [](const CDbDataLoader& loader) {
+             std::set<std::string> ids;
+             for (const auto& file : loader.downloadFiles())
+                 ids.insert(file.details.id);
+             return ids;
+         }},
+    };
     fv_test::TempDir dir;
     fv_test::LogCapture log(dir);
     auto& loader = CDbDataLoader::getInstance();
-    for (const SnapshotCase& c : snapshotCases()) {
-        CDbHolder holder(dir.file(std::string("upload ") + c.name + ".db"));
-        storeUploadState(holder, c.stored);
-        log.mark();
+    for (const Side& side : sides) {
+        for (const SnapshotCase& c : snapshotCases()) {
+            const std::string name = std::string(side.name) + " " + c.name;
+            CDbHolder holder(dir.file(name + ".db"));
+            side.store(holder, c.stored);
+            log.mark();
 
-        ASSERT_TRUE(loader.loadUploadData(holder)) << c.name;
-        EXPECT_EQ(c.filesLeft, storedIds(holder, "FilesDictionary")) << c.name;
-        EXPECT_EQ(c.channelFilesLeft, storedIds(holder, "ChannelsDictionary")) << c.name;
-        EXPECT_EQ(c.stored.groups.size(), loader.uploadGroups().size()) << c.name;
-        std::set<std::string> snapshotFiles;
-        for (const auto& file : loader.uploadFiles())
-            snapshotFiles.insert(file.FileUid);
-        EXPECT_EQ(c.filesLeft, snapshotFiles) << c.name;
-        for (const auto& channel : loader.uploadChannels())
-            EXPECT_EQ(1u, c.channelFilesLeft.count(channel.FileUid)) << c.name;
-        for (const auto& line : c.logLines)
-            EXPECT_EQ(line.second, log.count(sided(line.first, "upload"))) << c.name << ": " << line.first;
-        loader.releaseUploadData();
-        EXPECT_TRUE(loader.uploadGroups().empty() && loader.uploadFiles().empty() && loader.uploadChannels().empty());
+            ASSERT_TRUE((loader.*side.load)(holder)) << name;
+            EXPECT_EQ(c.filesLeft, storedIds(holder, side.filesTable)) << name;
+            EXPECT_EQ(c.channelFilesLeft, storedIds(holder, side.channelsTable)) << name;
+            EXPECT_EQ(c.stored.groups.size(), side.groupCount(loader)) << name;
+            EXPECT_EQ(c.filesLeft, side.snapshotFiles(loader)) << name;
+            for (const auto& line : c.logLines)
+                EXPECT_EQ(line.second, log.count(sided(line.first, side.name))) << name << ": " << line.first;
+            (loader.*side.release)();
+            EXPECT_EQ(0u, side.groupCount(loader));
+        }
     }
-}
-
-TEST(DbDataLoader, DownloadSnapshotDropsOnlyOrphans)
-{
-    fv_test::TempDir dir;
-    fv_test::LogCapture log(dir);
-    auto& loader = CDbDataLoader::getInstance();
-    for (const SnapshotCase& c : snapshotCases()) {
-        CDbHolder holder(dir.file(std::string("download ") + c.name + ".db"));
-        storeDownloadState(holder, c.stored);
-        log.mark();
-
-        ASSERT_TRUE(loader.loadDownloadData(holder)) << c.name;
-        EXPECT_EQ(c.filesLeft, storedIds(holder, "DownloadFilesDictionary")) << c.name;
-        EXPECT_EQ(c.channelFilesLeft, storedIds(holder, "DownloadChannelsDictionary")) << c.name;
-        EXPECT_EQ(c.stored.groups.size(), loader.downloadGroups().size()) << c.name;
-        std::set<std::string> snapshotFiles;
-        for (const auto& file : loader.downloadFiles())
-            snapshotFiles.insert(file.details.id);
-        EXPECT_EQ(c.filesLeft, snapshotFiles) << c.name;
-        for (const auto& line : c.logLines)
-            EXPECT_EQ(line.second, log.count(sided(line.first, "download"))) << c.name << ": " << line.first;
-        loader.releaseDownloadData();
-    }
+    // The channels that stay in the snapshot are those of valid files only.
+    CDbHolder holder(dir.file("channels.db"));
+    storeUploadState(holder, snapshotCases()[1].stored);
+    ASSERT_TRUE(loader.loadUploadData(holder));
+    ASSERT_EQ(1u, loader.uploadChannels().size());
+    EXPECT_EQ("f1", loader.uploadChannels()[0].FileUid);
+    EXPECT_EQ((std::vector<std::pair<std::string, std::string>>{{"A", "1"}, {"B", "2"}}),
+              loader.uploadChannels()[0].headers);
 }
 
 TEST(DbDataLoader, DownloadLoadDropsParametersOfMissingGroups)

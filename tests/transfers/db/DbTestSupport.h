@@ -8,6 +8,8 @@
 
 #include <Poco/Data/Extraction.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -43,6 +45,13 @@ inline std::int64_t countRows(fv_transfers::CDbConnection& db, const std::string
     const auto values = queryColumn<Poco::Int64>(db, "SELECT COUNT(*) FROM " + table);
     return values.empty() ? -1 : values.front();
 }
+
+// A fresh database file per test, opened beside the table objects under test.
+class DbFileTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::shared_ptr<fv_transfers::CDbConnection> db = openTestDb(dir.file("t.db"));
+};
 
 // Points the library's files (and so its log) at `dir`; `count` reads what was logged since `mark`.
 class LogCapture {

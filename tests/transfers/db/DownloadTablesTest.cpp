@@ -18,6 +18,9 @@ using fv_transfers::CDownloadFilesDbInfo;
 using fv_transfers::CDownloadManager;
 using Params = std::map<std::string, std::string>;
 
+using DownloadGroupsTable = fv_test::DbFileTest;
+using DownloadFilesTable = fv_test::DbFileTest;
+
 namespace {
 
 const std::wstring kWidePath = L"/home/\u00fc/\u30d5\u30a1\u30a4\u30eb \U0001F600";
@@ -62,7 +65,7 @@ CDownloadManager::FileDownloadDetails details(const std::string& id)
 
 } // namespace
 
-TEST(DownloadGroupsTable, GroupRowsAndParametersRoundTrip)
+TEST_F(DownloadGroupsTable, GroupRowsAndParametersRoundTrip)
 {
     struct Case {
         const char* name;
@@ -75,10 +78,9 @@ TEST(DownloadGroupsTable, GroupRowsAndParametersRoundTrip)
         {"two keys", std::make_shared<Params>(Params{{"b", "2"}, {"a", "1"}}),
          std::make_shared<Params>(Params{{"a", "1"}, {"b", "2"}})},
     };
+    fv_test::LogCapture log(dir);
     for (const Case& c : cases) {
-        fv_test::TempDir dir;
-        fv_test::LogCapture log(dir);
-        auto db = fv_test::openTestDb(dir.file("t.db"));
+        auto db = fv_test::openTestDb(dir.file(std::string(c.name) + ".db"));
         CDbDownloadGroupInfoAggregator groups(db);
         log.mark();
         ASSERT_TRUE(groups.insert(group(3, c.params))) << c.name;
@@ -107,10 +109,8 @@ TEST(DownloadGroupsTable, GroupRowsAndParametersRoundTrip)
     }
 }
 
-TEST(DownloadGroupsTable, EachGroupKeepsItsOwnParameters)
+TEST_F(DownloadGroupsTable, EachGroupKeepsItsOwnParameters)
 {
-    fv_test::TempDir dir;
-    auto db = fv_test::openTestDb(dir.file("t.db"));
     CDbDownloadGroupInfoAggregator groups(db);
     ASSERT_TRUE(groups.insert(group(1, std::make_shared<Params>(Params{{"auto", "1"}}))));
     ASSERT_TRUE(groups.insert(group(2, std::make_shared<Params>(Params{{"auto", "0"}, {"x", "y"}}))));
@@ -125,10 +125,8 @@ TEST(DownloadGroupsTable, EachGroupKeepsItsOwnParameters)
     EXPECT_FALSE(params[4]);
 }
 
-TEST(DownloadGroupsTable, RemovingAGroupRemovesItsParameters)
+TEST_F(DownloadGroupsTable, RemovingAGroupRemovesItsParameters)
 {
-    fv_test::TempDir dir;
-    auto db = fv_test::openTestDb(dir.file("t.db"));
     CDbDownloadGroupInfoAggregator groups(db);
     ASSERT_TRUE(groups.insert(group(1, std::make_shared<Params>(Params{{"k", "v"}}))));
     ASSERT_TRUE(groups.insert(group(2, std::make_shared<Params>(Params{{"k", "w"}}))));
@@ -140,10 +138,8 @@ TEST(DownloadGroupsTable, RemovingAGroupRemovesItsParameters)
     EXPECT_EQ(1, fv_test::countRows(*db, "GroupInfoParams"));
 }
 
-TEST(DownloadGroupsTable, NewGroupDoesNotInheritParametersLeftByAnOldOne)
+TEST_F(DownloadGroupsTable, NewGroupDoesNotInheritParametersLeftByAnOldOne)
 {
-    fv_test::TempDir dir;
-    auto db = fv_test::openTestDb(dir.file("t.db"));
     CDbDownloadGroupInfoAggregator groups(db);
     // Parameters of a group 5 whose row is gone, as an interrupted removal leaves them.
     ASSERT_TRUE(fv_test::execSql(*db, "INSERT INTO GroupInfoParams VALUES (5, 'k', 'stale'), (5, 'old', 'x')"));
@@ -161,10 +157,8 @@ TEST(DownloadGroupsTable, NewGroupDoesNotInheritParametersLeftByAnOldOne)
     EXPECT_FALSE(paramsByGroup(groups)[5]);
 }
 
-TEST(DownloadGroupsTable, OrphanParametersAreRemovedOnRequest)
+TEST_F(DownloadGroupsTable, OrphanParametersAreRemovedOnRequest)
 {
-    fv_test::TempDir dir;
-    auto db = fv_test::openTestDb(dir.file("t.db"));
     CDbDownloadGroupInfoAggregator groups(db);
     ASSERT_TRUE(groups.insert(group(1, std::make_shared<Params>(Params{{"k", "v"}}))));
     ASSERT_TRUE(fv_test::execSql(*db, "INSERT INTO GroupInfoParams VALUES (5, 'a', '1'), (5, 'b', '2'), (6, 'a', '')"));
@@ -175,10 +169,8 @@ TEST(DownloadGroupsTable, OrphanParametersAreRemovedOnRequest)
     EXPECT_EQ(std::vector<Poco::Int64>({1}), fv_test::queryColumn<Poco::Int64>(*db, "SELECT GroupId FROM GroupInfoParams"));
 }
 
-TEST(DownloadGroupsTable, GroupAndParametersAreStoredTogetherOrNotAtAll)
+TEST_F(DownloadGroupsTable, GroupAndParametersAreStoredTogetherOrNotAtAll)
 {
-    fv_test::TempDir dir;
-    auto db = fv_test::openTestDb(dir.file("t.db"));
     CDbDownloadGroupInfoAggregator groups(db);
     ASSERT_TRUE(fv_test::execSql(*db, "CREATE TRIGGER refuse BEFORE INSERT ON GroupInfoParams WHEN NEW.DataKey='bad' "
                                       "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
@@ -198,10 +190,8 @@ TEST(DownloadGroupsTable, GroupAndParametersAreStoredTogetherOrNotAtAll)
     EXPECT_EQ((Params{{"a", "kept"}}), *rows[0].params);
 }
 
-TEST(DownloadGroupsTable, UpdatesChangeOnlyTheNamedGroup)
+TEST_F(DownloadGroupsTable, UpdatesChangeOnlyTheNamedGroup)
 {
-    fv_test::TempDir dir;
-    auto db = fv_test::openTestDb(dir.file("t.db"));
     CDbDownloadGroupInfoAggregator groups(db);
     ASSERT_TRUE(groups.insert(group(1)));
     ASSERT_TRUE(groups.insert(group(3)));
@@ -217,10 +207,8 @@ TEST(DownloadGroupsTable, UpdatesChangeOnlyTheNamedGroup)
     EXPECT_EQ(0u, rows[1].RetryCount);
 }
 
-TEST(DownloadFilesTable, RoundTripsEveryFieldThroughTheTableOrder)
+TEST_F(DownloadFilesTable, RoundTripsEveryFieldThroughTheTableOrder)
 {
-    fv_test::TempDir dir;
-    auto db = fv_test::openTestDb(dir.file("t.db"));
     CDownloadFilesDbInfo files(db);
     const auto file = details("d1");
     const std::wstring tmpName = kWidePath + L"/.d1.part";
@@ -251,10 +239,8 @@ TEST(DownloadFilesTable, RoundTripsEveryFieldThroughTheTableOrder)
                                                      "ORDER BY cid"));
 }
 
-TEST(DownloadFilesTable, NullColumnsReadAsDefaults)
+TEST_F(DownloadFilesTable, NullColumnsReadAsDefaults)
 {
-    fv_test::TempDir dir;
-    auto db = fv_test::openTestDb(dir.file("t.db"));
     CDownloadFilesDbInfo files(db);
     CDownloadChannelsDbInfo channels(db);
     ASSERT_TRUE(fv_test::execSql(*db, "INSERT INTO DownloadFilesDictionary (FileUid) VALUES ('bare')"));
@@ -276,10 +262,8 @@ TEST(DownloadFilesTable, NullColumnsReadAsDefaults)
     EXPECT_TRUE(channelRows[0].Md5.empty());
 }
 
-TEST(DownloadFilesTable, UpdatesChangeOnlyExistingRows)
+TEST_F(DownloadFilesTable, UpdatesChangeOnlyExistingRows)
 {
-    fv_test::TempDir dir;
-    auto db = fv_test::openTestDb(dir.file("t.db"));
     CDownloadFilesDbInfo files(db);
     CDownloadChannelsDbInfo channels(db);
     ASSERT_TRUE(files.insert(details("a"), 1, L"a.part"));
@@ -306,10 +290,8 @@ TEST(DownloadFilesTable, UpdatesChangeOnlyExistingRows)
     EXPECT_EQ(3u, channelRows[1].State);
 }
 
-TEST(DownloadFilesTable, InsertingAStoredKeyReplacesTheRow)
+TEST_F(DownloadFilesTable, InsertingAStoredKeyReplacesTheRow)
 {
-    fv_test::TempDir dir;
-    auto db = fv_test::openTestDb(dir.file("t.db"));
     CDownloadFilesDbInfo files(db);
     CDownloadChannelsDbInfo channels(db);
     ASSERT_TRUE(files.insert(details("a"), 1, L"old.part"));
@@ -332,12 +314,10 @@ TEST(DownloadFilesTable, InsertingAStoredKeyReplacesTheRow)
     EXPECT_EQ(50u, channelRows[0].BytesToTransfer);
 }
 
-TEST(DownloadFilesTable, RemovalByIdsDeletesOnlyTheNamedRowsOfBothTables)
+TEST_F(DownloadFilesTable, RemovalByIdsDeletesOnlyTheNamedRowsOfBothTables)
 {
     const std::vector<std::string> all = {"plain", "q\"uote", "a'pos", "pa)ren;", "FileUid", "keep"};
     const std::set<std::string> removed = {"q\"uote", "a'pos", "pa)ren;", "FileUid", "never-stored"};
-    fv_test::TempDir dir;
-    auto db = fv_test::openTestDb(dir.file("t.db"));
     CDownloadFilesDbInfo files(db);
     CDownloadChannelsDbInfo channels(db);
     for (const auto& id : all) {

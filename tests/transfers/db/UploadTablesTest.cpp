@@ -15,6 +15,10 @@ using fv_transfers::CFilesDbInfo;
 using fv_transfers::CGroupsDbInfo;
 using fv_transfers::CUploadManager;
 
+using UploadGroupsTable = fv_test::DbFileTest;
+using UploadFilesTable = fv_test::DbFileTest;
+using UploadChannelsTable = fv_test::DbFileTest;
+
 namespace {
 
 // "/home/ü/ファイル 😀.txt": two-byte, three-byte and a four-byte (outside the BMP) character.
@@ -54,10 +58,8 @@ CChannelsDbInfo::ChannelInfo channel(const std::string& uid, std::uint64_t offse
 
 } // namespace
 
-TEST(UploadGroupsTable, RoundTripsEveryColumnInTableOrder)
+TEST_F(UploadGroupsTable, RoundTripsEveryColumnInTableOrder)
 {
-    fv_test::TempDir dir;
-    auto db = fv_test::openTestDb(dir.file("t.db"));
     CGroupsDbInfo groups(db);
 
     CGroupsDbInfo::GroupInfo first;
@@ -101,10 +103,8 @@ TEST(UploadGroupsTable, RoundTripsEveryColumnInTableOrder)
                                                      "SELECT RetryCount FROM GroupsDictionary WHERE GroupId=8"));
 }
 
-TEST(UploadGroupsTable, DuplicateGroupIdFailsAndKeepsStoredRow)
+TEST_F(UploadGroupsTable, DuplicateGroupIdFailsAndKeepsStoredRow)
 {
-    fv_test::TempDir dir;
-    auto db = fv_test::openTestDb(dir.file("t.db"));
     CGroupsDbInfo groups(db);
     CGroupsDbInfo::GroupInfo group;
     group.GroupId = 1;
@@ -119,10 +119,8 @@ TEST(UploadGroupsTable, DuplicateGroupIdFailsAndKeepsStoredRow)
     EXPECT_EQ("kept", rows[0].BucketUid);
 }
 
-TEST(UploadGroupsTable, UpdatesAndRemovalTouchOnlyTheNamedGroup)
+TEST_F(UploadGroupsTable, UpdatesAndRemovalTouchOnlyTheNamedGroup)
 {
-    fv_test::TempDir dir;
-    auto db = fv_test::openTestDb(dir.file("t.db"));
     CGroupsDbInfo groups(db);
     for (int id : {1, 2, 3}) {
         CGroupsDbInfo::GroupInfo group;
@@ -144,10 +142,8 @@ TEST(UploadGroupsTable, UpdatesAndRemovalTouchOnlyTheNamedGroup)
     EXPECT_TRUE(rows[1].Paused && rows[1].Marked && rows[1].RetryCount == 9);
 }
 
-TEST(UploadFilesTable, RoundTripsNonAsciiPathsAndStoresUtf8)
+TEST_F(UploadFilesTable, RoundTripsNonAsciiPathsAndStoresUtf8)
 {
-    fv_test::TempDir dir;
-    auto db = fv_test::openTestDb(dir.file("t.db"));
     CFilesDbInfo files(db);
     ASSERT_TRUE(files.insert(fileDesc("f1", kWidePath), 3));
 
@@ -170,10 +166,8 @@ TEST(UploadFilesTable, RoundTripsNonAsciiPathsAndStoresUtf8)
     EXPECT_TRUE(rows[0].Completed);
 }
 
-TEST(UploadFilesTable, LastModifiedKeepsSixtyFourBits)
+TEST_F(UploadFilesTable, LastModifiedKeepsSixtyFourBits)
 {
-    fv_test::TempDir dir;
-    auto db = fv_test::openTestDb(dir.file("t.db"));
     CFilesDbInfo files(db);
     ASSERT_TRUE(files.insert(fileDesc("f"), 1));
     // Up to 2038, just after it (2^31), far beyond (2^33), and before 1970.
@@ -189,10 +183,8 @@ TEST(UploadFilesTable, LastModifiedKeepsSixtyFourBits)
     }
 }
 
-TEST(UploadFilesTable, MissingRowAndFailedReadAreDistinguishable)
+TEST_F(UploadFilesTable, MissingRowAndFailedReadAreDistinguishable)
 {
-    fv_test::TempDir dir;
-    auto db = fv_test::openTestDb(dir.file("t.db"));
     CFilesDbInfo files(db);
     ASSERT_TRUE(files.insert(fileDesc("present"), 1));
     ASSERT_TRUE(files.updateLastModified("present", 77));
@@ -219,10 +211,8 @@ TEST(UploadFilesTable, MissingRowAndFailedReadAreDistinguishable)
     EXPECT_FALSE(files.updateLastModified("present", 1));
 }
 
-TEST(UploadFilesTable, InsertingAStoredFileReplacesItsRow)
+TEST_F(UploadFilesTable, InsertingAStoredFileReplacesItsRow)
 {
-    fv_test::TempDir dir;
-    auto db = fv_test::openTestDb(dir.file("t.db"));
     CFilesDbInfo files(db);
     ASSERT_TRUE(files.insert(fileDesc("f", L"file:///old"), 1));
     ASSERT_TRUE(files.updateUploadId("f", "stale-upload"));
@@ -236,7 +226,7 @@ TEST(UploadFilesTable, InsertingAStoredFileReplacesItsRow)
     EXPECT_EQ("", rows[0].UploadId);
 }
 
-TEST(UploadFilesTable, RemovalByIdsDeletesOnlyTheNamedRows)
+TEST_F(UploadFilesTable, RemovalByIdsDeletesOnlyTheNamedRows)
 {
     // Ids come from the web application and the service: none may be read as SQL.
     const std::vector<std::string> all = {"plain", "with\"quote", "with'apostrophe", "close)paren",
@@ -252,8 +242,6 @@ TEST(UploadFilesTable, RemovalByIdsDeletesOnlyTheNamedRows)
         {{"x\") OR 1=1 --", "not-stored"}},
     };
     for (const Case& c : cases) {
-        fv_test::TempDir dir;
-        auto db = fv_test::openTestDb(dir.file("t.db"));
         CFilesDbInfo files(db);
         for (const auto& id : all)
             ASSERT_TRUE(files.insert(fileDesc(id), 1));
@@ -266,10 +254,8 @@ TEST(UploadFilesTable, RemovalByIdsDeletesOnlyTheNamedRows)
     }
 }
 
-TEST(UploadFilesTable, RemovalByIdsIsAllOrNothing)
+TEST_F(UploadFilesTable, RemovalByIdsIsAllOrNothing)
 {
-    fv_test::TempDir dir;
-    auto db = fv_test::openTestDb(dir.file("t.db"));
     CFilesDbInfo files(db);
     for (const char* id : {"a", "b", "c"})
         ASSERT_TRUE(files.insert(fileDesc(id), 1));
@@ -280,10 +266,8 @@ TEST(UploadFilesTable, RemovalByIdsIsAllOrNothing)
     EXPECT_EQ(std::set<std::string>({"a", "b", "c"}), storedFileUids(files));
 }
 
-TEST(UploadChannelsTable, RoundTripsChannelsWithTheirHeadersInOrder)
+TEST_F(UploadChannelsTable, RoundTripsChannelsWithTheirHeadersInOrder)
 {
-    fv_test::TempDir dir;
-    auto db = fv_test::openTestDb(dir.file("t.db"));
     CChannelsDbInfo channels(db);
     const std::vector<CChannelsDbInfo::ChannelInfo> stored = {
         channel("f1", 0, {}),
@@ -309,10 +293,8 @@ TEST(UploadChannelsTable, RoundTripsChannelsWithTheirHeadersInOrder)
     EXPECT_EQ(8, fv_test::countRows(*db, "ChannelsDictionary"));
 }
 
-TEST(UploadChannelsTable, HeaderWithoutNameIsStoredButNotReturned)
+TEST_F(UploadChannelsTable, HeaderWithoutNameIsStoredButNotReturned)
 {
-    fv_test::TempDir dir;
-    auto db = fv_test::openTestDb(dir.file("t.db"));
     CChannelsDbInfo channels(db);
     ASSERT_TRUE(channels.insert(channel("f", 0, {{"", "orphan value"}, {"A", "1"}})));
 
@@ -323,10 +305,8 @@ TEST(UploadChannelsTable, HeaderWithoutNameIsStoredButNotReturned)
     EXPECT_EQ(2, fv_test::countRows(*db, "ChannelsDictionary"));
 }
 
-TEST(UploadChannelsTable, UpdateStateChangesEveryRowOfThatChannelOnly)
+TEST_F(UploadChannelsTable, UpdateStateChangesEveryRowOfThatChannelOnly)
 {
-    fv_test::TempDir dir;
-    auto db = fv_test::openTestDb(dir.file("t.db"));
     CChannelsDbInfo channels(db);
     ASSERT_TRUE(channels.insert(channel("f", 0, {{"A", "1"}, {"B", "2"}, {"C", "3"}})));
     ASSERT_TRUE(channels.insert(channel("f", 100, {{"A", "1"}})));
@@ -339,10 +319,8 @@ TEST(UploadChannelsTable, UpdateStateChangesEveryRowOfThatChannelOnly)
                                                      "ORDER BY FileUid, LocalOffset, HeaderIndex"));
 }
 
-TEST(UploadChannelsTable, ChannelIsStoredWholeOrNotAtAll)
+TEST_F(UploadChannelsTable, ChannelIsStoredWholeOrNotAtAll)
 {
-    fv_test::TempDir dir;
-    auto db = fv_test::openTestDb(dir.file("t.db"));
     CChannelsDbInfo channels(db);
     ASSERT_TRUE(channels.insert(channel("f", 0, {{"Old", "1"}})));
     // The second row of any channel fails, as a full disk or a crash half-way would.
@@ -359,10 +337,8 @@ TEST(UploadChannelsTable, ChannelIsStoredWholeOrNotAtAll)
     EXPECT_EQ((std::vector<std::pair<std::string, std::string>>{{"Old", "1"}}), rows[0].headers);
 }
 
-TEST(UploadChannelsTable, RemovalByFileRemovesAllItsChannels)
+TEST_F(UploadChannelsTable, RemovalByFileRemovesAllItsChannels)
 {
-    fv_test::TempDir dir;
-    auto db = fv_test::openTestDb(dir.file("t.db"));
     CChannelsDbInfo channels(db);
     for (const char* id : {"a", "FileUid", "q\"uote", "keep"}) {
         ASSERT_TRUE(channels.insert(channel(id, 0, {{"A", "1"}, {"B", "2"}})));
@@ -379,10 +355,8 @@ TEST(UploadChannelsTable, RemovalByFileRemovesAllItsChannels)
     EXPECT_EQ("keep", rows[1].FileUid);
 }
 
-TEST(UploadChannelsTable, RowsOfTheOlderLayoutStayReadable)
+TEST_F(UploadChannelsTable, RowsOfTheOlderLayoutStayReadable)
 {
-    fv_test::TempDir dir;
-    auto db = fv_test::openTestDb(dir.file("t.db"));
     // The layout keyed by header name, as files written before the header index hold it.
     ASSERT_TRUE(fv_test::execSql(*db, "CREATE TABLE ChannelsDictionary (FileUid VARCHAR(40), Url VARCHAR, "
                                       "LocalOffset UINTEGER64, BytesToUpload UINTEGER64, State INTEGER8, "
