@@ -27,8 +27,8 @@ std::vector<Row> toRows(const CChannelsDbInfo::ChannelInfo& channel)
 {
     std::vector<Row> rows;
     const auto row = [&](const std::string& name, const std::string& value) {
-        rows.emplace_back(channel.FileUid, channel.Url, channel.LocalOffset, channel.BytesToUpload, channel.State,
-                          name, value, static_cast<Poco::Int32>(rows.size()));
+        rows.emplace_back(channel.FileUid, channel.Url, channel.LocalOffset, channel.BytesToUpload, channel.State, name,
+                          value, static_cast<Poco::Int32>(rows.size()));
     };
     for (const auto& header : channel.headers)
         row(header.first, header.second);

@@ -51,9 +51,8 @@ std::shared_ptr<CDbConnection> CDbConnection::open(const std::string& path, std:
         Poco::Data::SQLite::Connector::registerConnector();
         connection->m_connectorRegistered = true;
         prepareOwnerOnlyFile(path);
-        auto session = std::make_unique<Poco::Data::Session>(
-            Poco::Data::SessionFactory::instance().create(Poco::Data::SQLite::Connector::KEY, path,
-                                                          kBusyTimeoutSeconds));
+        auto session = std::make_unique<Poco::Data::Session>(Poco::Data::SessionFactory::instance().create(
+            Poco::Data::SQLite::Connector::KEY, path, kBusyTimeoutSeconds));
         session->setConnectionTimeout(busyTimeoutSeconds);
         connection->m_session = std::move(session);
     } catch (const std::exception& e) {

@@ -144,8 +144,7 @@ bool readAll(const SideTexts& texts, GroupTable& groupTable, FileTable& fileTabl
 }
 
 template <typename Channel>
-void copyChannelsOfFile(const std::string& fileUid, std::vector<Channel>& channels,
-                        const std::vector<Channel>& source)
+void copyChannelsOfFile(const std::string& fileUid, std::vector<Channel>& channels, const std::vector<Channel>& source)
 {
     channels.clear();
     std::copy_if(source.begin(), source.end(), std::back_inserter(channels),

@@ -13,21 +13,18 @@ CDbDownloadGroupInfoAggregator::CDbDownloadGroupInfoAggregator(const std::shared
 
 bool CDbDownloadGroupInfoAggregator::insert(const GroupInfo& group)
 {
-    return m_connection->runInTransaction("insert into", m_groupsDbInfo.tableName(),
-                                          [&](Poco::Data::Session& session) {
-                                              m_groupsDbInfo.insertRow(session, group);
-                                              m_groupInfoParamsDbInfo.replaceRows(session, group.GroupId,
-                                                                                  group.params);
-                                          });
+    return m_connection->runInTransaction("insert into", m_groupsDbInfo.tableName(), [&](Poco::Data::Session& session) {
+        m_groupsDbInfo.insertRow(session, group);
+        m_groupInfoParamsDbInfo.replaceRows(session, group.GroupId, group.params);
+    });
 }
 
 bool CDbDownloadGroupInfoAggregator::removeByGroupId(std::int32_t groupId)
 {
-    return m_connection->runInTransaction("delete from", m_groupsDbInfo.tableName(),
-                                          [&](Poco::Data::Session& session) {
-                                              m_groupInfoParamsDbInfo.deleteRows(session, groupId);
-                                              m_groupsDbInfo.deleteGroupRow(session, groupId);
-                                          });
+    return m_connection->runInTransaction("delete from", m_groupsDbInfo.tableName(), [&](Poco::Data::Session& session) {
+        m_groupInfoParamsDbInfo.deleteRows(session, groupId);
+        m_groupsDbInfo.deleteGroupRow(session, groupId);
+    });
 }
 
 bool CDbDownloadGroupInfoAggregator::updatePaused(std::int32_t groupId, bool paused)

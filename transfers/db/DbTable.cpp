@@ -1,7 +1,5 @@
 #include "db/DbTable.h"
 
-#include <Poco/Data/Binding.h>
-
 #include <utility>
 #include <vector>
 
@@ -42,17 +40,11 @@ bool CDbTable::removeRowsOfFiles(const std::set<std::string>& fileUids)
 {
     if (fileUids.empty())
         return true;
-    return runInTransaction("delete from",
-                            [&](Poco::Data::Session& session) { deleteRowsOfFiles(session, fileUids); });
-}
-
-void CDbTable::deleteRowsOfFiles(Poco::Data::Session& session, const std::set<std::string>& fileUids) const
-{
-    if (fileUids.empty())
-        return;
     // A bound vector runs the statement once per id.
     std::vector<std::string> ids(fileUids.begin(), fileUids.end());
-    session << "DELETE FROM " + m_tableName + " WHERE FileUid=?", use(ids), now;
+    return runInTransaction("delete from", [&](Poco::Data::Session& session) {
+        session << "DELETE FROM " + m_tableName + " WHERE FileUid=?", use(ids), now;
+    });
 }
 
 } // namespace fv_transfers

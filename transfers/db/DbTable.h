@@ -28,8 +28,7 @@ protected:
     bool runInTransaction(const char* verb, const CDbConnection::Body& body);
 
     // Runs `statement` with the row's columns bound in order.
-    template <typename Row>
-    bool insertRow(const std::string& statement, const Row& row)
+    template <typename Row> bool insertRow(const std::string& statement, const Row& row)
     {
         return run("insert into", [&](Poco::Data::Session& session) {
             session << statement, Poco::Data::Keywords::bind(row), Poco::Data::Keywords::now;
@@ -56,7 +55,6 @@ protected:
     // column matches only itself; a set is deleted in one transaction, all or nothing.
     bool removeRowsOfFile(const std::string& fileUid);
     bool removeRowsOfFiles(const std::set<std::string>& fileUids);
-    void deleteRowsOfFiles(Poco::Data::Session& session, const std::set<std::string>& fileUids) const;
 
     const std::shared_ptr<CDbConnection> m_connection;
     const std::string m_tableName;

@@ -32,11 +32,11 @@ bool CDownloadChannelsDbInfo::insert(const ChannelInfo& channel)
 
 bool CDownloadChannelsDbInfo::selectAll(std::vector<ChannelInfo>& channels)
 {
-    return selectRecords<Row>("SELECT " + std::string(kColumns) + " FROM DownloadChannelsDictionary ORDER BY rowid",
-                              channels, [](const Row& row) {
-                                  return ChannelInfo{row.get<0>(), row.get<1>(), row.get<2>(), row.get<3>(),
-                                                     row.get<4>()};
-                              });
+    return selectRecords<Row>(
+        "SELECT " + std::string(kColumns) + " FROM DownloadChannelsDictionary ORDER BY rowid", channels,
+        [](const Row& row) {
+            return ChannelInfo{row.get<0>(), row.get<1>(), row.get<2>(), row.get<3>(), row.get<4>()};
+        });
 }
 
 bool CDownloadChannelsDbInfo::removeByFileUid(const std::string& fileUid)

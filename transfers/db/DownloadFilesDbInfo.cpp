@@ -41,8 +41,8 @@ bool CDownloadFilesDbInfo::insert(const CDownloadManager::FileDownloadDetails& d
 
 bool CDownloadFilesDbInfo::selectAll(std::vector<FileInfo>& files)
 {
-    return selectRecords<Row>("SELECT " + std::string(kColumns) + " FROM DownloadFilesDictionary ORDER BY rowid",
-                              files, [](const Row& row) {
+    return selectRecords<Row>("SELECT " + std::string(kColumns) + " FROM DownloadFilesDictionary ORDER BY rowid", files,
+                              [](const Row& row) {
                                   FileInfo file;
                                   file.details.id = row.get<0>();
                                   file.details.path = utf8ToWide(row.get<1>());

@@ -25,9 +25,8 @@ CGroupInfoParamsDbInfo::CGroupInfoParamsDbInfo(std::shared_ptr<CDbConnection> co
 
 bool CGroupInfoParamsDbInfo::insert(const GroupParams& params)
 {
-    return runInTransaction("insert into", [&](Poco::Data::Session& session) {
-        replaceRows(session, params.GroupId, params.params);
-    });
+    return runInTransaction("insert into",
+                            [&](Poco::Data::Session& session) { replaceRows(session, params.GroupId, params.params); });
 }
 
 void CGroupInfoParamsDbInfo::replaceRows(Poco::Data::Session& session, std::int32_t groupId,

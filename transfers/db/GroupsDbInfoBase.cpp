@@ -29,8 +29,7 @@ void CGroupsDbInfoBase::deleteGroupRow(Poco::Data::Session& session, std::int32_
 bool CGroupsDbInfoBase::updateColumn(const char* verb, const char* column, std::int64_t value, std::int32_t groupId)
 {
     return run(verb, [&](Poco::Data::Session& session) {
-        session << "UPDATE " + m_tableName + " SET " + column + "=? WHERE GroupId=?", bind(value), bind(groupId),
-            now;
+        session << "UPDATE " + m_tableName + " SET " + column + "=? WHERE GroupId=?", bind(value), bind(groupId), now;
     });
 }
 

@@ -40,15 +40,13 @@ protected:
     bool updateColumn(const char* verb, const char* column, std::int64_t value, std::int32_t groupId);
 
     // Both tables store one column of their own between Paused and RetryCount.
-    template <typename Row, typename Column>
-    static Row toRow(const GroupInfo& group, const Column& ownColumn)
+    template <typename Row, typename Column> static Row toRow(const GroupInfo& group, const Column& ownColumn)
     {
         return Row(group.BucketUid, group.BucketToken, group.BucketType, group.ExpirationDate, group.GroupId,
                    group.Paused, ownColumn, group.RetryCount);
     }
 
-    template <typename Row>
-    static void fromRow(const Row& row, GroupInfo& group)
+    template <typename Row> static void fromRow(const Row& row, GroupInfo& group)
     {
         group.BucketUid = row.template get<0>();
         group.BucketToken = row.template get<1>();

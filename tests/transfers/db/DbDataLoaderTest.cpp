@@ -85,8 +85,11 @@ std::string sided(const std::string& fragment, const std::string& side)
 const std::vector<SnapshotCase>& snapshotCases()
 {
     static const std::vector<SnapshotCase> cases = {
-        {"groups only", {{1, 2}, {}, {}}, {}, {}, {{"There are no % files and % parts in DB, skipping", 1},
-                                                    {"Starting % data validation", 0}}},
+        {"groups only",
+         {{1, 2}, {}, {}},
+         {},
+         {},
+         {{"There are no % files and % parts in DB, skipping", 1}, {"Starting % data validation", 0}}},
         {"zombie file",
          {{1}, {{"f1", 1}, {"f2", 2}}, {{"f1", 0}, {"f2", 0}, {"f2", 100}}},
          {"f1"},
@@ -266,7 +269,8 @@ TEST(DbDataLoader, ChannelsOfOneFileAreCopiedInOrder)
     CDbDataLoader::getUploadChannelsOfFile("none", out, source);
     EXPECT_TRUE(out.empty());
 
-    std::vector<fv_transfers::CDownloadChannelsDbInfo::ChannelInfo> downloads = {{"x", 5, 1, 1, ""}, {"y", 0, 1, 1, ""}};
+    std::vector<fv_transfers::CDownloadChannelsDbInfo::ChannelInfo> downloads = {{"x", 5, 1, 1, ""},
+                                                                                 {"y", 0, 1, 1, ""}};
     std::vector<fv_transfers::CDownloadChannelsDbInfo::ChannelInfo> downloadOut;
     CDbDataLoader::getDownloadChannelsOfFile("x", downloadOut, downloads);
     ASSERT_EQ(1u, downloadOut.size());

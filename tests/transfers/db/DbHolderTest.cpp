@@ -2,6 +2,9 @@
 #include "db/DbHolder.h"
 #include "transfers/db/DbTestSupport.h"
 
+#include <Poco/Data/SQLite/Connector.h>
+#include <Poco/Data/SessionFactory.h>
+#include <Poco/Exception.h>
 #include <Poco/File.h>
 
 #include <gtest/gtest.h>
@@ -149,7 +152,7 @@ TEST(DbHolder, FailedOpenGivesTablesThatReportFailure)
 TEST(DbHolder, ReplacementIsRefusedWhileTablesAreHeld)
 {
     fv_test::TempDir dir;
-    setAppFilesPath(dir.path());
+    fv_test::LogCapture log(dir);
     auto files = CDbHolder::getInstance()->getFilesDbInfo();
     ASSERT_TRUE(files->insert(fileDesc("a"), 1));
 
@@ -161,6 +164,23 @@ TEST(DbHolder, ReplacementIsRefusedWhileTablesAreHeld)
     bool present = false;
     ASSERT_TRUE(CDbHolder::getInstance()->getFilesDbInfo()->exists("a", present));
     EXPECT_TRUE(present);
+    EXPECT_EQ(0u, log.count("Exception when removing old DB"));
+}
+
+TEST(DbHolder, ConnectorStaysRegisteredWhileAnyConnectionIsOpen)
+{
+    fv_test::TempDir dir;
+    const auto openRaw = [&] {
+        Poco::Data::SessionFactory::instance().create(Poco::Data::SQLite::Connector::KEY, dir.file("raw.db"));
+    };
+    {
+        CDbHolder first(dir.file("a.db"));
+        {
+            CDbHolder second(dir.file("b.db"));
+        }
+        EXPECT_NO_THROW(openRaw());
+    }
+    EXPECT_THROW(openRaw(), Poco::NotFoundException);
 }
 
 TEST(DbHolder, TablesOutliveAReleasedHolder)

@@ -30,8 +30,7 @@ inline bool execSql(fv_transfers::CDbConnection& db, const std::string& sql)
     return db.run("run", "test", [&](Poco::Data::Session& session) { session << sql, Poco::Data::Keywords::now; });
 }
 
-template <typename T>
-std::vector<T> queryColumn(fv_transfers::CDbConnection& db, const std::string& sql)
+template <typename T> std::vector<T> queryColumn(fv_transfers::CDbConnection& db, const std::string& sql)
 {
     std::vector<T> values;
     db.run("select from", "test", [&](Poco::Data::Session& session) {

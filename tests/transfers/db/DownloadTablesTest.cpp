@@ -166,7 +166,8 @@ TEST_F(DownloadGroupsTable, OrphanParametersAreRemovedOnRequest)
     std::size_t removed = 0;
     ASSERT_TRUE(groups.m_groupInfoParamsDbInfo.removeOrphans(removed));
     EXPECT_EQ(3u, removed);
-    EXPECT_EQ(std::vector<Poco::Int64>({1}), fv_test::queryColumn<Poco::Int64>(*db, "SELECT GroupId FROM GroupInfoParams"));
+    EXPECT_EQ(std::vector<Poco::Int64>({1}),
+              fv_test::queryColumn<Poco::Int64>(*db, "SELECT GroupId FROM GroupInfoParams"));
 }
 
 TEST_F(DownloadGroupsTable, GroupAndParametersAreStoredTogetherOrNotAtAll)
@@ -252,7 +253,8 @@ TEST_F(DownloadFilesTable, NullColumnsReadAsDefaults)
     EXPECT_EQ("bare", fileRows[0].details.id);
     EXPECT_TRUE(fileRows[0].details.path.empty() && fileRows[0].details.md5Digest.empty() &&
                 fileRows[0].details.downloadDetails.url.empty() && fileRows[0].TmpFileName.empty());
-    EXPECT_EQ(0u, fileRows[0].details.size + fileRows[0].details.modified + fileRows[0].details.downloadDetails.expires);
+    EXPECT_EQ(0u,
+              fileRows[0].details.size + fileRows[0].details.modified + fileRows[0].details.downloadDetails.expires);
     EXPECT_EQ(0, fileRows[0].ParentGroupId);
 
     std::vector<CDownloadChannelsDbInfo::ChannelInfo> channelRows;

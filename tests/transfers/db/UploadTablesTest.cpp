@@ -23,7 +23,8 @@ namespace {
 
 // "/home/ü/ファイル 😀.txt": two-byte, three-byte and a four-byte (outside the BMP) character.
 const std::wstring kWidePath = L"file:///home/\u00fc/\u30d5\u30a1\u30a4\u30eb \U0001F600.txt";
-const std::string kUtf8Path = "file:///home/\xc3\xbc/\xe3\x83\x95\xe3\x82\xa1\xe3\x82\xa4\xe3\x83\xab \xf0\x9f\x98\x80.txt";
+const std::string kUtf8Path =
+    "file:///home/\xc3\xbc/\xe3\x83\x95\xe3\x82\xa1\xe3\x82\xa4\xe3\x83\xab \xf0\x9f\x98\x80.txt";
 
 CUploadManager::FileDesc fileDesc(const std::string& uid, const std::wstring& url = L"file:///tmp/a")
 {
@@ -94,8 +95,8 @@ TEST_F(UploadGroupsTable, RoundTripsEveryColumnInTableOrder)
         EXPECT_EQ(expected->RetryCount, got.RetryCount);
     }
     // Marked is the seventh column and RetryCount the eighth, whatever the field order.
-    EXPECT_EQ(std::vector<std::string>({"BucketUid", "BucketToken", "BucketType", "ExpirationDate", "GroupId",
-                                        "Paused", "Marked", "RetryCount"}),
+    EXPECT_EQ(std::vector<std::string>({"BucketUid", "BucketToken", "BucketType", "ExpirationDate", "GroupId", "Paused",
+                                        "Marked", "RetryCount"}),
               fv_test::queryColumn<std::string>(*db, "SELECT name FROM pragma_table_info('GroupsDictionary') "
                                                      "ORDER BY cid"));
     EXPECT_EQ(std::vector<Poco::Int64>({1, 3}),
@@ -229,8 +230,8 @@ TEST_F(UploadFilesTable, InsertingAStoredFileReplacesItsRow)
 TEST_F(UploadFilesTable, RemovalByIdsDeletesOnlyTheNamedRows)
 {
     // Ids come from the web application and the service: none may be read as SQL.
-    const std::vector<std::string> all = {"plain", "with\"quote", "with'apostrophe", "close)paren",
-                                          "semi;colon", "FileUid", "x\") OR 1=1 --", "keep"};
+    const std::vector<std::string> all = {"plain",      "with\"quote", "with'apostrophe", "close)paren",
+                                          "semi;colon", "FileUid",     "x\") OR 1=1 --",  "keep"};
     struct Case {
         std::set<std::string> remove;
     };
