@@ -1,0 +1,128 @@
+#include "db/ChannelsDbInfo.h"
+
+#include <Poco/Data/Binding.h>
+#include <Poco/Data/Extraction.h>
+#include <Poco/Tuple.h>
+
+#include <map>
+
+namespace fv_transfers {
+
+using namespace Poco::Data::Keywords;
+
+namespace {
+
+using Row = Poco::Tuple<std::string, std::string, Poco::UInt64, Poco::UInt64, Poco::UInt32, std::string, std::string,
+                        Poco::Int32>;
+
+const char* const kColumns =
+    "FileUid, Url, LocalOffset, BytesToUpload, State, HttpHeaderName, HttpHeaderValue, HeaderIndex";
+
+const char* const kCreate =
+    "CREATE TABLE IF NOT EXISTS ChannelsDictionary (FileUid VARCHAR(40), Url VARCHAR, LocalOffset UINTEGER64, "
+    "BytesToUpload UINTEGER64, State INTEGER8, HttpHeaderName VARCHAR, HttpHeaderValue VARCHAR, "
+    "HeaderIndex INTEGER NOT NULL DEFAULT 0, PRIMARY KEY(FileUid, LocalOffset, HeaderIndex))";
+
+std::vector<Row> toRows(const CChannelsDbInfo::ChannelInfo& channel)
+{
+    std::vector<Row> rows;
+    const auto row = [&](const std::string& name, const std::string& value) {
+        rows.emplace_back(channel.FileUid, channel.Url, channel.LocalOffset, channel.BytesToUpload, channel.State, name,
+                          value, static_cast<Poco::Int32>(rows.size()));
+    };
+    for (const auto& header : channel.headers)
+        row(header.first, header.second);
+    if (rows.empty())
+        row(std::string(), std::string());
+    return rows;
+}
+
+} // namespace
+
+CChannelsDbInfo::CChannelsDbInfo(std::shared_ptr<CDbConnection> connection)
+    : CDbTable(std::move(connection), "ChannelsDictionary")
+{
+    runInTransaction("create", [&](Poco::Data::Session& session) {
+        session << kCreate, now;
+        convertUnindexedTable(session);
+    });
+}
+
+void CChannelsDbInfo::convertUnindexedTable(Poco::Data::Session& session)
+{
+    int indexColumns = 0;
+    session << "SELECT COUNT(*) FROM pragma_table_info('ChannelsDictionary') WHERE name='HeaderIndex'",
+        into(indexColumns), now;
+    if (indexColumns > 0)
+        return;
+    // Rows of one channel get their index in the order they were written.
+    session << "ALTER TABLE ChannelsDictionary RENAME TO ChannelsDictionaryUnindexed", now;
+    session << kCreate, now;
+    session << "INSERT INTO ChannelsDictionary (" + std::string(kColumns) +
+                   ") SELECT FileUid, Url, LocalOffset, BytesToUpload, State, HttpHeaderName, HttpHeaderValue, "
+                   "ROW_NUMBER() OVER (PARTITION BY FileUid, LocalOffset ORDER BY rowid) - 1 "
+                   "FROM ChannelsDictionaryUnindexed",
+        now;
+    session << "DROP TABLE ChannelsDictionaryUnindexed", now;
+}
+
+bool CChannelsDbInfo::insert(const ChannelInfo& channel)
+{
+    std::vector<Row> rows = toRows(channel);
+    return runInTransaction("insert into", [&](Poco::Data::Session& session) {
+        session << "DELETE FROM ChannelsDictionary WHERE FileUid=? AND LocalOffset=?", bind(channel.FileUid),
+            bind(channel.LocalOffset), now;
+        session << "INSERT INTO ChannelsDictionary (" + std::string(kColumns) + ") VALUES(?, ?, ?, ?, ?, ?, ?, ?)",
+            use(rows), now;
+    });
+}
+
+bool CChannelsDbInfo::selectAll(std::vector<ChannelInfo>& channels)
+{
+    channels.clear();
+    std::vector<Row> rows;
+    if (!run("select from", [&](Poco::Data::Session& session) {
+            session << "SELECT " + std::string(kColumns) +
+                           " FROM ChannelsDictionary ORDER BY FileUid, LocalOffset, HeaderIndex",
+                into(rows), now;
+        }))
+        return false;
+    std::map<std::pair<std::string, std::uint64_t>, std::size_t> byKey;
+    for (const Row& row : rows) {
+        const auto key = std::make_pair(row.get<0>(), static_cast<std::uint64_t>(row.get<2>()));
+        auto found = byKey.find(key);
+        if (found == byKey.end()) {
+            ChannelInfo channel;
+            channel.FileUid = row.get<0>();
+            channel.Url = row.get<1>();
+            channel.LocalOffset = row.get<2>();
+            channel.BytesToUpload = row.get<3>();
+            channel.State = row.get<4>();
+            found = byKey.emplace(key, channels.size()).first;
+            channels.push_back(std::move(channel));
+        }
+        if (!row.get<5>().empty())
+            channels[found->second].headers.emplace_back(row.get<5>(), row.get<6>());
+    }
+    return true;
+}
+
+bool CChannelsDbInfo::removeByFileUid(const std::string& fileUid)
+{
+    return removeRowsOfFile(fileUid);
+}
+
+bool CChannelsDbInfo::removeByFileUids(const std::set<std::string>& fileUids)
+{
+    return removeRowsOfFiles(fileUids);
+}
+
+bool CChannelsDbInfo::updateState(const std::string& fileUid, std::uint64_t localOffset, std::uint32_t state)
+{
+    return run("update", [&](Poco::Data::Session& session) {
+        session << "UPDATE ChannelsDictionary SET State=? WHERE FileUid=? AND LocalOffset=?", bind(state),
+            bind(fileUid), bind(localOffset), now;
+    });
+}
+
+} // namespace fv_transfers

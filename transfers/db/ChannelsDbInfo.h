@@ -1,0 +1,47 @@
+#pragma once
+
+#include "db/DbTable.h"
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace fv_transfers {
+
+// The upload channels: table ChannelsDictionary, one row per HTTP header of a channel (one row
+// with an empty name for a channel without headers). HeaderIndex keeps the header order and lets
+// one name repeat.
+class CChannelsDbInfo : public CDbTable {
+public:
+    // One channel; a channel is identified by its file and offset.
+    struct ChannelInfo {
+        std::string FileUid;
+        std::string Url;
+        std::uint64_t LocalOffset = 0;
+        std::uint64_t BytesToUpload = 0;
+        std::uint32_t State = 0;
+        std::vector<std::pair<std::string, std::string>> headers; // name, value, in order
+    };
+
+    // Creates the table; a table of the older layout, keyed by header name, is converted in one
+    // transaction with every row kept.
+    explicit CChannelsDbInfo(std::shared_ptr<CDbConnection> connection);
+
+    // Stores the channel with all its headers in one transaction, replacing any channel stored at
+    // the same file and offset.
+    bool insert(const ChannelInfo& channel);
+    // Replaces `channels` with every stored channel, ordered by file and offset, headers in their
+    // stored order. A header with an empty name is not given back. On failure `channels` is empty.
+    bool selectAll(std::vector<ChannelInfo>& channels);
+    bool removeByFileUid(const std::string& fileUid);
+    bool removeByFileUids(const std::set<std::string>& fileUids);
+    bool updateState(const std::string& fileUid, std::uint64_t localOffset, std::uint32_t state);
+
+private:
+    void convertUnindexedTable(Poco::Data::Session& session);
+};
+
+} // namespace fv_transfers

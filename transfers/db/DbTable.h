@@ -1,0 +1,63 @@
+#pragma once
+
+#include "db/DbConnection.h"
+
+#include <Poco/Data/Binding.h>
+#include <Poco/Data/Extraction.h>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace fv_transfers {
+
+// What every table object shares: the connection it co-owns (so no table outlives its session)
+// and its table's name for statements and log lines.
+class CDbTable {
+public:
+    const std::string& tableName() const { return m_tableName; }
+
+protected:
+    CDbTable(std::shared_ptr<CDbConnection> connection, std::string tableName);
+    ~CDbTable();
+
+    // The statement is complete SQL: table objects never splice values into SQL.
+    bool create(const std::string& createStatement);
+    bool run(const char* verb, const CDbConnection::Body& body);
+    bool runInTransaction(const char* verb, const CDbConnection::Body& body);
+
+    // Runs `statement` with the row's columns bound in order.
+    template <typename Row> bool insertRow(const std::string& statement, const Row& row)
+    {
+        return run("insert into", [&](Poco::Data::Session& session) {
+            session << statement, Poco::Data::Keywords::bind(row), Poco::Data::Keywords::now;
+        });
+    }
+
+    // Replaces `records` with one record per row that `query` returns; left empty on failure.
+    template <typename Row, typename Record, typename Convert>
+    bool selectRecords(const std::string& query, std::vector<Record>& records, Convert convert)
+    {
+        records.clear();
+        std::vector<Row> rows;
+        if (!run("select from", [&](Poco::Data::Session& session) {
+                session << query, Poco::Data::Keywords::into(rows), Poco::Data::Keywords::now;
+            }))
+            return false;
+        records.reserve(rows.size());
+        for (const Row& row : rows)
+            records.push_back(convert(row));
+        return true;
+    }
+
+    // For the tables keyed by a file uid. Every id is bound, so an id holding quotes or naming a
+    // column matches only itself; a set is deleted in one transaction, all or nothing.
+    bool removeRowsOfFile(const std::string& fileUid);
+    bool removeRowsOfFiles(const std::set<std::string>& fileUids);
+
+    const std::shared_ptr<CDbConnection> m_connection;
+    const std::string m_tableName;
+};
+
+} // namespace fv_transfers

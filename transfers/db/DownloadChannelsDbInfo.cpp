@@ -1,0 +1,60 @@
+#include "db/DownloadChannelsDbInfo.h"
+
+#include <Poco/Data/Binding.h>
+#include <Poco/Data/Extraction.h>
+#include <Poco/Tuple.h>
+
+namespace fv_transfers {
+
+using namespace Poco::Data::Keywords;
+
+namespace {
+
+using Row = Poco::Tuple<std::string, Poco::UInt64, Poco::UInt64, Poco::UInt32, std::string>;
+
+const char* const kColumns = "FileUid, Offset, BytesToTransfer, State, Md5";
+
+} // namespace
+
+CDownloadChannelsDbInfo::CDownloadChannelsDbInfo(std::shared_ptr<CDbConnection> connection)
+    : CDbTable(std::move(connection), "DownloadChannelsDictionary")
+{
+    create("CREATE TABLE IF NOT EXISTS DownloadChannelsDictionary (FileUid VARCHAR(40), Offset UINTEGER64, "
+           "BytesToTransfer UINTEGER64, State INTEGER8, Md5 VARCHAR(40), PRIMARY KEY(FileUid, Offset))");
+}
+
+bool CDownloadChannelsDbInfo::insert(const ChannelInfo& channel)
+{
+    return insertRow("INSERT OR REPLACE INTO DownloadChannelsDictionary (" + std::string(kColumns) +
+                         ") VALUES(?, ?, ?, ?, ?)",
+                     Row(channel.FileUid, channel.Offset, channel.BytesToTransfer, channel.State, channel.Md5));
+}
+
+bool CDownloadChannelsDbInfo::selectAll(std::vector<ChannelInfo>& channels)
+{
+    return selectRecords<Row>(
+        "SELECT " + std::string(kColumns) + " FROM DownloadChannelsDictionary ORDER BY rowid", channels,
+        [](const Row& row) {
+            return ChannelInfo{row.get<0>(), row.get<1>(), row.get<2>(), row.get<3>(), row.get<4>()};
+        });
+}
+
+bool CDownloadChannelsDbInfo::removeByFileUid(const std::string& fileUid)
+{
+    return removeRowsOfFile(fileUid);
+}
+
+bool CDownloadChannelsDbInfo::removeByFileUids(const std::set<std::string>& fileUids)
+{
+    return removeRowsOfFiles(fileUids);
+}
+
+bool CDownloadChannelsDbInfo::updateState(const std::string& fileUid, std::uint64_t offset, std::uint32_t state)
+{
+    return run("update", [&](Poco::Data::Session& session) {
+        session << "UPDATE DownloadChannelsDictionary SET State=? WHERE FileUid=? AND Offset=?", bind(state),
+            bind(fileUid), bind(offset), now;
+    });
+}
+
+} // namespace fv_transfers

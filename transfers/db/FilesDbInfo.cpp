@@ -1,0 +1,103 @@
+#include "db/FilesDbInfo.h"
+
+#include "core/StringConversion.h"
+
+#include <Poco/Data/Binding.h>
+#include <Poco/Data/Extraction.h>
+#include <Poco/Tuple.h>
+
+namespace fv_transfers {
+
+using namespace Poco::Data::Keywords;
+
+namespace {
+
+using Row = Poco::Tuple<std::string, std::string, Poco::Int32, std::string, bool, Poco::Int64>;
+
+const char* const kColumns = "FileUid, FileLocalUri, ParentGroupId, UploadId, Completed, LastModified";
+
+} // namespace
+
+CFilesDbInfo::CFilesDbInfo(std::shared_ptr<CDbConnection> connection)
+    : CDbTable(std::move(connection), "FilesDictionary")
+{
+    create("CREATE TABLE IF NOT EXISTS FilesDictionary (FileUid VARCHAR(40) PRIMARY KEY, FileLocalUri VARCHAR, "
+           "ParentGroupId INTEGER, UploadId VARCHAR, Completed BOOLEAN, LastModified INTEGER)");
+}
+
+bool CFilesDbInfo::insert(const CUploadManager::FileDesc& file, std::int32_t parentGroupId)
+{
+    return insertRow("INSERT OR REPLACE INTO FilesDictionary (" + std::string(kColumns) + ") VALUES(?, ?, ?, ?, ?, ?)",
+                     Row(file.fileUid, wideToUtf8(file.fileUrl), parentGroupId, std::string(), false, 0));
+}
+
+bool CFilesDbInfo::selectAll(std::vector<FileInfo>& files)
+{
+    return selectRecords<Row>("SELECT " + std::string(kColumns) + " FROM FilesDictionary ORDER BY rowid", files,
+                              [](const Row& row) {
+                                  FileInfo file;
+                                  file.FileUid = row.get<0>();
+                                  file.FileLocalUri = utf8ToWide(row.get<1>());
+                                  file.ParentGroupId = row.get<2>();
+                                  file.UploadId = row.get<3>();
+                                  file.Completed = row.get<4>();
+                                  file.LastModified = row.get<5>();
+                                  return file;
+                              });
+}
+
+bool CFilesDbInfo::removeByFileUid(const std::string& fileUid)
+{
+    return removeRowsOfFile(fileUid);
+}
+
+bool CFilesDbInfo::removeByFileUids(const std::set<std::string>& fileUids)
+{
+    return removeRowsOfFiles(fileUids);
+}
+
+bool CFilesDbInfo::updateUploadId(const std::string& fileUid, const std::string& uploadId)
+{
+    return run("update", [&](Poco::Data::Session& session) {
+        session << "UPDATE FilesDictionary SET UploadId=? WHERE FileUid=?", bind(uploadId), bind(fileUid), now;
+    });
+}
+
+bool CFilesDbInfo::setCompleted(const std::string& fileUid)
+{
+    return run("update", [&](Poco::Data::Session& session) {
+        session << "UPDATE FilesDictionary SET Completed=1 WHERE FileUid=?", bind(fileUid), now;
+    });
+}
+
+bool CFilesDbInfo::updateLastModified(const std::string& fileUid, std::int64_t lastModified)
+{
+    return run("update", [&](Poco::Data::Session& session) {
+        const Poco::Int64 value = lastModified;
+        session << "UPDATE FilesDictionary SET LastModified=? WHERE FileUid=?", bind(value), bind(fileUid), now;
+    });
+}
+
+bool CFilesDbInfo::getLastModified(const std::string& fileUid, std::int64_t& lastModified)
+{
+    std::vector<Poco::Int64> values;
+    if (!run("select from", [&](Poco::Data::Session& session) {
+            session << "SELECT LastModified FROM FilesDictionary WHERE FileUid=?", bind(fileUid), into(values), now;
+        }))
+        return false;
+    lastModified = values.empty() ? 0 : values.front();
+    return true;
+}
+
+bool CFilesDbInfo::exists(const std::string& fileUid, bool& present)
+{
+    std::vector<int> found;
+    if (!run("select from", [&](Poco::Data::Session& session) {
+            session << "SELECT 1 FROM FilesDictionary WHERE FileUid=?", bind(fileUid), into(found), now;
+        }))
+        return false;
+    present = !found.empty();
+    return true;
+}
+
+} // namespace fv_transfers

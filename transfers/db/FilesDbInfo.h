@@ -1,0 +1,45 @@
+#pragma once
+
+#include "db/DbTable.h"
+#include "upload/UploadManager.h"
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace fv_transfers {
+
+// The upload files: table FilesDictionary, one row per file of an upload group.
+class CFilesDbInfo : public CDbTable {
+public:
+    struct FileInfo {
+        std::string FileUid;
+        std::wstring FileLocalUri;
+        std::int32_t ParentGroupId = 0;
+        std::string UploadId;
+        bool Completed = false;
+        std::int64_t LastModified = 0; // seconds since 1970
+    };
+
+    explicit CFilesDbInfo(std::shared_ptr<CDbConnection> connection);
+
+    // A file already stored is replaced: the newest description (group, path) is the one that
+    // counts, with a fresh upload id, completion and modification time.
+    bool insert(const CUploadManager::FileDesc& file, std::int32_t parentGroupId);
+    // Replaces `files` with every stored row; on failure `files` is left empty.
+    bool selectAll(std::vector<FileInfo>& files);
+    bool removeByFileUid(const std::string& fileUid);
+    // All or nothing; an empty set runs nothing.
+    bool removeByFileUids(const std::set<std::string>& fileUids);
+    bool updateUploadId(const std::string& fileUid, const std::string& uploadId);
+    bool setCompleted(const std::string& fileUid);
+    bool updateLastModified(const std::string& fileUid, std::int64_t lastModified);
+    // `lastModified` becomes 0 when no row has that id; it is untouched when the read failed.
+    bool getLastModified(const std::string& fileUid, std::int64_t& lastModified);
+    // `present` is only meaningful when the result is true.
+    bool exists(const std::string& fileUid, bool& present);
+};
+
+} // namespace fv_transfers
