@@ -1,0 +1,72 @@
+#include "core/EventDispatcher.h"
+
+#include "core/FvTransfersLogger.h"
+
+#include <pthread.h>
+
+namespace fv_transfers {
+
+CEventDispatcher::CEventDispatcher(const std::string& threadName) : m_state(std::make_shared<State>())
+{
+    m_thread = std::thread(&CEventDispatcher::run, m_state);
+    // Linux limits thread names to 15 characters.
+    ::pthread_setname_np(m_thread.native_handle(), threadName.substr(0, 15).c_str());
+}
+
+CEventDispatcher::~CEventDispatcher()
+{
+    stop();
+}
+
+bool CEventDispatcher::post(std::function<void()> task)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_state->lock);
+        if (m_state->stopping)
+            return false;
+        m_state->tasks.push_back(std::move(task));
+    }
+    m_state->wake.notify_one();
+    return true;
+}
+
+void CEventDispatcher::stop()
+{
+    std::lock_guard<std::mutex> stopLock(m_stopLock);
+    {
+        std::lock_guard<std::mutex> lock(m_state->lock);
+        m_state->stopping = true;
+        m_state->tasks.clear();
+    }
+    m_state->wake.notify_one();
+    if (!m_thread.joinable())
+        return;
+    if (m_thread.get_id() == std::this_thread::get_id())
+        m_thread.detach(); // the thread holds its own share of the state
+    else
+        m_thread.join();
+}
+
+void CEventDispatcher::run(std::shared_ptr<State> state)
+{
+    for (;;) {
+        std::function<void()> task;
+        {
+            std::unique_lock<std::mutex> lock(state->lock);
+            state->wake.wait(lock, [&] { return state->stopping || !state->tasks.empty(); });
+            if (state->stopping)
+                return;
+            task = std::move(state->tasks.front());
+            state->tasks.pop_front();
+        }
+        try {
+            task();
+        } catch (const std::exception& e) {
+            FV_LOG_ERROR("fv_transfers::CEventDispatcher::run: Exception: " << e.what());
+        } catch (...) {
+            FV_LOG_ERROR("fv_transfers::CEventDispatcher::run: unknown exception");
+        }
+    }
+}
+
+} // namespace fv_transfers
