@@ -8,7 +8,8 @@ namespace fv_transfers {
 
 CEventDispatcher::CEventDispatcher(const std::string& threadName) : m_state(std::make_shared<State>())
 {
-    m_thread = std::thread(&CEventDispatcher::run, m_state);
+    std::shared_ptr<State> state = m_state;
+    m_thread = std::thread([state] { run(state); });
     // Linux limits thread names to 15 characters.
     ::pthread_setname_np(m_thread.native_handle(), threadName.substr(0, 15).c_str());
 }
