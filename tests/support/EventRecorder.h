@@ -9,8 +9,7 @@
 namespace fv_test {
 
 // Collects values raised on other threads; tests wait for a count with a deadline.
-template <typename T>
-class EventRecorder {
+template <typename T> class EventRecorder {
 public:
     void record(const T& value)
     {
@@ -25,8 +24,7 @@ public:
     bool waitForCount(std::size_t count, int timeoutMs = 5000)
     {
         std::unique_lock<std::mutex> lock(m_lock);
-        return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                  [&] { return m_values.size() >= count; });
+        return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_values.size() >= count; });
     }
 
     std::vector<T> values() const

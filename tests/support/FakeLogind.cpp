@@ -98,9 +98,9 @@ fv_transfers::DBusConnectionPtr connectWithin(const std::string& address, std::c
 
 bool nameHasOwner(GDBusConnection* connection, const char* name)
 {
-    GVariant* reply = g_dbus_connection_call_sync(connection, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                  "org.freedesktop.DBus", "NameHasOwner", g_variant_new("(s)", name),
-                                                  G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+    GVariant* reply = g_dbus_connection_call_sync(
+        connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
+        g_variant_new("(s)", name), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
     gboolean owned = FALSE;
     if (reply) {
         g_variant_get(reply, "(b)", &owned);
@@ -175,10 +175,10 @@ FakeLogind::FakeLogind()
     m_address = "unix:path=" + socketPath;
     setSystemBusAddress(m_address, m_previous, m_hadPrevious);
     try {
-        m_bus = std::make_unique<ChildProcess>(
-            std::vector<std::string>{"/usr/bin/dbus-daemon", "--nofork", "--nopidfile",
-                                     "--config-file=" + m_dir.file("bus.conf")},
-            m_dir.file("bus.log"));
+        m_bus =
+            std::make_unique<ChildProcess>(std::vector<std::string>{"/usr/bin/dbus-daemon", "--nofork", "--nopidfile",
+                                                                    "--config-file=" + m_dir.file("bus.conf")},
+                                           m_dir.file("bus.log"));
         m_connection = connectWithin(m_address, end);
         // The fake reads DBUS_SYSTEM_BUS_ADDRESS, set above, to find its bus.
         m_logind = std::make_unique<ChildProcess>(
@@ -211,12 +211,12 @@ FakeLogind::~FakeLogind()
 GVariant* FakeLogind::call(const char* interface, const char* method, GVariant* parameters, const char* replyType)
 {
     GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_sync(m_connection.get(), kLogindName, kLogindPath, interface, method,
-                                                  parameters, G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NONE,
-                                                  5000, nullptr, &error);
+    GVariant* reply =
+        g_dbus_connection_call_sync(m_connection.get(), kLogindName, kLogindPath, interface, method, parameters,
+                                    G_VARIANT_TYPE(replyType), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
     if (!reply)
-        throw std::runtime_error(std::string("fake logind call ") + method + " failed: " +
-                                 fv_transfers::takeGError(error));
+        throw std::runtime_error(std::string("fake logind call ") + method +
+                                 " failed: " + fv_transfers::takeGError(error));
     return reply;
 }
 
@@ -225,8 +225,8 @@ void FakeLogind::emit(const char* name, bool value)
     GVariantBuilder args;
     g_variant_builder_init(&args, G_VARIANT_TYPE("av"));
     g_variant_builder_add(&args, "v", g_variant_new_boolean(value));
-    g_variant_unref(call(kMockInterface, "EmitSignal", g_variant_new("(sssav)", kManagerInterface, name, "b", &args),
-                         "()"));
+    g_variant_unref(
+        call(kMockInterface, "EmitSignal", g_variant_new("(sssav)", kManagerInterface, name, "b", &args), "()"));
 }
 
 void FakeLogind::emitPrepareForSleep(bool suspending)

@@ -135,8 +135,7 @@ void CDirectoriesWatcher::handleFileAction(efsw::WatchID watchid, const std::str
     }
 }
 
-void CDirectoriesWatcher::notify(const Folder& folder, const std::string& fileName,
-                                 files_watch::FileSystemEvent event)
+void CDirectoriesWatcher::notify(const Folder& folder, const std::string& fileName, files_watch::FileSystemEvent event)
 {
     for (const auto& entry : folder.registrations)
         entry.second.callback->onWatchEvent(entry.first, entry.second.folder, fileName, event);

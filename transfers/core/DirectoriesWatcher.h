@@ -61,8 +61,8 @@ private:
 
     mutable Poco::FastMutex m_lock;
     std::unique_ptr<efsw::FileWatcher> m_watcher;
-    std::map<std::string, Folder> m_folders;            // by canonical path
-    std::map<efsw::WatchID, std::string> m_folderOfId;  // registration id to canonical path
+    std::map<std::string, Folder> m_folders;           // by canonical path
+    std::map<efsw::WatchID, std::string> m_folderOfId; // registration id to canonical path
     efsw::WatchID m_lastId = 0;
 };
 

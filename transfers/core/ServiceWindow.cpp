@@ -1,10 +1,11 @@
 #include "core/ServiceWindow.h"
 
 #include "core/FvTransfersLogger.h"
+#include "core/SharedInstanceSlot.h"
 #include "core/linux/NetworkMonitorLinux.h"
 #include "core/linux/PowerEventSourceLinux.h"
 
-#include <glib.h>
+#include <gio/gio.h>
 
 #include <chrono>
 
@@ -15,16 +16,10 @@ namespace {
 // Connecting to a live bus takes milliseconds; a hung one must not hold up the library's start.
 const auto kReadyWait = std::chrono::seconds(10);
 
-std::mutex& instanceLock()
+CSharedInstanceSlot<CServiceWindow>& instanceSlot()
 {
-    static std::mutex lock;
-    return lock;
-}
-
-std::shared_ptr<CServiceWindow>& instanceSlot()
-{
-    static std::shared_ptr<CServiceWindow> instance;
-    return instance;
+    static CSharedInstanceSlot<CServiceWindow> slot;
+    return slot;
 }
 
 } // namespace
@@ -36,11 +31,8 @@ const char* CServiceWindow::CNotInitializedException::what() const noexcept
 
 bool CServiceWindow::create()
 {
-    std::lock_guard<std::mutex> lock(instanceLock());
-    if (instanceSlot())
-        return true;
     try {
-        instanceSlot() = std::make_shared<CServiceWindow>();
+        instanceSlot().getOrCreate([] { return std::make_shared<CServiceWindow>(); });
         return true;
     } catch (const std::exception& e) {
         FV_LOG_ERROR("fv_transfers::CServiceWindow::create: Exception: " << e.what());
@@ -50,30 +42,26 @@ bool CServiceWindow::create()
 
 void CServiceWindow::destroy()
 {
-    std::shared_ptr<CServiceWindow> window;
-    {
-        std::lock_guard<std::mutex> lock(instanceLock());
-        window.swap(instanceSlot());
-    }
-    if (window)
+    if (std::shared_ptr<CServiceWindow> window = instanceSlot().take())
         window->stop();
 }
 
 std::shared_ptr<CServiceWindow> CServiceWindow::getInstance()
 {
-    std::lock_guard<std::mutex> lock(instanceLock());
-    if (!instanceSlot())
+    std::shared_ptr<CServiceWindow> window = instanceSlot().get();
+    if (!window)
         throw CNotInitializedException();
-    return instanceSlot();
+    return window;
 }
 
 CServiceWindow::CServiceWindow()
-    : m_context(g_main_context_new()), m_connectivity(std::make_shared<CConnectivityBroadcaster>()),
-      m_events("fv-power-events"), m_thread("fv-service")
+    : m_context(g_main_context_new()), m_cancel(g_cancellable_new()),
+      m_connectivity(std::make_shared<CConnectivityBroadcaster>()), m_events("fv-power-events"), m_thread("fv-service")
 {
     try {
         m_thread.start(*this);
     } catch (...) {
+        g_object_unref(m_cancel);
         g_main_context_unref(m_context);
         throw;
     }
@@ -85,6 +73,7 @@ CServiceWindow::CServiceWindow()
 CServiceWindow::~CServiceWindow()
 {
     stop();
+    g_object_unref(m_cancel);
     g_main_context_unref(m_context);
 }
 
@@ -92,6 +81,7 @@ void CServiceWindow::stop()
 {
     std::lock_guard<std::mutex> lock(m_stopLock);
     m_stopping = true;
+    g_cancellable_cancel(m_cancel);
     // The loop checks the flag after every wake-up, so this ends it at once.
     g_main_context_wakeup(m_context);
     if (!m_joined && Poco::Thread::current() != &m_thread) {
@@ -109,10 +99,11 @@ bool CServiceWindow::listensToPower() const
 
 void CServiceWindow::run()
 {
+    const GType monitorType = CNetworkMonitorLinux::defaultMonitorType();
     g_main_context_push_thread_default(m_context);
     try {
-        CPowerEventSourceLinux power([this](std::uint32_t mode) { raisePowerEvent(mode); });
-        CNetworkMonitorLinux network(m_connectivity);
+        CPowerEventSourceLinux power([this](std::uint32_t mode) { raisePowerEvent(mode); }, m_cancel);
+        CNetworkMonitorLinux network(m_connectivity, monitorType);
         markReady(power.isListening());
         while (!m_stopping)
             g_main_context_iteration(m_context, TRUE);

@@ -16,6 +16,7 @@
 #include <mutex>
 
 typedef struct _GMainContext GMainContext;
+typedef struct _GCancellable GCancellable;
 
 namespace fv_transfers {
 
@@ -68,6 +69,7 @@ private:
     void markReady(bool listensToPower);
 
     GMainContext* m_context;
+    GCancellable* m_cancel; // ends a bus set-up that hangs
     std::atomic<bool> m_stopping{false};
     std::shared_ptr<CConnectivityBroadcaster> m_connectivity;
     CEventDispatcher m_events;

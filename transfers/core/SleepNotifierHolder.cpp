@@ -1,42 +1,28 @@
 #include "core/SleepNotifierHolder.h"
 
+#include "core/SharedInstanceSlot.h"
 #include "core/linux/SleepNotifierLinux.h"
-
-#include <mutex>
 
 namespace fv_transfers {
 
 namespace {
 
-std::mutex& holderLock()
+CSharedInstanceSlot<ISleepNotifier>& holder()
 {
-    static std::mutex lock;
-    return lock;
-}
-
-std::shared_ptr<ISleepNotifier>& holder()
-{
-    static std::shared_ptr<ISleepNotifier> instance;
-    return instance;
+    static CSharedInstanceSlot<ISleepNotifier> slot;
+    return slot;
 }
 
 } // namespace
 
 std::shared_ptr<ISleepNotifier> CSleepNotifierHolder::getInstance()
 {
-    std::lock_guard<std::mutex> lock(holderLock());
-    if (!holder())
-        holder() = std::make_shared<CSleepNotifierLinux>();
-    return holder();
+    return holder().getOrCreate([] { return std::make_shared<CSleepNotifierLinux>(); });
 }
 
 void CSleepNotifierHolder::destroyInstance()
 {
-    std::shared_ptr<ISleepNotifier> notifier;
-    {
-        std::lock_guard<std::mutex> lock(holderLock());
-        notifier.swap(holder());
-    }
+    holder().take();
 }
 
 } // namespace fv_transfers

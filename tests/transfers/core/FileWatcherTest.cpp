@@ -47,7 +47,8 @@ struct WatchedFile {
     {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         for (std::size_t n = 1;; ++n) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
             if (!events.waitForCount(n, std::max<int>(0, static_cast<int>(left.count()))))
                 return false;
             if (events.values()[n - 1] == event)

@@ -58,9 +58,9 @@ TEST(SleepPreventerCounter, HoldsWhileCountAboveZero)
         int failures;
     };
     const Case cases[] = {
-        {"+", true, true, 1, 0, 0},     {"++-", true, true, 1, 0, 0},  {"++--", true, false, 1, 1, 0},
-        {"-", true, false, 0, 0, 0},    {"--+", true, true, 1, 0, 0},  {"+-+", true, true, 2, 1, 0},
-        {"+", false, false, 1, 0, 1},   {"+-", false, false, 1, 1, 1}, {"++", false, false, 1, 0, 1},
+        {"+", true, true, 1, 0, 0},   {"++-", true, true, 1, 0, 0},  {"++--", true, false, 1, 1, 0},
+        {"-", true, false, 0, 0, 0},  {"--+", true, true, 1, 0, 0},  {"+-+", true, true, 2, 1, 0},
+        {"+", false, false, 1, 0, 1}, {"+-", false, false, 1, 1, 1}, {"++", false, false, 1, 0, 1},
     };
     for (const Case& c : cases) {
         fv_test::LogCapture log;

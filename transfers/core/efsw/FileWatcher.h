@@ -17,10 +17,10 @@ typedef Actions::Action Action;
 
 namespace Errors {
 enum Error {
-    FileNotFound = -1,   // missing, or not a folder
-    FileRepeated = -2,   // the folder is already watched by this watcher
+    FileNotFound = -1, // missing, or not a folder
+    FileRepeated = -2, // the folder is already watched by this watcher
     FileNotReadable = -3,
-    WatcherFailed = -4,  // the system refused (no inotify instance or watch left)
+    WatcherFailed = -4, // the system refused (no inotify instance or watch left)
 };
 }
 
@@ -30,8 +30,8 @@ public:
     // On the watcher's thread. A rename inside the folder is Moved with both names; a file
     // moved out of the folder is Delete, moved in is Add. After a lost-events overflow every
     // watch gets Modified with an empty file name. `dir` is the folder as given to addWatch.
-    virtual void handleFileAction(WatchID watchid, const std::string& dir, const std::string& filename,
-                                  Action action, std::string oldFilename = "") = 0;
+    virtual void handleFileAction(WatchID watchid, const std::string& dir, const std::string& filename, Action action,
+                                  std::string oldFilename = "") = 0;
 };
 
 class FileWatcher {

@@ -5,14 +5,17 @@
 
 namespace fv_transfers {
 
-CNetworkMonitorLinux::CNetworkMonitorLinux(std::shared_ptr<CConnectivityBroadcaster> target)
+GType CNetworkMonitorLinux::defaultMonitorType()
+{
+    return G_OBJECT_TYPE(g_network_monitor_get_default());
+}
+
+CNetworkMonitorLinux::CNetworkMonitorLinux(std::shared_ptr<CConnectivityBroadcaster> target, GType monitorType)
     : m_target(std::move(target))
 {
-    // The default monitor tells which implementation fits this system; a fresh instance of that
-    // type binds its sources to the service thread's context.
-    GNetworkMonitor* system = g_network_monitor_get_default();
+    // A fresh instance binds its sources to the service thread's context.
     GError* error = nullptr;
-    gpointer monitor = g_initable_new(G_OBJECT_TYPE(system), nullptr, &error, nullptr);
+    gpointer monitor = g_initable_new(monitorType, nullptr, &error, nullptr);
     if (!monitor) {
         // Better to resume transfers at once after a wake than to wait forever.
         FV_LOG_WARNING("fv_transfers::CNetworkMonitorLinux: network monitor unavailable ("
@@ -51,8 +54,8 @@ void CNetworkMonitorLinux::onConnectivityChanged(GObject*, GParamSpec*, gpointer
 
 void CNetworkMonitorLinux::publishCurrent()
 {
-    const bool reachable = isReachable(g_network_monitor_get_network_available(m_monitor),
-                                       g_network_monitor_get_connectivity(m_monitor));
+    const bool reachable =
+        isReachable(g_network_monitor_get_network_available(m_monitor), g_network_monitor_get_connectivity(m_monitor));
     FV_LOG_DEBUG("fv_transfers::CNetworkMonitorLinux: internet reachable: " << reachable);
     m_target->publish(reachable);
 }

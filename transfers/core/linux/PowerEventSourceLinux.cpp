@@ -14,13 +14,13 @@ const int kBusCallTimeoutMs = 5000;
 
 } // namespace
 
-CPowerEventSourceLinux::CPowerEventSourceLinux(Handler handler) : m_handler(std::move(handler))
+CPowerEventSourceLinux::CPowerEventSourceLinux(Handler handler, GCancellable* cancel) : m_handler(std::move(handler))
 {
     std::string error;
-    m_connection = openPrivateSystemBus(error);
+    m_connection = openPrivateSystemBus(error, cancel);
     if (!m_connection) {
         FV_LOG_WARNING("fv_transfers::CPowerEventSourceLinux: no system bus (" << error
-                                                                             << "), sleep and wake are not reported");
+                                                                               << "), sleep and wake are not reported");
         return;
     }
     m_subscription =
@@ -32,7 +32,7 @@ CPowerEventSourceLinux::CPowerEventSourceLinux(Handler handler) : m_handler(std:
     GError* gerror = nullptr;
     GVariant* reply = g_dbus_connection_call_sync(m_connection.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
                                                   "org.freedesktop.DBus", "GetId", nullptr, G_VARIANT_TYPE("(s)"),
-                                                  G_DBUS_CALL_FLAGS_NONE, kBusCallTimeoutMs, nullptr, &gerror);
+                                                  G_DBUS_CALL_FLAGS_NONE, kBusCallTimeoutMs, cancel, &gerror);
     if (reply)
         g_variant_unref(reply);
     else

@@ -9,12 +9,12 @@ namespace fv_transfers {
 
 // Listens to logind's PrepareForSleep on the system bus. Built, used and destroyed on the
 // service thread, whose GLib context is the thread default there. Without a system bus it
-// logs one warning and stays silent.
+// logs one warning and stays silent. `cancel` ends a set-up that hangs on an unresponsive bus.
 class CPowerEventSourceLinux {
 public:
     using Handler = std::function<void(std::uint32_t powerMode)>;
 
-    explicit CPowerEventSourceLinux(Handler handler);
+    CPowerEventSourceLinux(Handler handler, GCancellable* cancel);
     ~CPowerEventSourceLinux();
     CPowerEventSourceLinux(const CPowerEventSourceLinux&) = delete;
     CPowerEventSourceLinux& operator=(const CPowerEventSourceLinux&) = delete;

@@ -11,10 +11,10 @@ std::string takeGError(GError* error)
     return message;
 }
 
-DBusConnectionPtr openPrivateSystemBus(std::string& error)
+DBusConnectionPtr openPrivateSystemBus(std::string& error, GCancellable* cancel)
 {
     GError* gerror = nullptr;
-    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, nullptr, &gerror);
+    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SYSTEM, cancel, &gerror);
     if (!address) {
         error = takeGError(gerror);
         return nullptr;
@@ -23,7 +23,7 @@ DBusConnectionPtr openPrivateSystemBus(std::string& error)
         address,
         static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, &gerror);
+        nullptr, cancel, &gerror);
     g_free(address);
     if (!connection) {
         error = takeGError(gerror);

@@ -3,6 +3,7 @@
 #include <Poco/NumberParser.h>
 #include <Poco/String.h>
 
+#include <algorithm>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -21,21 +22,107 @@ bool sysinfoAvailableMemory(std::uint64_t& bytes)
     return true;
 }
 
+std::string readText(const std::string& path, bool& found)
+{
+    std::ifstream in(path);
+    found = in.is_open();
+    std::ostringstream text;
+    if (found)
+        text << in.rdbuf();
+    return text.str();
+}
+
+bool readNumber(const std::string& path, std::uint64_t& value)
+{
+    bool found = false;
+    const std::string text = Poco::trim(readText(path, found));
+    Poco::UInt64 number = 0;
+    if (!found || !Poco::NumberParser::tryParseUnsigned64(text, number))
+        return false; // missing, or "max"
+    value = number;
+    return true;
+}
+
+// Version 1 keeps the memory controller in a hierarchy of its own; version 2 has one for all.
+struct CgroupMemoryFiles {
+    std::string folder;
+    const char* limit;
+    const char* usage;
+};
+
+bool findMemoryCgroup(const std::string& procCgroup, const std::string& mount, CgroupMemoryFiles& files)
+{
+    std::istringstream lines(procCgroup);
+    std::string line;
+    bool found = false;
+    while (std::getline(lines, line)) {
+        const auto first = line.find(':');
+        const auto second = line.find(':', first + 1);
+        if (first == std::string::npos || second == std::string::npos)
+            continue;
+        const std::string controllers = "," + line.substr(first + 1, second - first - 1) + ",";
+        const std::string path = line.substr(second + 1);
+        if (controllers.find(",memory,") != std::string::npos) {
+            files = CgroupMemoryFiles{mount + "/memory" + path, "memory.limit_in_bytes", "memory.usage_in_bytes"};
+            return true;
+        }
+        if (line.compare(0, 3, "0::") == 0) {
+            files = CgroupMemoryFiles{mount + path, "memory.max", "memory.current"};
+            found = true;
+        }
+    }
+    return found;
+}
+
 } // namespace
 
-CSystemResourceStatusLinux::CSystemResourceStatusLinux(std::string meminfoPath)
-    : m_meminfoPath(std::move(meminfoPath))
+CSystemResourceStatusLinux::CSystemResourceStatusLinux(std::string meminfoPath, std::string procCgroupPath,
+                                                       std::string cgroupMount)
+    : m_meminfoPath(std::move(meminfoPath)), m_procCgroupPath(std::move(procCgroupPath)),
+      m_cgroupMount(std::move(cgroupMount))
 {
 }
 
 bool CSystemResourceStatusLinux::getAvailableMemory(std::uint64_t& bytes)
 {
-    std::ifstream in(m_meminfoPath);
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.is_open() && parseMemAvailable(text.str(), bytes))
-        return true;
-    return sysinfoAvailableMemory(bytes);
+    bool found = false;
+    const std::string meminfo = readText(m_meminfoPath, found);
+    std::uint64_t available = 0;
+    if (!(found && parseMemAvailable(meminfo, available)) && !sysinfoAvailableMemory(available))
+        return false;
+    std::uint64_t headroom = 0;
+    if (cgroupHeadroom(headroom))
+        available = std::min(available, headroom);
+    bytes = available;
+    return true;
+}
+
+bool CSystemResourceStatusLinux::cgroupHeadroom(std::uint64_t& bytes) const
+{
+    bool found = false;
+    CgroupMemoryFiles files;
+    if (!findMemoryCgroup(readText(m_procCgroupPath, found), m_cgroupMount, files))
+        return false;
+    // v1 writes "no limit" as a huge page-aligned number.
+    const std::uint64_t unlimited = std::uint64_t(1) << 62;
+    bool limited = false;
+    std::string folder = files.folder;
+    for (;;) {
+        std::uint64_t limit = 0;
+        std::uint64_t usage = 0;
+        if (readNumber(folder + "/" + files.limit, limit) && limit < unlimited &&
+            readNumber(folder + "/" + files.usage, usage)) {
+            const std::uint64_t left = limit > usage ? limit - usage : 0;
+            bytes = limited ? std::min(bytes, left) : left;
+            limited = true;
+        }
+        // Up to the mount point; a group hidden by a namespace is simply not found on the way.
+        const auto slash = folder.find_last_of('/');
+        if (folder.size() <= m_cgroupMount.size() || slash == std::string::npos || slash < m_cgroupMount.size())
+            break;
+        folder.resize(slash);
+    }
+    return limited;
 }
 
 bool CSystemResourceStatusLinux::parseMemAvailable(const std::string& meminfo, std::uint64_t& bytes)
