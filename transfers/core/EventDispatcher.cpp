@@ -33,19 +33,24 @@ bool CEventDispatcher::post(std::function<void()> task)
 
 void CEventDispatcher::stop()
 {
-    std::lock_guard<std::mutex> stopLock(m_stopLock);
     {
         std::lock_guard<std::mutex> lock(m_state->lock);
         m_state->stopping = true;
         m_state->tasks.clear();
     }
     m_state->wake.notify_one();
-    if (!m_thread.joinable())
+    // Not joined under the lock: a task may itself stop this dispatcher while another thread does.
+    std::thread thread;
+    {
+        std::lock_guard<std::mutex> lock(m_threadLock);
+        thread.swap(m_thread);
+    }
+    if (!thread.joinable())
         return;
-    if (m_thread.get_id() == std::this_thread::get_id())
-        m_thread.detach(); // the thread holds its own share of the state
+    if (thread.get_id() == std::this_thread::get_id())
+        thread.detach(); // the thread holds its own share of the state
     else
-        m_thread.join();
+        thread.join();
 }
 
 void CEventDispatcher::run(std::shared_ptr<State> state)

@@ -37,8 +37,8 @@ private:
     static void run(std::shared_ptr<State> state);
 
     std::shared_ptr<State> m_state;
+    std::mutex m_threadLock;
     std::thread m_thread;
-    std::mutex m_stopLock;
 };
 
 } // namespace fv_transfers

@@ -79,15 +79,18 @@ CServiceWindow::~CServiceWindow()
 
 void CServiceWindow::stop()
 {
-    std::lock_guard<std::mutex> lock(m_stopLock);
     m_stopping = true;
     g_cancellable_cancel(m_cancel);
     // The loop checks the flag after every wake-up, so this ends it at once.
     g_main_context_wakeup(m_context);
-    if (!m_joined && Poco::Thread::current() != &m_thread) {
-        m_thread.join();
-        m_joined = true;
+    {
+        std::lock_guard<std::mutex> lock(m_joinLock);
+        if (!m_joined && Poco::Thread::current() != &m_thread) {
+            m_thread.join();
+            m_joined = true;
+        }
     }
+    // Outside the lock: a power subscriber may stop the window too.
     m_events.stop();
 }
 

@@ -74,7 +74,7 @@ private:
     std::shared_ptr<CConnectivityBroadcaster> m_connectivity;
     CEventDispatcher m_events;
     Poco::Thread m_thread;
-    std::mutex m_stopLock;
+    std::mutex m_joinLock;
     bool m_joined = false;
 
     mutable std::mutex m_readyLock;

@@ -16,8 +16,9 @@ public:
     CSleepPreventerCounterProxy();
     // The library's own counter, shared by its transfer managers; not exported.
     __attribute__((visibility("hidden"))) static CSleepPreventerCounterProxy& getInstance();
-    // Counts with the given preventer (tests and other platforms).
-    explicit CSleepPreventerCounterProxy(std::shared_ptr<ISleepPreventer> preventer);
+    // Counts with the given preventer; not exported.
+    __attribute__((visibility("hidden"))) explicit CSleepPreventerCounterProxy(
+        std::shared_ptr<ISleepPreventer> preventer);
     ~CSleepPreventerCounterProxy();
     CSleepPreventerCounterProxy(const CSleepPreventerCounterProxy&) = delete;
     CSleepPreventerCounterProxy& operator=(const CSleepPreventerCounterProxy&) = delete;

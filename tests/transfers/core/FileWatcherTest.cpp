@@ -205,6 +205,39 @@ TEST(FileWatcher, LastUnwatchStopsTheWatcherAndWatchingAgainWorks)
     EXPECT_TRUE(again.sawEvent(kModified));
 }
 
+TEST(FileWatcher, FiltersNotificationsByNameFolderAndId)
+{
+    struct Case {
+        const char* name;
+        efsw::WatchID id;
+        const char* folderSuffix; // appended to the temp dir
+        const char* fileName;
+        bool raised;
+        const char* logged;
+    };
+    // A fresh directories watcher numbers its first watch 1.
+    const Case cases[] = {
+        {"own file", 1, "/", "a.txt", true, nullptr},
+        {"another file", 1, "/", "b.txt", false, nullptr},
+        {"lost notifications", 1, "/", "", true, nullptr},
+        {"another folder", 1, "/x/", "a.txt", false, "Unexpected directory received in watcher callback: "},
+        {"another id", 7, "/", "a.txt", false, "Unexpected watch id received in watcher callback: 7"},
+    };
+    for (const Case& c : cases) {
+        fv_test::TempDir dir;
+        fv_test::LogCapture log;
+        CDirectoriesWatcher directories;
+        WatchedFile file(directories);
+        ASSERT_EQ(dt_success, file.start(dir.file("a.txt")));
+        files_watch::FileSystemEvent event = files_watch::FileSystemEventModified;
+        file.watcher.onWatchEvent(c.id, dir.path() + c.folderSuffix, c.fileName, event);
+        EXPECT_EQ(c.raised ? 1u : 0u, file.events.values().size()) << c.name;
+        if (c.logged) {
+            EXPECT_EQ(1, log.count(c.logged)) << c.name;
+        }
+    }
+}
+
 TEST(FileWatcher, UnknownIdsAreLoggedAndIgnored)
 {
     fv_test::LogCapture log;
