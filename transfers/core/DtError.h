@@ -1,5 +1,6 @@
 #pragma once
 
+
 namespace fv_transfers {
 
 // Result code of the library. The numbers cross into the main program, so they never change.

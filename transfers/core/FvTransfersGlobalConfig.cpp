@@ -57,7 +57,8 @@ CFvTransfersGlobalConfig* CFvTransfersGlobalConfig::getInstance()
 }
 
 CFvTransfersGlobalConfig::CFvTransfersGlobalConfig()
-    : m_lock(std::make_unique<Poco::FastMutex>()), m_restEndPointUrl(kDefaultRestEndpointUrl),
+    : m_lock(std::make_unique<Poco::FastMutex>()),
+      m_restEndPointUrl(kDefaultRestEndpointUrl),
       m_userAgent("fv-transfers " + CSystemInfo::getInstance().getModuleVersion() + " - " +
                   CSystemInfo::getInstance().getOsProductName())
 {

@@ -17,8 +17,8 @@ bool isWordChar(char c)
 
 bool endsUrl(char c)
 {
-    return std::isspace(static_cast<unsigned char>(c)) || c == '"' || c == '\'' || c == '<' || c == '>' || c == '`' ||
-           c == '\\';
+    return std::isspace(static_cast<unsigned char>(c)) || c == '"' || c == '\'' || c == '<' || c == '>' ||
+           c == '`' || c == '\\';
 }
 
 bool endsQueryValue(char c)
@@ -101,8 +101,8 @@ size_t redactJsonMember(const std::string& s, size_t open, std::string& out)
 
 bool isSecretName(const std::string& name)
 {
-    static const char* const kMarks[] = {"token",         "password", "passwd",     "secret", "signature",
-                                         "authorization", "cookie",   "credential", "apikey", "api_key"};
+    static const char* const kMarks[] = {"token",  "password", "passwd",     "secret", "signature",
+                                         "authorization", "cookie", "credential", "apikey", "api_key"};
     const std::string lower = Poco::toLower(name);
     for (const char* mark : kMarks) {
         if (lower.find(mark) != std::string::npos)
