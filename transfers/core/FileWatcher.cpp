@@ -77,7 +77,7 @@ void CFileWatcher::onWatchEvent(efsw::WatchID watchId, const std::string& folder
             std::lock_guard<std::mutex> lock(m_lock);
             if (m_fileName.empty())
                 return;
-            // No name: notifications were lost, and this file may have changed.
+            // No name: the whole folder is concerned (moved away, or notifications were lost).
             if (!fileName.empty() && fileName != m_fileName)
                 return;
             if (folder != m_folder) {

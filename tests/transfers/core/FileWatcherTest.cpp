@@ -144,6 +144,18 @@ TEST(FileWatcher, RenameAwayIsReportedAsDeletedAndRenameOverAsAdded)
     EXPECT_TRUE(file.sawEvent(kAdded));
 }
 
+TEST(FileWatcher, MovingTheFolderAwayIsReportedAsDeleted)
+{
+    fv_test::TempDir dir;
+    ASSERT_EQ(0, ::mkdir(dir.file("sub").c_str(), 0700));
+    fv_test::writeFile(dir.file("sub/a.txt"), "a");
+    CDirectoriesWatcher directories;
+    WatchedFile file(directories);
+    ASSERT_EQ(dt_success, file.start(dir.file("sub/a.txt")));
+    ASSERT_EQ(0, std::rename(dir.file("sub").c_str(), dir.file("moved").c_str()));
+    EXPECT_TRUE(file.sawEvent(kDeleted));
+}
+
 TEST(FileWatcher, StartTwiceKeepsTheFirstFile)
 {
     fv_test::TempDir dir;

@@ -186,6 +186,12 @@ void FileWatcher::Impl::handleEvent(const inotify_event& event)
         m_watches.erase(event.wd);
         return;
     }
+    if (event.mask & IN_MOVE_SELF) {
+        // Every file of the folder left its path with it.
+        flushPendingMove();
+        deliver(event.wd, std::string(), Actions::Delete);
+        return;
+    }
     const std::string name = event.len > 0 ? std::string(event.name) : std::string();
     if (m_pendingMove.wd >= 0) {
         if ((event.mask & IN_MOVED_TO) && event.wd == m_pendingMove.wd && event.cookie == m_pendingMove.cookie) {

@@ -28,8 +28,9 @@ class FileWatchListener {
 public:
     virtual ~FileWatchListener() = default;
     // On the watcher's thread. A rename inside the folder is Moved with both names; a file
-    // moved out of the folder is Delete, moved in is Add. After a lost-events overflow every
-    // watch gets Modified with an empty file name. `dir` is the folder as given to addWatch.
+    // moved out of the folder is Delete, moved in is Add. With an empty file name the action
+    // concerns every file of the folder: Delete when the folder itself was moved away, Modified
+    // after notifications were lost. `dir` is the folder as given to addWatch.
     virtual void handleFileAction(WatchID watchid, const std::string& dir, const std::string& filename, Action action,
                                   std::string oldFilename = "") = 0;
 };
