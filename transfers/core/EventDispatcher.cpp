@@ -21,13 +21,16 @@ CEventDispatcher::~CEventDispatcher()
 
 bool CEventDispatcher::post(std::function<void()> task)
 {
+    // The task may destroy this dispatcher's owner before post returns: only the shared state is
+    // used once the task is queued.
+    const std::shared_ptr<State> state = m_state;
     {
-        std::lock_guard<std::mutex> lock(m_state->lock);
-        if (m_state->stopping)
+        std::lock_guard<std::mutex> lock(state->lock);
+        if (state->stopping)
             return false;
-        m_state->tasks.push_back(std::move(task));
+        state->tasks.push_back(std::move(task));
     }
-    m_state->wake.notify_one();
+    state->wake.notify_one();
     return true;
 }
 

@@ -42,10 +42,19 @@ void CReachabilityCheckerLinux::start()
     {
         std::lock_guard<std::mutex> lock(m_lock);
         m_reported = false;
+        m_starting = true;
     }
     const int id = m_source->subscribe([this](bool reachable) { onConnectivity(reachable); });
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_subscription = id;
+    bool reachable = false;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_subscription = id;
+        m_starting = false;
+        reachable = m_reported;
+    }
+    // The very last step: a subscriber may destroy this checker as soon as it hears of it.
+    if (reachable)
+        postReport();
 }
 
 void CReachabilityCheckerLinux::unsubscribe()
@@ -68,7 +77,14 @@ void CReachabilityCheckerLinux::onConnectivity(bool reachable)
         if (m_reported)
             return;
         m_reported = true;
+        if (m_starting)
+            return; // start() reports it once it is done with this object
     }
+    postReport();
+}
+
+void CReachabilityCheckerLinux::postReport()
+{
     FV_LOG_INFO("fv_transfers::CReachabilityCheckerLinux: internet is reachable");
     m_events.post([this] {
         const bool value = true;

@@ -33,6 +33,7 @@ public:
 
 private:
     void onConnectivity(bool reachable);
+    void postReport();
     void unsubscribe();
 
     std::shared_ptr<CConnectivityBroadcaster> m_source;
@@ -40,6 +41,7 @@ private:
     std::mutex m_lock;
     int m_subscription = 0;
     bool m_reported = false;
+    bool m_starting = false;
 };
 
 } // namespace fv_transfers
