@@ -1,0 +1,169 @@
+#include "core/DirectoriesWatcher.h"
+
+#include "core/FvTransfersLogger.h"
+
+#include <climits>
+#include <cstdlib>
+
+namespace fv_transfers {
+
+namespace {
+
+// Two spellings of one folder share its watch.
+bool canonicalFolder(const std::string& folder, std::string& canonical)
+{
+    char* resolved = ::realpath(folder.c_str(), nullptr);
+    if (!resolved)
+        return false;
+    canonical = resolved;
+    std::free(resolved);
+    return true;
+}
+
+} // namespace
+
+CDirectoriesWatcher& CDirectoriesWatcher::getInstance()
+{
+    static CDirectoriesWatcher instance;
+    return instance;
+}
+
+CDirectoriesWatcher::~CDirectoriesWatcher()
+{
+    std::unique_ptr<efsw::FileWatcher> retired;
+    {
+        Poco::FastMutex::ScopedLock lock(m_lock);
+        retired = std::move(m_watcher);
+        m_folders.clear();
+        m_folderOfId.clear();
+    }
+}
+
+efsw::WatchID CDirectoriesWatcher::watchDirectory(const std::string& folder, IWatchCallback* callback)
+{
+    std::unique_ptr<efsw::FileWatcher> retired; // joined after the lock is released
+    try {
+        FV_LOG_INFO("Start watching directory: " << folder);
+        std::string key;
+        if (!canonicalFolder(folder, key)) {
+            FV_LOG_ERROR("Cannot watch missing directory: " << folder);
+            return efsw::Errors::FileNotFound;
+        }
+        Poco::FastMutex::ScopedLock lock(m_lock);
+        if (!m_watcher) {
+            FV_LOG_INFO("Creating efsw file watcher...");
+            m_watcher = std::make_unique<efsw::FileWatcher>();
+            m_watcher->watch();
+        }
+        auto it = m_folders.find(key);
+        if (it == m_folders.end()) {
+            const efsw::WatchID efswId = m_watcher->addWatch(key, this, false);
+            if (efswId < 0) {
+                FV_LOG_ERROR("Cannot watch directory " << folder << ", error " << efswId);
+                if (m_folders.empty())
+                    retired = std::move(m_watcher);
+                return efswId;
+            }
+            it = m_folders.emplace(key, Folder{efswId, {}}).first;
+        }
+        const efsw::WatchID id = ++m_lastId;
+        it->second.registrations.emplace(id, Registration{folder, callback});
+        m_folderOfId.emplace(id, key);
+        FV_LOG_INFO("Directory watch id: " << id);
+        return id;
+    } catch (const std::exception& e) {
+        FV_LOG_ERROR("Exception caught when adding directory to watch list: " << e.what());
+        return efsw::Errors::FileNotFound;
+    }
+}
+
+void CDirectoriesWatcher::unwatchDirectory(efsw::WatchID watchId)
+{
+    // Deleting the watcher joins its thread, which may be waiting for our lock: so it is
+    // deleted after the lock is released.
+    std::unique_ptr<efsw::FileWatcher> retired;
+    try {
+        FV_LOG_INFO("Stop watching directory with id: " << watchId);
+        Poco::FastMutex::ScopedLock lock(m_lock);
+        if (!m_watcher) {
+            FV_LOG_ERROR("fv_transfers::CDirectoriesWatcher::unwatchDirectory"
+                         << ": m_watcherPtr is NULL, most likely no watches have been added");
+            return;
+        }
+        const auto idIt = m_folderOfId.find(watchId);
+        if (idIt == m_folderOfId.end()) {
+            FV_LOG_WARNING("fv_transfers::CDirectoriesWatcher::unwatchDirectory: unknown watch id " << watchId);
+            return;
+        }
+        const auto folderIt = m_folders.find(idIt->second);
+        m_folderOfId.erase(idIt);
+        if (folderIt == m_folders.end())
+            return;
+        folderIt->second.registrations.erase(watchId);
+        if (!folderIt->second.registrations.empty())
+            return;
+        m_watcher->removeWatch(folderIt->second.efswId);
+        m_folders.erase(folderIt);
+        if (m_folders.empty())
+            retired = std::move(m_watcher);
+    } catch (const std::exception& e) {
+        FV_LOG_ERROR("fv_transfers::CDirectoriesWatcher::unwatchDirectory: Exception: " << e.what());
+    }
+}
+
+void CDirectoriesWatcher::handleFileAction(efsw::WatchID watchid, const std::string&, const std::string& filename,
+                                           efsw::Action action, std::string oldFilename)
+{
+    try {
+        Poco::FastMutex::ScopedLock lock(m_lock);
+        for (const auto& entry : m_folders) {
+            if (entry.second.efswId != watchid)
+                continue;
+            if (action == efsw::Actions::Moved) {
+                // The old name is gone as surely as if it had been deleted.
+                notify(entry.second, oldFilename, files_watch::FileSystemEventDeleted);
+                notify(entry.second, filename, files_watch::FileSystemEventAdded);
+            } else {
+                notify(entry.second, filename, FwActionToFsEvent(action));
+            }
+            return;
+        }
+    } catch (const std::exception& e) {
+        FV_LOG_ERROR("Exception caught in "
+                     << "fv_transfers::CDirectoriesWatcher::handleFileAction"
+                     << ": " << e.what());
+    }
+}
+
+void CDirectoriesWatcher::notify(const Folder& folder, const std::string& fileName, files_watch::FileSystemEvent event)
+{
+    for (const auto& entry : folder.registrations)
+        entry.second.callback->onWatchEvent(entry.first, entry.second.folder, fileName, event);
+}
+
+files_watch::FileSystemEvent CDirectoriesWatcher::FwActionToFsEvent(efsw::Action action)
+{
+    switch (action) {
+    case efsw::Actions::Add: return files_watch::FileSystemEventAdded;
+    case efsw::Actions::Delete: return files_watch::FileSystemEventDeleted;
+    case efsw::Actions::Modified: return files_watch::FileSystemEventModified;
+    default:
+        FV_LOG_ERROR("fv_transfers::CDirectoriesWatcher::FwActionToFsEvent"
+                     << ": unexpected action received: " << static_cast<int>(action));
+        return files_watch::FileSystemEventOther;
+    }
+}
+
+std::size_t CDirectoriesWatcher::watchedFolderCount() const
+{
+    Poco::FastMutex::ScopedLock lock(m_lock);
+    return m_folders.size();
+}
+
+bool CDirectoriesWatcher::hasFileWatcher() const
+{
+    Poco::FastMutex::ScopedLock lock(m_lock);
+    return m_watcher != nullptr;
+}
+
+} // namespace fv_transfers

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "core/FileSystemEvent.h"
+#include "core/efsw/FileWatcher.h"
+
+#include <Poco/Mutex.h>
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace fv_transfers {
+
+// Routes folder notifications to the file watchers. Each folder is watched once, however many
+// files in it are watched; every watchDirectory gets its own id and is undone by its own
+// unwatchDirectory.
+class CDirectoriesWatcher : public efsw::FileWatchListener {
+public:
+    class IWatchCallback {
+    public:
+        virtual ~IWatchCallback() = default;
+        // On the watcher's thread, with the directories watcher's lock held: must not call back
+        // into it. `folder` is the text given to watchDirectory.
+        virtual void onWatchEvent(efsw::WatchID watchId, const std::string& folder, const std::string& fileName,
+                                  files_watch::FileSystemEvent event) = 0;
+    };
+
+    static CDirectoriesWatcher& getInstance();
+
+    CDirectoriesWatcher() = default;
+    ~CDirectoriesWatcher() override;
+    CDirectoriesWatcher(const CDirectoriesWatcher&) = delete;
+    CDirectoriesWatcher& operator=(const CDirectoriesWatcher&) = delete;
+
+    // A positive id, or a negative efsw error: every negative id is a failure.
+    efsw::WatchID watchDirectory(const std::string& folder, IWatchCallback* callback);
+    // After the return the callback of that id is not called again.
+    void unwatchDirectory(efsw::WatchID watchId);
+
+    void handleFileAction(efsw::WatchID watchid, const std::string& dir, const std::string& filename,
+                          efsw::Action action, std::string oldFilename = "") override;
+
+    static files_watch::FileSystemEvent FwActionToFsEvent(efsw::Action action);
+
+    // Folders with an inotify watch, and whether the reader thread exists.
+    std::size_t watchedFolderCount() const;
+    bool hasFileWatcher() const;
+
+private:
+    struct Registration {
+        std::string folder;
+        IWatchCallback* callback;
+    };
+    struct Folder {
+        efsw::WatchID efswId;
+        std::map<efsw::WatchID, Registration> registrations;
+    };
+
+    void notify(const Folder& folder, const std::string& fileName, files_watch::FileSystemEvent event);
+
+    mutable Poco::FastMutex m_lock;
+    std::unique_ptr<efsw::FileWatcher> m_watcher;
+    std::map<std::string, Folder> m_folders;           // by canonical path
+    std::map<efsw::WatchID, std::string> m_folderOfId; // registration id to canonical path
+    efsw::WatchID m_lastId = 0;
+};
+
+} // namespace fv_transfers

@@ -1,0 +1,81 @@
+#include "core/EventDispatcher.h"
+
+#include "core/FvTransfersLogger.h"
+
+#include <pthread.h>
+
+namespace fv_transfers {
+
+CEventDispatcher::CEventDispatcher(const std::string& threadName) : m_state(std::make_shared<State>())
+{
+    std::shared_ptr<State> state = m_state;
+    m_thread = std::thread([state] { run(state); });
+    // Linux limits thread names to 15 characters.
+    ::pthread_setname_np(m_thread.native_handle(), threadName.substr(0, 15).c_str());
+}
+
+CEventDispatcher::~CEventDispatcher()
+{
+    stop();
+}
+
+bool CEventDispatcher::post(std::function<void()> task)
+{
+    // The task may destroy this dispatcher's owner before post returns: only the shared state is
+    // used once the task is queued.
+    const std::shared_ptr<State> state = m_state;
+    {
+        std::lock_guard<std::mutex> lock(state->lock);
+        if (state->stopping)
+            return false;
+        state->tasks.push_back(std::move(task));
+    }
+    state->wake.notify_one();
+    return true;
+}
+
+void CEventDispatcher::stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_state->lock);
+        m_state->stopping = true;
+        m_state->tasks.clear();
+    }
+    m_state->wake.notify_one();
+    // Not joined under the lock: a task may itself stop this dispatcher while another thread does.
+    std::thread thread;
+    {
+        std::lock_guard<std::mutex> lock(m_threadLock);
+        thread.swap(m_thread);
+    }
+    if (!thread.joinable())
+        return;
+    if (thread.get_id() == std::this_thread::get_id())
+        thread.detach(); // the thread holds its own share of the state
+    else
+        thread.join();
+}
+
+void CEventDispatcher::run(std::shared_ptr<State> state)
+{
+    for (;;) {
+        std::function<void()> task;
+        {
+            std::unique_lock<std::mutex> lock(state->lock);
+            state->wake.wait(lock, [&] { return state->stopping || !state->tasks.empty(); });
+            if (state->stopping)
+                return;
+            task = std::move(state->tasks.front());
+            state->tasks.pop_front();
+        }
+        try {
+            task();
+        } catch (const std::exception& e) {
+            FV_LOG_ERROR("fv_transfers::CEventDispatcher::run: Exception: " << e.what());
+        } catch (...) {
+            FV_LOG_ERROR("fv_transfers::CEventDispatcher::run: unknown exception");
+        }
+    }
+}
+
+} // namespace fv_transfers

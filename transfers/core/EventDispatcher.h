@@ -1,0 +1,44 @@
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace fv_transfers {
+
+// One owned thread that runs posted tasks in order. Events of the library's monitors leave
+// through it, so a subscriber never runs on a shared pool that outlives the event's owner.
+class CEventDispatcher {
+public:
+    explicit CEventDispatcher(const std::string& threadName);
+    ~CEventDispatcher(); // stop()
+    CEventDispatcher(const CEventDispatcher&) = delete;
+    CEventDispatcher& operator=(const CEventDispatcher&) = delete;
+
+    // False once stopped; the task is then dropped.
+    bool post(std::function<void()> task);
+
+    // Drops the queued tasks and waits for the running one, so that nothing posted here runs
+    // after the return. Called from inside one of its own tasks it cannot wait for itself: the
+    // thread is then left to end on its own once that task returns.
+    void stop();
+
+private:
+    struct State {
+        std::mutex lock;
+        std::condition_variable wake;
+        std::deque<std::function<void()>> tasks;
+        bool stopping = false;
+    };
+    static void run(std::shared_ptr<State> state);
+
+    std::shared_ptr<State> m_state;
+    std::mutex m_threadLock;
+    std::thread m_thread;
+};
+
+} // namespace fv_transfers

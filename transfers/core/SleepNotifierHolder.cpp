@@ -1,0 +1,28 @@
+#include "core/SleepNotifierHolder.h"
+
+#include "core/SharedInstanceSlot.h"
+#include "core/linux/SleepNotifierLinux.h"
+
+namespace fv_transfers {
+
+namespace {
+
+CSharedInstanceSlot<ISleepNotifier>& holder()
+{
+    static CSharedInstanceSlot<ISleepNotifier> slot;
+    return slot;
+}
+
+} // namespace
+
+std::shared_ptr<ISleepNotifier> CSleepNotifierHolder::getInstance()
+{
+    return holder().getOrCreate([] { return std::make_shared<CSleepNotifierLinux>(); });
+}
+
+void CSleepNotifierHolder::destroyInstance()
+{
+    holder().take();
+}
+
+} // namespace fv_transfers

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <gio/gio.h>
+
+#include <memory>
+#include <string>
+
+namespace fv_transfers {
+
+struct GObjectUnref {
+    void operator()(gpointer object) const
+    {
+        if (object)
+            g_object_unref(object);
+    }
+};
+using DBusConnectionPtr = std::unique_ptr<GDBusConnection, GObjectUnref>;
+
+// A connection of our own to the system bus. GIO's shared connection ends the whole process
+// when the bus goes away, and would tie the library to the main program's use of it.
+// Null, with the reason in `error`, when there is no usable bus or `cancel` was cancelled.
+DBusConnectionPtr openPrivateSystemBus(std::string& error, GCancellable* cancel = nullptr);
+
+// The message of the error, which is freed; "unknown error" for null.
+std::string takeGError(GError* error);
+
+} // namespace fv_transfers
