@@ -40,12 +40,12 @@ RangeResult parseRange(const std::string& header, uint64_t size, ByteRange& rang
     const std::string prefix = "bytes=";
     if (header.compare(0, prefix.size(), prefix) != 0 || header.find(',') != std::string::npos)
         return RangeResult::Whole;
-    const std::string spec = header.substr(prefix.size());
-    const size_t dash = spec.find('-');
+    const std::string rangeText = header.substr(prefix.size());
+    const size_t dash = rangeText.find('-');
     if (dash == std::string::npos)
         return RangeResult::Whole;
-    const std::string from = spec.substr(0, dash);
-    const std::string to = spec.substr(dash + 1);
+    const std::string from = rangeText.substr(0, dash);
+    const std::string to = rangeText.substr(dash + 1);
     Poco::UInt64 a = 0;
     Poco::UInt64 b = 0;
     if (from.empty()) {
