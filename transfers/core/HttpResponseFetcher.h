@@ -1,0 +1,40 @@
+#pragma once
+
+#include "core/DtError.h"
+#include "core/HttpResponseBodyFetcher.h"
+
+#include <Poco/Net/HTTPResponse.h>
+
+#include <memory>
+#include <vector>
+
+namespace fv_transfers {
+
+class CCurlConnection;
+
+// Reads one response head from a connection and owns the body reader made for it.
+class CHttpResponseFetcher {
+public:
+    explicit CHttpResponseFetcher(CCurlConnection* connection);
+    virtual ~CHttpResponseFetcher();
+    CHttpResponseFetcher(const CHttpResponseFetcher&) = delete;
+    CHttpResponseFetcher& operator=(const CHttpResponseFetcher&) = delete;
+
+    // Reads the head; the pointers stay valid while this fetcher lives.
+    virtual dt_error fetch(Poco::Net::HTTPResponse*& response, IHttpResponseBodyFetcher*& body);
+
+    // A reader for the body of `response` (chunked, or bounded by Content-Length or the close).
+    static std::unique_ptr<IHttpResponseBodyFetcher>
+    createBodyFetcher(const Poco::Net::HTTPResponse& response, const std::vector<char>& extraBytes,
+                      CCurlConnection* connection);
+
+    // For callers that read the head themselves: makes and keeps the body reader.
+    IHttpResponseBodyFetcher* makeBodyFetcher();
+
+    CCurlConnection* connection;
+    Poco::Net::HTTPResponse response;
+    std::vector<char> extraBytes;
+    std::unique_ptr<IHttpResponseBodyFetcher> bodyFetcher;
+};
+
+} // namespace fv_transfers
