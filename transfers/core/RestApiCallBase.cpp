@@ -79,6 +79,23 @@ void CRestApiCallBase::logMissingMandatoryAttribute(const std::string& attribute
                  << attribute << "'" << (objectName.empty() ? std::string() : " in object '" + objectName + "'"));
 }
 
+bool CRestApiCallBase::acceptRequestValues(std::initializer_list<const std::string*> ids, const std::string& token,
+                                           const char* caller)
+{
+    for (const std::string* id : ids) {
+        if (!rest_encoding::isSafeId(*id)) {
+            FV_LOG_ERROR(caller << ": refusing an id that is not a plain path segment: \""
+                                << rest_encoding::encodeQueryValue(*id) << "\"");
+            return false;
+        }
+    }
+    if (rest_encoding::hasControlCharacter(token)) {
+        FV_LOG_ERROR(caller << ": refusing a token with control characters");
+        return false;
+    }
+    return true;
+}
+
 dt_error CRestApiCallBase::sendRequest(const std::string& path, const Json::Value& body,
                                        const RestHeaderList& headers, RestRequestType type)
 {

@@ -6,6 +6,7 @@
 
 #include <json/json.h>
 
+#include <initializer_list>
 #include <string>
 
 namespace fv_transfers {
@@ -48,6 +49,11 @@ public:
     static void logMissingMandatoryAttribute(const std::string& attribute, const std::string& objectName);
 
 protected:
+    // False, with an error line, unless every id is a safe path segment
+    // (rest_encoding::isSafeId) and the token has no control characters.
+    static bool acceptRequestValues(std::initializer_list<const std::string*> ids, const std::string& token,
+                                    const char* caller);
+
     std::string m_serverUrl;
     CCurlConnection m_connection;
 
