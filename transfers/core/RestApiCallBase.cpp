@@ -96,8 +96,8 @@ bool CRestApiCallBase::acceptRequestValues(std::initializer_list<const std::stri
     return true;
 }
 
-dt_error CRestApiCallBase::sendRequest(const std::string& path, const Json::Value& body,
-                                       const RestHeaderList& headers, RestRequestType type)
+dt_error CRestApiCallBase::sendRequest(const std::string& path, const Json::Value& body, const RestHeaderList& headers,
+                                       RestRequestType type)
 {
     try {
         return send(path, body, headers, type);

@@ -203,8 +203,8 @@ TEST(RestApiCallBase, AuthRequestPostsTheLoginTokenHeader)
     ASSERT_EQ(1u, requests.size());
     EXPECT_EQ("POST", requests[0].method);
     EXPECT_EQ("login-token-1", requests[0].headers.get("x-fv-auth-token"));
-    EXPECT_EQ((std::vector<std::string>{"Content-Length", "User-Agent", "Content-Type", "x-fv-auth-token",
-                                        "Connection", "Host"}),
+    EXPECT_EQ((std::vector<std::string>{"Content-Length", "User-Agent", "Content-Type", "x-fv-auth-token", "Connection",
+                                        "Host"}),
               headerNames(requests[0]));
 }
 
