@@ -88,108 +88,93 @@ protected:
             service.faults().add(FaultRule{method, path, 1, 1, *fault});
     }
 
-    template <typename Call> static void shortTimeouts(Call& call) { call.setTimeouts({3000, 3000, 3000}); }
+    // One exchange on a fresh call object: execute, then getResult when that succeeded.
+    template <typename Call, typename Params, typename... Result>
+    static dt_error run(const Params& params, Result&... result)
+    {
+        Call call;
+        call.setTimeouts({3000, 3000, 3000});
+        const dt_error sent = call.execute(params);
+        return sent != dt_success ? sent : call.getResult(result...);
+    }
 
-    dt_error bucketStatus(const std::string& bucketId, const std::string& token, BucketStatusInfo& info)
+    // Parameters about F1 of B1.
+    template <typename Params> static Params forFile()
+    {
+        Params params;
+        params.fileId = "F1";
+        params.bucketId = "B1";
+        params.bucketToken = "T1";
+        return params;
+    }
+
+    static dt_error bucketStatus(const std::string& bucketId, const std::string& token, BucketStatusInfo& info)
     {
         CRestApiBucketStatusRetrieve call;
-        shortTimeouts(call);
+        call.setTimeouts({3000, 3000, 3000});
         const dt_error sent = call.execute(bucketId, token);
         return sent != dt_success ? sent : call.getResult(info);
     }
 
-    dt_error downloadDetails(RestDownloadDetails& details)
+    static dt_error downloadDetails(RestDownloadDetails& details)
     {
-        CRestApiDownloadDetails call;
-        shortTimeouts(call);
-        const dt_error sent = call.execute({"B1", "F1", "T1"});
-        return sent != dt_success ? sent : call.getResult(details);
+        return run<CRestApiDownloadDetails>(FileRequestParams{"B1", "F1", "T1"}, details);
     }
 
     static UploadDetailsRequestParams uploadParams(const std::string& md5 = "")
     {
-        UploadDetailsRequestParams params;
-        params.fileId = "F1";
-        params.bucketId = "B1";
-        params.bucketToken = "T1";
+        auto params = forFile<UploadDetailsRequestParams>();
         params.md5Digest = md5;
         params.fileSize = 100;
         return params;
     }
 
-    dt_error uploadDetails(FileUploadDetails& details, const UploadDetailsRequestParams& params = uploadParams())
+    static dt_error uploadDetails(FileUploadDetails& details, const UploadDetailsRequestParams& params = uploadParams())
     {
-        CRestApiFileDetailsFetch call;
-        shortTimeouts(call);
-        const dt_error sent = call.execute(params);
-        return sent != dt_success ? sent : call.getResult(details);
+        return run<CRestApiFileDetailsFetch>(params, details);
     }
 
     static FileStatusRequestParams statusParams(RestFileStatus status, uint64_t progress)
     {
-        FileStatusRequestParams params;
-        params.fileId = "F1";
-        params.bucketId = "B1";
-        params.bucketToken = "T1";
+        auto params = forFile<FileStatusRequestParams>();
         params.status = status;
         params.progress = progress;
         return params;
     }
 
-    dt_error statusUpdate(const FileStatusRequestParams& params)
+    static dt_error statusUpdate(const FileStatusRequestParams& params)
     {
-        CRestApiFileStatusUpdate call;
-        shortTimeouts(call);
-        const dt_error sent = call.execute(params);
-        return sent != dt_success ? sent : call.getResult();
+        return run<CRestApiFileStatusUpdate>(params);
     }
 
     static MultiPartInitParams initParams(std::vector<PartDesc> parts)
     {
-        MultiPartInitParams params;
-        params.fileId = "F1";
-        params.bucketId = "B1";
-        params.bucketToken = "T1";
+        auto params = forFile<MultiPartInitParams>();
         for (const PartDesc& part : parts)
             params.fileSize += part.size;
         params.parts = std::move(parts);
         return params;
     }
 
-    dt_error initialize(const MultiPartInitParams& params, MultiPartInitResult& result)
+    static dt_error initialize(const MultiPartInitParams& params, MultiPartInitResult& result)
     {
-        CRestApiMultiPartUploadInitialize call;
-        shortTimeouts(call);
-        const dt_error sent = call.execute(params);
-        return sent != dt_success ? sent : call.getResult(result);
+        return run<CRestApiMultiPartUploadInitialize>(params, result);
     }
 
     static MultiPartCompleteParams completeParams(const std::string& uploadId, uint32_t parts)
     {
-        MultiPartCompleteParams params;
-        params.fileId = "F1";
-        params.bucketId = "B1";
-        params.bucketToken = "T1";
+        auto params = forFile<MultiPartCompleteParams>();
         params.uploadId = uploadId;
         params.numberOfParts = parts;
         return params;
     }
 
-    dt_error complete(const MultiPartCompleteParams& params)
+    static dt_error complete(const MultiPartCompleteParams& params)
     {
-        CRestApiMultiPartUploadComplete call;
-        shortTimeouts(call);
-        const dt_error sent = call.execute(params);
-        return sent != dt_success ? sent : call.getResult();
+        return run<CRestApiMultiPartUploadComplete>(params);
     }
 
-    dt_error abort(const MultiPartRequestParams& params)
-    {
-        CRestApiMultiPartUploadAbort call;
-        shortTimeouts(call);
-        const dt_error sent = call.execute(params);
-        return sent != dt_success ? sent : call.getResult();
-    }
+    static dt_error abort(const MultiPartRequestParams& params) { return run<CRestApiMultiPartUploadAbort>(params); }
 
     std::string storageUrlPrefix(const std::string& key) const
     {
