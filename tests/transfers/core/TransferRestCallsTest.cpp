@@ -22,7 +22,6 @@
 
 #include <functional>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -682,11 +681,11 @@ TEST_P(TransferRestCalls, NoSecretReachesTheLogAtAnyLevel)
     EXPECT_EQ(dt_success, authCall.receiveResponse(root, false));
 
     std::vector<std::string> secrets = {bucketToken, loginToken, "passwordSecret42"};
-    const std::regex signature("signature=([0-9a-f]+)");
     for (const std::string& url : signedUrls) {
-        std::smatch match;
-        ASSERT_TRUE(std::regex_search(url, match, signature)) << url;
-        secrets.push_back(match[1]);
+        const size_t at = url.find("signature=");
+        ASSERT_NE(std::string::npos, at) << url;
+        secrets.push_back(url.substr(at + 10, url.find('&', at) - at - 10));
+        ASSERT_GE(secrets.back().size(), 16u) << url;
     }
     const std::string log = fv_test::readFile(getLogFilePath());
     EXPECT_NE(std::string::npos, log.find("Sending REST API request")) << "the calls were not logged";
