@@ -225,19 +225,40 @@ TEST(RestApiCallBase, RefusesControlCharactersBeforeConnecting)
     EXPECT_EQ(0u, service.log().connectionsAccepted());
 }
 
-TEST(RestApiCallBase, StalledAnswerEndsWithTimeout)
+TEST(RestApiCallBase, BrokenAnswerFailsAndTheObjectServesTheNextExchange)
 {
     prepare();
     TestService service;
-    answer(service, "GET", "/slow", 200, "{}");
-    service.faults().add(FaultRule{"GET", "/slow", 1, 1, Fault::stall()});
-    CRestApiCallBase call(service.baseUrl());
-    call.setTimeouts({2000, 2000, 300});
-    ASSERT_EQ(dt_success, call.sendRequest("/slow", Json::Value(), {}, RestRequestType::Get));
-    Json::Value root;
-    EXPECT_EQ(dt_timeout, call.receiveResponse(root, false));
-    // The same object serves the next exchange.
-    ASSERT_EQ(dt_success, call.sendRequest("/slow", Json::Value(), {}, RestRequestType::Get));
-    call.setTimeouts({2000, 2000, 2000});
-    EXPECT_EQ(dt_success, call.receiveResponse(root, false));
+    answer(service, "GET", "/broken", 200, "{\"a\":\"0123456789\"}");
+    struct Case {
+        std::string name;
+        Fault fault;
+        dt_error expected; // dt_success: any failure
+    };
+    const std::vector<Case> cases = {
+        {"stall", Fault::stall(), dt_timeout},
+        {"close mid head", Fault::closeMidHead(), dt_success},
+        {"close mid body", Fault::closeMidBody(), dt_success},
+        {"malformed head", Fault::malformedHead(), dt_success},
+        {"length beyond the body", Fault::hugeLength(1000), dt_success},
+    };
+    for (const Case& c : cases) {
+        service.faults().clear();
+        service.faults().add(FaultRule{"GET", "/broken", 1, 1, c.fault});
+        CRestApiCallBase call(service.baseUrl());
+        call.setTimeouts({2000, 2000, 300});
+        ASSERT_EQ(dt_success, call.sendRequest("/broken", Json::Value(), {}, RestRequestType::Get)) << c.name;
+        Json::Value root;
+        const dt_error result = call.receiveResponse(root, false);
+        if (c.expected != dt_success) {
+            EXPECT_EQ(c.expected, result) << c.name;
+        } else {
+            EXPECT_NE(dt_success, result) << c.name;
+        }
+        EXPECT_TRUE(root.isNull()) << c.name;
+        call.setTimeouts({2000, 2000, 2000});
+        ASSERT_EQ(dt_success, call.sendRequest("/broken", Json::Value(), {}, RestRequestType::Get)) << c.name;
+        EXPECT_EQ(dt_success, call.receiveResponse(root, false)) << c.name;
+        EXPECT_EQ("0123456789", root["a"].asString()) << c.name;
+    }
 }
