@@ -117,19 +117,14 @@ Fault idMismatch()
 
 Fault htmlError(int status)
 {
-    return Fault::mutateResponse([status](ServiceResponse& response) {
-        response.setBody(status,
-                         "<html><head><title>Error</title></head><body><h1>" + std::to_string(status) +
-                             "</h1></body></html>",
-                         "text/html");
-    });
+    return Fault::statusCode(
+        status, "<html><head><title>Error</title></head><body><h1>" + std::to_string(status) + "</h1></body></html>",
+        "text/html");
 }
 
 Fault jsonError(int status, const Json::Value& body)
 {
-    const std::string text = writeJson(body);
-    return Fault::mutateResponse(
-        [status, text](ServiceResponse& response) { response.setBody(status, text, "application/json"); });
+    return Fault::statusCode(status, writeJson(body), "application/json");
 }
 
 } // namespace rest_faults

@@ -22,9 +22,9 @@ Fault removeMember(const std::string& path);
 Fault setMember(const std::string& path, const Json::Value& value);
 // "file.id" and "bucket.id" (where present) replaced by another id.
 Fault idMismatch();
-// A status with an HTML page, as a proxy or a load balancer answers.
+// A status with an HTML page, as a proxy or a load balancer answers; the route is not called.
 Fault htmlError(int status);
-// A status with a JSON body.
+// A status with a JSON body; the route is not called.
 Fault jsonError(int status, const Json::Value& body);
 
 } // namespace rest_faults
