@@ -2,6 +2,7 @@
 // Serves the test service on 127.0.0.1 until SIGINT or SIGTERM. Standalone, storage accepts
 // unsigned URLs too (benchmarks and manual runs use plain /storage/<key> URLs).
 
+#include "support/RestRoutes.h"
 #include "support/TestCa.h"
 #include "support/TestService.h"
 
@@ -56,7 +57,9 @@ int main(int argc, char** argv)
 
     try {
         fv_test::TestService service(options);
+        fv_test::RestRoutes rest(service);
         std::cout << "base URL: " << (tls ? service.secureBaseUrl() : service.baseUrl()) << "\n"
+                  << "REST:     " << service.url("/api/v2/bucket/", tls) << "\n"
                   << "storage:  " << service.url("/storage/<key>", tls) << " (PUT, GET with Range)\n"
                   << "redirect: " << service.url("/redirect?to=<url>", tls) << "\n";
         if (tls)
