@@ -13,11 +13,12 @@ Fault ofKind(Fault::Kind kind)
 
 } // namespace
 
-Fault Fault::statusCode(int code, std::string content)
+Fault Fault::statusCode(int code, std::string content, std::string contentType)
 {
     Fault fault = ofKind(Kind::Status);
     fault.status = code;
     fault.body = std::move(content);
+    fault.contentType = std::move(contentType);
     return fault;
 }
 

@@ -16,10 +16,10 @@ namespace fv_test {
 // One way to misbehave on one request. Build it with the factory functions.
 struct Fault {
     enum class Kind {
-        Status,        // answer `status` with `body` instead of calling the route
+        Status,        // answer `status` with `body` (of `contentType`) instead of calling the route
         Delay,         // wait `delayMs`, then serve normally
         Stall,         // read the head, then never answer until the service stops
-        CloseMidHead,  // send `atByte` bytes of the response head, then close
+        CloseMidHead,  // send `atByte` bytes of the response head, then close (0: no byte at all)
         CloseMidBody,  // send the head and `atByte` bytes of the body, then close
         Trickle,       // send the response `pieceBytes` at a time, `delayMs` apart
         MalformedHead, // send `raw` instead of a response, then close
@@ -33,6 +33,7 @@ struct Fault {
     Kind kind = Kind::Status;
     int status = 500;
     std::string body;
+    std::string contentType = "text/plain";
     unsigned delayMs = 0;
     size_t atByte = kHalf; // kHalf: half of the head or body
     size_t pieceBytes = 1;
@@ -41,7 +42,8 @@ struct Fault {
     uint64_t declaredLength = 0;
     std::function<void(ServiceResponse&)> mutate;
 
-    static Fault statusCode(int status, std::string body = "injected fault");
+    // Also serves wrong bodies with any status: an HTML error page, malformed JSON with 200.
+    static Fault statusCode(int status, std::string body = "injected fault", std::string contentType = "text/plain");
     static Fault delay(unsigned ms);
     static Fault stall();
     static Fault closeMidHead(size_t atByte = kHalf);

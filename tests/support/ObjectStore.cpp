@@ -180,9 +180,8 @@ std::unique_ptr<ObjectWriter> ObjectStore::create(const std::string& key)
         std::lock_guard<std::mutex> lock(m_mutex);
         temp = m_nextTemp++;
     }
-    return std::make_unique<FileWriter>(*this, key,
-                                        m_directory + "/.incoming-" + std::to_string(::getpid()) + "-" +
-                                            std::to_string(temp));
+    return std::make_unique<FileWriter>(
+        *this, key, m_directory + "/.incoming-" + std::to_string(::getpid()) + "-" + std::to_string(temp));
 }
 
 std::shared_ptr<const StoredObject> ObjectStore::find(const std::string& key) const

@@ -47,8 +47,8 @@ struct MultipartSession {
 
 // The REST side's records. Touch them only inside ServiceModel::withState.
 struct ServiceState {
-    std::map<std::string, ServiceBucket> buckets;               // by id
-    std::map<std::string, ServiceFile> files;                   // by id
+    std::map<std::string, ServiceBucket> buckets;              // by id
+    std::map<std::string, ServiceFile> files;                  // by id
     std::map<std::string, MultipartSession> multipartSessions; // by upload id
     std::string loginToken;
     uint64_t nextId = 1;

@@ -48,8 +48,7 @@ std::string RequestHead::query() const
     return mark == std::string::npos ? std::string() : target.substr(mark + 1);
 }
 
-ServiceRequest::ServiceRequest(const RequestHead& head, uint64_t connectionId, bool secure,
-                               RequestBodySource& body)
+ServiceRequest::ServiceRequest(const RequestHead& head, uint64_t connectionId, bool secure, RequestBodySource& body)
     : m_head(head), m_path(head.path()), m_query(head.query()), m_connectionId(connectionId), m_secure(secure),
       m_body(body)
 {

@@ -67,8 +67,7 @@ RangeResult parseRange(const std::string& header, uint64_t size, ByteRange& rang
     return RangeResult::Part;
 }
 
-bool signatureAccepted(const ServiceRequest& request, const UrlSigner& signer, bool required,
-                       ServiceResponse& response)
+bool signatureAccepted(const ServiceRequest& request, const UrlSigner& signer, bool required, ServiceResponse& response)
 {
     const std::string expires = request.queryParam("expires");
     const std::string signature = request.queryParam("signature");
@@ -128,10 +127,11 @@ void getObject(const ServiceRequest& request, ServiceResponse& response, const O
 void addStorageRoutes(RouteTable& routes, ServiceModel& model, const UrlSigner& signer, bool requireSignature)
 {
     ObjectStore& store = model.objects();
-    routes.add("PUT", "/storage/*", [&store, &signer, requireSignature](ServiceRequest& request, ServiceResponse& response) {
-        if (signatureAccepted(request, signer, requireSignature, response))
-            putObject(request, response, store);
-    });
+    routes.add("PUT", "/storage/*",
+               [&store, &signer, requireSignature](ServiceRequest& request, ServiceResponse& response) {
+                   if (signatureAccepted(request, signer, requireSignature, response))
+                       putObject(request, response, store);
+               });
     const RouteHandler get = [&store, &signer, requireSignature](ServiceRequest& request, ServiceResponse& response) {
         if (signatureAccepted(request, signer, requireSignature, response))
             getObject(request, response, store);

@@ -142,27 +142,26 @@ void TestService::startConnection(Poco::Net::StreamSocket socket, bool secure)
     m_log.noteConnection();
     Worker& worker = m_workers.emplace_back();
     worker.id = ++m_nextConnectionId;
+    worker.secure = secure;
+    worker.socket = socket;
     worker.fd = socket.impl()->sockfd();
-    // The worker's first act (after serving) takes this lock, so it sees its entry complete.
-    worker.thread = std::thread([this, socket, id = worker.id, secure] { serveConnection(socket, id, secure); });
+    worker.thread = std::thread([this, &worker] { serveConnection(worker); });
 }
 
-void TestService::serveConnection(Poco::Net::StreamSocket socket, uint64_t id, bool secure)
+// The list node stays put until this thread is joined; its fields other than the socket
+// change only under the lock.
+void TestService::serveConnection(Worker& worker)
 {
     ServiceContext context{m_routes, m_faults, m_log, m_stop};
-    ServiceConnection(socket, id, secure, context).run();
+    ServiceConnection(worker.socket, worker.id, worker.secure, context).run();
     {
         // Forget the descriptor before closing it: stop() must never shut down a reused one.
         std::lock_guard<std::mutex> lock(m_workersMutex);
-        for (Worker& worker : m_workers) {
-            if (worker.id == id) {
-                worker.fd = -1;
-                worker.done = true;
-            }
-        }
+        worker.fd = -1;
+        worker.done = true;
     }
     try {
-        socket.close();
+        worker.socket.close();
     } catch (const Poco::Exception&) {
     }
 }

@@ -53,15 +53,21 @@ struct TestServiceOptions {
 //   service.log().forPath("/storage/a")[0].headers.fields();
 //
 // Routing: RouteTable maps method + PathPattern to a handler that reads a ServiceRequest and
-// fills a ServiceResponse; the storage routes (see StorageRoutes.h) are installed from the
-// start. Handlers share one ServiceModel: the object store and the REST records behind
-// ServiceModel::withState.
+// fills a ServiceResponse; an unknown path gets 404, a known path with another method 405, a
+// handler that throws 500. Built-in route sets are installed by the constructor (storage:
+// see StorageRoutes.h); a further set (the REST interface, the help desk) is one more
+// add...Routes(m_routes, m_model, ...) call there. Handlers share one ServiceModel: the
+// object store and the REST records behind ServiceModel::withState.
+//
+// Faults: FaultPlan rules pick requests by method, path pattern and ordinal; see Fault for
+// the kinds. Log: RequestLog (waitForRequests lets a test wait for a stalled request).
 //
 // Wire: each connection has its own thread and a small HTTP/1.1 parser (see
 // ServiceConnection), so the log keeps the raw request-target and the header order, and a
 // Fault can shape the answer byte by byte. Keep-alive is honoured; chunked requests are not
 // accepted (501).
 //
+// SIGPIPE is ignored process-wide once a service starts (TLS writes cannot ask otherwise).
 // Stopping shuts down every connection socket (stalled, trickling and idle keep-alive ones
 // included), wakes every wait and joins every thread before stop() returns.
 class TestService {
@@ -71,7 +77,7 @@ public:
     TestService(const TestService&) = delete;
     TestService& operator=(const TestService&) = delete;
 
-    // Idempotent.
+    // Idempotent. Never call it from a route handler (it joins the handler's own thread).
     void stop();
 
     uint16_t httpPort() const { return m_httpPort; }
@@ -102,8 +108,12 @@ private:
         bool secure = false;
         std::thread thread;
     };
+    // The worker holds the connection's socket, so the socket is released only after its
+    // thread was joined (Poco's reference counts are invisible to the thread sanitizer).
     struct Worker {
         uint64_t id = 0;
+        bool secure = false;
+        Poco::Net::StreamSocket socket;
         int fd = -1; // -1 once the connection closed its socket
         bool done = false;
         std::thread thread;
@@ -112,7 +122,7 @@ private:
     void listen(bool secure, uint16_t port);
     void acceptLoop(Listener& listener);
     void startConnection(Poco::Net::StreamSocket socket, bool secure);
-    void serveConnection(Poco::Net::StreamSocket socket, uint64_t id, bool secure);
+    void serveConnection(Worker& worker);
     void reapFinishedWorkers();
 
     const TestServiceOptions m_options;

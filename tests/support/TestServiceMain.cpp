@@ -2,6 +2,7 @@
 // Serves the test service on 127.0.0.1 until SIGINT or SIGTERM. Standalone, storage accepts
 // unsigned URLs too (benchmarks and manual runs use plain /storage/<key> URLs).
 
+#include "support/TestCa.h"
 #include "support/TestService.h"
 
 #include <Poco/NumberParser.h>
@@ -58,6 +59,8 @@ int main(int argc, char** argv)
         std::cout << "base URL: " << (tls ? service.secureBaseUrl() : service.baseUrl()) << "\n"
                   << "storage:  " << service.url("/storage/<key>", tls) << " (PUT, GET with Range)\n"
                   << "redirect: " << service.url("/redirect?to=<url>", tls) << "\n";
+        if (tls)
+            std::cout << "CA file:  " << fv_test::TestCa::instance().caFile() << " (valid while this runs)\n";
         if (!options.dataDirectory.empty())
             std::cout << "objects in " << options.dataDirectory << "\n";
         std::cout << std::flush;

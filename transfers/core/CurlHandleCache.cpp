@@ -37,8 +37,33 @@ CCurlHandleCache& CCurlHandleCache::getInstance()
     return instance;
 }
 
-CCurlHandleCache::CCurlHandleCache() = default;
-CCurlHandleCache::~CCurlHandleCache() = default;
+CCurlHandleCache::CCurlHandleCache() : m_share(curl_share_init())
+{
+    if (!m_share)
+        return;
+    curl_share_setopt(m_share, CURLSHOPT_LOCKFUNC, &CCurlHandleCache::lockShare);
+    curl_share_setopt(m_share, CURLSHOPT_UNLOCKFUNC, &CCurlHandleCache::unlockShare);
+    curl_share_setopt(m_share, CURLSHOPT_USERDATA, this);
+    curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+}
+
+CCurlHandleCache::~CCurlHandleCache()
+{
+    m_hosts.clear(); // every handle lets go of the share before it is freed
+    if (m_share)
+        curl_share_cleanup(m_share);
+}
+
+void CCurlHandleCache::lockShare(CURL*, curl_lock_data data, curl_lock_access, void* cache)
+{
+    static_cast<CCurlHandleCache*>(cache)->m_shareMutexes[data].lock();
+}
+
+void CCurlHandleCache::unlockShare(CURL*, curl_lock_data data, void* cache)
+{
+    static_cast<CCurlHandleCache*>(cache)->m_shareMutexes[data].unlock();
+}
 
 std::unique_ptr<CCurlHandleLease> CCurlHandleCache::acquireHandle(const std::string& host)
 {
@@ -74,12 +99,13 @@ void CCurlHandleCache::releaseHandle(CURL* handle)
                                    [handle](const Entry& entry) { return entry.handle.get() == handle; });
             if (it == entries.end())
                 continue;
-            if (it->discard) {
-                doomed = std::move(it->handle);
-                entries.erase(it);
-            } else {
+            doomed = std::move(it->handle);
+            if (!it->discard)
+                it->handle.reset(curl_easy_init());
+            if (it->handle)
                 it->inUse = false;
-            }
+            else
+                entries.erase(it);
             return;
         }
     }

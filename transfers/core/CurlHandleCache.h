@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <list>
 #include <map>
+#include <mutex>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -38,8 +39,10 @@ private:
     CCurlHandleCache* m_cache;
 };
 
-// Process-wide pool of easy handles per host name, so that the next connection to a host
-// benefits from what libcurl keeps inside a handle (DNS and TLS session caches).
+// Process-wide pool of easy handles per host name. What makes a later connection to a host
+// cheaper (resolved names, TLS sessions) is kept in a share that every handle uses: libcurl
+// 7.88 loses the memory of a connect-only connection when its handle connects again, so a
+// released handle is replaced by a fresh one rather than used twice.
 class CCurlHandleCache {
 public:
     static CCurlHandleCache& getInstance();
@@ -57,7 +60,13 @@ public:
     std::size_t handleCount(const std::string& host) const;
     std::size_t freeHandleCount(const std::string& host) const;
 
+    // The DNS and TLS session caches shared by every pooled handle.
+    CURLSH* share() const { return m_share; }
+
 private:
+    static void lockShare(CURL*, curl_lock_data data, curl_lock_access, void* cache);
+    static void unlockShare(CURL*, curl_lock_data data, void* cache);
+
     struct HandleCleanup {
         void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
     };
@@ -69,6 +78,8 @@ private:
 
     mutable Poco::FastMutex m_mutex;
     std::map<std::string, std::list<Entry>> m_hosts;
+    CURLSH* m_share = nullptr;
+    std::mutex m_shareMutexes[CURL_LOCK_DATA_LAST];
 };
 
 } // namespace fv_transfers

@@ -126,6 +126,8 @@ dt_error setConnectOptions(CCurlHandleLease& lease, const std::string& url, int 
     FV_SET_CURL_OPTION(handle, CURLOPT_TCP_KEEPIDLE, 10L);
     FV_SET_CURL_OPTION(handle, CURLOPT_TCP_KEEPINTVL, 10L);
     FV_SET_CURL_OPTION(handle, CURLOPT_NOSIGNAL, 1L);
+    if (CURLSH* share = CCurlHandleCache::getInstance().share())
+        curl_easy_setopt(handle, CURLOPT_SHARE, share);
     if (logEnabled(LogLevel::trace)) {
         curl_easy_setopt(handle, CURLOPT_DEBUGFUNCTION, &debugCallback);
         curl_easy_setopt(handle, CURLOPT_VERBOSE, 1L);

@@ -9,11 +9,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -66,6 +71,35 @@ std::uint16_t closedPort()
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
     ::close(fd);
     return ntohs(address.sin_port);
+}
+
+// Sockets of this process connected to the given local port.
+int openClientSockets(std::uint16_t serverPort)
+{
+    std::set<std::string> inodes;
+    DIR* fds = ::opendir("/proc/self/fd");
+    while (dirent* entry = ::readdir(fds)) {
+        char target[256] = {};
+        const std::string link = std::string("/proc/self/fd/") + entry->d_name;
+        const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
+        const std::string text(target, length > 0 ? static_cast<std::size_t>(length) : 0);
+        if (text.rfind("socket:[", 0) == 0)
+            inodes.insert(text.substr(8, text.size() - 9));
+    }
+    ::closedir(fds);
+    char remote[16];
+    std::snprintf(remote, sizeof remote, ":%04X", serverPort);
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    int count = 0;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, peer, state, queues, timer, retransmits, uid, timeout, inode;
+        fields >> slot >> local >> peer >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+        if (peer.size() > 5 && peer.compare(peer.size() - 5, 5, remote) == 0 && inodes.count(inode))
+            ++count;
+    }
+    return count;
 }
 
 } // namespace
@@ -312,6 +346,23 @@ TEST(CurlConnection, ConcurrentConnectionsUseSeparateHandlesThenReuseThem)
     EXPECT_EQ(dt_success, third.receiveResponse(response, extra));
     EXPECT_EQ(2u, cache.handleCount("127.0.0.1"));
     EXPECT_EQ(1u, cache.freeHandleCount("127.0.0.1"));
+}
+
+TEST(CurlConnection, FinishedConnectionsLeaveNoSocketOpen)
+{
+    fv_test::prepareTransportTest();
+    ScriptedServer server({Script().readHead().write(kEmptyOk).stall()});
+    for (int i = 0; i < 5; ++i) {
+        CCurlConnection connection;
+        useShortTimeouts(connection);
+        ASSERT_EQ(dt_success, connectAndGet(connection, server.url()));
+        Poco::Net::HTTPResponse response;
+        std::vector<char> extra;
+        ASSERT_EQ(dt_success, connection.receiveResponse(response, extra));
+        EXPECT_EQ(1, openClientSockets(server.port()));
+    }
+    EXPECT_EQ(0, openClientSockets(server.port()));
+    EXPECT_EQ(1u, CCurlHandleCache::getInstance().handleCount("127.0.0.1"));
 }
 
 TEST(CurlConnection, WorksWithDescriptorsAboveTheSelectLimit)

@@ -1,0 +1,102 @@
+#include "core/CurlConnection.h"
+#include "core/CurlHandleCache.h"
+#include "core/FvTransfersGlobalConfig.h"
+
+#include "support/ConnectProxy.h"
+#include "support/ScriptedServer.h"
+#include "support/TestCa.h"
+#include "support/TransportTest.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+// Each test runs in a process of its own, so setting proxy variables here touches no other.
+
+using namespace fv_transfers;
+using fv_test::ConnectProxy;
+using fv_test::Script;
+using fv_test::ScriptedServer;
+
+namespace {
+
+const std::string kAnswer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+
+// One request and its head over a fresh connection; the body arrives with the head.
+std::string exchange(const std::string& url)
+{
+    CCurlConnection connection;
+    connection.connectTimeoutMs = 2000;
+    connection.sendTimeoutMs = 2000;
+    connection.receiveTimeoutMs = 2000;
+    if (connection.connect(url, false) != dt_success)
+        return "connect failed";
+    Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, "/");
+    if (connection.sendRequest(request) != dt_success)
+        return "send failed";
+    Poco::Net::HTTPResponse response;
+    std::vector<char> extra;
+    if (connection.receiveResponse(response, extra) != dt_success)
+        return "receive failed";
+    return std::string(extra.begin(), extra.end());
+}
+
+std::string proxyUrl(const ConnectProxy& proxy, const std::string& userInfo)
+{
+    return "http://" + userInfo + "127.0.0.1:" + std::to_string(proxy.port());
+}
+
+} // namespace
+
+TEST(CurlProxy, TunnelsHttpsThroughTheProxyWithItsCredentials)
+{
+    fv_test::prepareTransportTest();
+    CFvTransfersGlobalConfig::getInstance()->setCaCertificatesFile(fv_test::TestCa::instance().caFile());
+    ConnectProxy proxy;
+    ::setenv("https_proxy", proxyUrl(proxy, "user:pa:ss@").c_str(), 1);
+    ScriptedServer::Options options;
+    options.tls = true;
+    ScriptedServer server({Script().readHead().write(kAnswer)}, options);
+
+    EXPECT_EQ("ok", exchange(server.url("/through")));
+    const auto requests = proxy.requests();
+    ASSERT_EQ(1u, requests.size());
+    EXPECT_EQ("CONNECT 127.0.0.1:" + std::to_string(server.port()) + " HTTP/1.1", requests[0].requestLine);
+    EXPECT_EQ("Basic " + fv_test::base64("user:pa:ss"), requests[0].proxyAuthorization);
+    EXPECT_EQ(0u, server.head(0).find("GET /through HTTP/1.1\r\n"));
+}
+
+TEST(CurlProxy, TunnelsPlainHttpTooAndSendsNoCredentialsWithoutAUserName)
+{
+    fv_test::prepareTransportTest();
+    ConnectProxy proxy;
+    ::setenv("http_proxy", proxyUrl(proxy, "").c_str(), 1);
+    ScriptedServer server({Script().readHead().write(kAnswer)});
+
+    EXPECT_EQ("ok", exchange(server.url("/plain?q=1")));
+    const auto requests = proxy.requests();
+    ASSERT_EQ(1u, requests.size());
+    EXPECT_EQ("CONNECT 127.0.0.1:" + std::to_string(server.port()) + " HTTP/1.1", requests[0].requestLine);
+    EXPECT_EQ(std::string(), requests[0].proxyAuthorization);
+    // Origin form inside the tunnel, as to any server.
+    EXPECT_EQ(0u, server.head(0).find("GET /plain?q=1 HTTP/1.1\r\n"));
+}
+
+TEST(CurlProxy, DirectAnswerAfterAProxyReallyGoesDirect)
+{
+    fv_test::prepareTransportTest();
+    ConnectProxy proxy;
+    ScriptedServer server({Script().readHead().write(kAnswer)});
+    ::setenv("http_proxy", proxyUrl(proxy, "user:secret@").c_str(), 1);
+    EXPECT_EQ("ok", exchange(server.url()));
+    ASSERT_EQ(1u, proxy.requests().size());
+
+    ::unsetenv("http_proxy");
+    EXPECT_EQ("ok", exchange(server.url()));
+    EXPECT_EQ(1u, proxy.requests().size());
+    EXPECT_EQ(2, server.connectionCount());
+    // The second connection ran on the pooled handle of the first.
+    EXPECT_EQ(1u, CCurlHandleCache::getInstance().handleCount("127.0.0.1"));
+}
