@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <sys/socket.h>
 
 namespace fv_transfers {
 
@@ -127,10 +126,7 @@ dt_error CCurlConnection::receiveResponse(Poco::Net::HTTPResponse& response, std
 
 void CCurlConnection::disconnect()
 {
-    // A connect-only connection stays open inside a pooled handle until the handle's next
-    // connect; shutting it down now lets the peer see the end of this exchange.
-    if (lease && socket != CURL_SOCKET_BAD)
-        ::shutdown(socket, SHUT_RDWR);
+    // Giving the lease back closes the connection: released handles are not connected again.
     url.clear();
     lease.reset();
     socket = CURL_SOCKET_BAD;

@@ -36,7 +36,7 @@ public:
     dt_error send(const char* data, std::size_t size, std::size_t& sent);
     dt_error receive(char* buffer, std::size_t size, std::size_t& received);
     dt_error receiveResponse(Poco::Net::HTTPResponse& response, std::vector<char>& extraBytes);
-    // Closes the connection and gives the handle back to the pool.
+    // Closes the connection and gives the handle back to the pool; the peer sees the close.
     void disconnect();
     // Like disconnect, but the handle is destroyed: for a connection left mid-request.
     void discard();
