@@ -88,8 +88,6 @@ dt_error sendReport(const std::string& helpDeskUrl, const std::list<std::string>
 
 } // namespace
 
-const char* const CZendeskRequestCreator::kDefaultHelpDeskUrl = "https://help.ferrovan.example";
-
 CZendeskRequestCreator::CZendeskRequestCreator(ICallback* callback)
     : m_callback(callback), m_helpDeskUrl(kDefaultHelpDeskUrl)
 {

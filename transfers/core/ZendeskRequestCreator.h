@@ -10,6 +10,9 @@
 
 namespace fv_transfers {
 
+// The help desk reports go to unless CZendeskRequestCreator::setHelpDeskUrl says otherwise.
+inline constexpr const char* kDefaultHelpDeskUrl = "https://help.ferrovan.example";
+
 // Sends a problem report to the help desk: the given files zipped into one attachment, and a
 // request carrying the report form's fields. Reports run on threads of their own; several
 // may run at once, each on its own private archive. No call throws.
@@ -25,9 +28,6 @@ public:
     protected:
         ~ICallback() = default;
     };
-
-    // The help desk reports go to unless setHelpDeskUrl says otherwise.
-    static const char* const kDefaultHelpDeskUrl;
 
     // `callback` may be null (the outcome is then only logged); it must outlive the creator.
     explicit CZendeskRequestCreator(ICallback* callback);

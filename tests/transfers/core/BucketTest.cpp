@@ -12,7 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <json/json.h>
+
+#include <Poco/DateTime.h>
 #include <Poco/DateTimeFormatter.h>
+#include <Poco/DateTimeParser.h>
 #include <Poco/File.h>
 #include <Poco/Timestamp.h>
 #include <Poco/URI.h>
@@ -20,7 +24,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -41,9 +44,19 @@ std::wstring fileUrl(const std::string& path)
     return utf8ToWide("file://" + encoded);
 }
 
+const char* const kIsoFormat = "%Y-%m-%dT%H:%M:%S.%iZ";
+
 std::string isoTime(const Poco::Timestamp& time)
 {
-    return Poco::DateTimeFormatter::format(time, "%Y-%m-%dT%H:%M:%S.%iZ");
+    return Poco::DateTimeFormatter::format(time, kIsoFormat);
+}
+
+bool isIsoTime(const std::string& text)
+{
+    Poco::DateTime parsed;
+    int zone = 0;
+    return Poco::DateTimeParser::tryParse(kIsoFormat, text, parsed, zone) &&
+           Poco::DateTimeFormatter::format(parsed, kIsoFormat) == text;
 }
 
 struct BucketClient : ::testing::Test {
@@ -123,16 +136,15 @@ TEST_F(BucketClient, LogsInMakesABucketAndRegistersAFile)
     EXPECT_EQ(desc.loginToken, added[0].headers.get("x-fv-auth-token"));
     // The file's own times, not a fixed date: "modified" as set above, "created" the birth
     // time where the file system keeps one (this test wrote the file) or else "modified".
-    const std::regex body("\\{\"bucketId\":\"" + desc.bucketId +
-                          "\",\"cloneFiles\":\\[\\],\"files\":\\[\\{\"created\":\"([^\"]*)\","
-                          "\"modified\":\"2021-03-04T05:06:07\\.089Z\",\"name\":\"R\\\\u00e9sum\\\\u00e9 1\\.txt\","
-                          "\"path\":null,\"size\":5\\}\\],\"token\":\"" +
-                          desc.bucketToken + "\",\"uploader\":\"DESKTOP\"\\}\n");
-    std::smatch match;
-    ASSERT_TRUE(std::regex_match(added[0].body, match, body)) << added[0].body;
-    const std::string created = match[1];
-    EXPECT_TRUE(created == isoTime(modified) || created >= writtenAfter) << created;
-    EXPECT_TRUE(std::regex_match(created, std::regex("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z")));
+    Json::Value sent;
+    ASSERT_TRUE(Json::Reader().parse(added[0].body, sent)) << added[0].body;
+    const std::string created = sent["files"][0]["created"].asString();
+    EXPECT_EQ("{\"bucketId\":\"" + desc.bucketId + "\",\"cloneFiles\":[],\"files\":[{\"created\":\"" + created +
+                  "\",\"modified\":\"2021-03-04T05:06:07.089Z\",\"name\":\"R\\u00e9sum\\u00e9 1.txt\","
+                  "\"path\":null,\"size\":5}],\"token\":\"" +
+                  desc.bucketToken + "\",\"uploader\":\"DESKTOP\"}\n",
+              added[0].body);
+    EXPECT_TRUE(created == isoTime(modified) || (isIsoTime(created) && created >= writtenAfter)) << created;
 }
 
 TEST_F(BucketClient, TheCallersSummaryNamesTheBucket)
@@ -247,7 +259,8 @@ TEST_F(BucketClient, NoSecretReachesTheLogEvenAtTrace)
         EXPECT_EQ(std::string::npos, log.find(secret)) << secret;
     }
     EXPECT_NE(std::string::npos, log.find("signature=***"));
-    EXPECT_FALSE(std::regex_search(log, std::regex("signature=[^*]"))) << "a signed URL's query";
+    for (size_t at = log.find("signature="); at != std::string::npos; at = log.find("signature=", at + 1))
+        EXPECT_EQ("signature=***", log.substr(at, 13)) << "a signed URL's query";
 }
 
 TEST(RestApiLogin, ReadsTheTokenAndItsExpiry)

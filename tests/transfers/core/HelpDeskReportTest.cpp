@@ -341,8 +341,8 @@ TEST_F(HelpDeskReport, ASecondReportNeitherWaitsForNorClobbersTheFirst)
 TEST(HelpDeskUrl, OnlyAPlainHttpBaseIsTaken)
 {
     CZendeskRequestCreator creator(nullptr);
-    EXPECT_EQ(CZendeskRequestCreator::kDefaultHelpDeskUrl, creator.getHelpDeskUrl());
-    EXPECT_EQ(0u, std::string(CZendeskRequestCreator::kDefaultHelpDeskUrl).rfind("https://", 0));
+    EXPECT_EQ(kDefaultHelpDeskUrl, creator.getHelpDeskUrl());
+    EXPECT_EQ(0u, std::string(kDefaultHelpDeskUrl).rfind("https://", 0));
     EXPECT_TRUE(creator.setHelpDeskUrl("http://127.0.0.1:8080/"));
     EXPECT_EQ("http://127.0.0.1:8080", creator.getHelpDeskUrl());
     for (const char* refused : {"", "127.0.0.1", "ftp://host", "http://", "http://host/api", "http://host?x=1",
