@@ -144,10 +144,10 @@ void CZendeskRequestCreator::startReportCreation(const std::list<std::string>& f
         // would be dropped (and waited for) here and its report counted twice.
         m_reports.emplace_back();
         try {
-            m_reports.back() = std::async(std::launch::async,
-                                          [this, url = m_helpDeskUrl, files, name, email, subject, description] {
-                                              report(url, files, name, email, subject, description);
-                                          });
+            m_reports.back() =
+                std::async(std::launch::async, [this, url = m_helpDeskUrl, files, name, email, subject, description] {
+                    report(url, files, name, email, subject, description);
+                });
         } catch (...) {
             m_reports.pop_back();
             throw;

@@ -6,6 +6,7 @@
 
 #include "support/RestFaults.h"
 #include "support/RestRoutes.h"
+#include "support/TestCa.h"
 #include "support/TestEnvironment.h"
 #include "support/TestService.h"
 #include "support/TransportTest.h"
@@ -234,8 +235,7 @@ TEST_F(BucketClient, FilesThatCannotBeReadAreNotSent)
     CBucket bucket({kUser, kPassword}, "");
     ASSERT_FALSE(bucket.init().bucketId.empty());
     for (const std::wstring& url : {fileUrl(input.file("missing.txt")), fileUrl(input.file("folder")),
-                                    utf8ToWide("http://127.0.0.1/a.txt"), std::wstring(L"not a url"),
-                                    std::wstring()}) {
+                                    utf8ToWide("http://127.0.0.1/a.txt"), std::wstring(L"not a url"), std::wstring()}) {
         const CUploadManager::FileDesc file = bucket.addFile(url);
         EXPECT_TRUE(file.fileUid.empty()) << wideToUtf8(url);
         EXPECT_TRUE(file.fileUrl.empty()) << wideToUtf8(url);
@@ -261,6 +261,28 @@ TEST_F(BucketClient, NoSecretReachesTheLogEvenAtTrace)
     EXPECT_NE(std::string::npos, log.find("signature=***"));
     for (size_t at = log.find("signature="); at != std::string::npos; at = log.find("signature=", at + 1))
         EXPECT_EQ("signature=***", log.substr(at, 13)) << "a signed URL's query";
+}
+
+TEST(BucketClientTls, WorksOverHttps)
+{
+    fv_test::prepareTransportTest();
+    fv_test::TempDir input;
+    fv_test::TestServiceOptions options;
+    options.http = false;
+    options.https = true;
+    TestService service(options);
+    RestRoutes routes(service);
+    routes.addUser(kUser, kPassword);
+    CFvTransfersGlobalConfig::getInstance()->setCaCertificatesFile(fv_test::TestCa::instance().caFile());
+    CFvTransfersGlobalConfig::getInstance()->setRestEndPointUrl(service.secureBaseUrl());
+    fv_test::writeFile(input.file("a.txt"), "abc");
+
+    CBucket bucket({kUser, kPassword}, "");
+    ASSERT_FALSE(bucket.init().bucketId.empty());
+    const CUploadManager::FileDesc file = bucket.addFile(fileUrl(input.file("a.txt")));
+    EXPECT_EQ(3u, routes.file(file.fileUid).size);
+    for (const fv_test::LoggedRequest& request : service.log().all())
+        EXPECT_TRUE(request.secure) << request.path;
 }
 
 TEST(RestApiLogin, ReadsTheTokenAndItsExpiry)

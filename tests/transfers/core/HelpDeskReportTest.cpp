@@ -163,8 +163,8 @@ TEST_F(HelpDeskReport, ZipsTheFilesUploadsThemAndCreatesTheRequest)
     ASSERT_EQ(1u, uploads.size());
     EXPECT_EQ("app_files.zip", uploads[0].fileName);
     EXPECT_EQ("application/binary", uploads[0].contentType);
-    const std::map<std::string, std::string> expectedEntries = {
-        {"fv_transfers.log", std::string(50000, 'x') + "end"}, {"Ferrovan.log", "app log"}};
+    const std::map<std::string, std::string> expectedEntries = {{"fv_transfers.log", std::string(50000, 'x') + "end"},
+                                                                {"Ferrovan.log", "app log"}};
     EXPECT_EQ(expectedEntries, unzip(uploads[0].body));
 
     EXPECT_EQ(std::vector<std::string>{kExpectedRequest}, fake.requests());
@@ -207,8 +207,8 @@ TEST_F(HelpDeskReport, WorksOverHttps)
     {
         CZendeskRequestCreator creator(&callback);
         ASSERT_TRUE(creator.setHelpDeskUrl(secureDesk.secureBaseUrl()));
-        creator.startReportCreation({inputFile("a.log", "over TLS")}, "Ann Example", "ann@example.org",
-                                    "Upload stalls", "It stops at 40%.");
+        creator.startReportCreation({inputFile("a.log", "over TLS")}, "Ann Example", "ann@example.org", "Upload stalls",
+                                    "It stops at 40%.");
     }
     EXPECT_EQ(std::vector<dt_error>{dt_success}, callback.results());
     ASSERT_EQ(1u, secureFake.uploads().size());
@@ -239,11 +239,11 @@ TEST_F(HelpDeskReport, BadAnswersGiveTheirCodes)
          false},
         {"upload 500", "/api/v2/uploads.json", fv_test::rest_faults::htmlError(500), dt_network_error, false},
         {"upload 302", "/api/v2/uploads.json", fv_test::Fault::statusCode(302), dt_network_error, false},
-        {"request 422", "/api/v2/requests.json",
-         fv_test::rest_faults::jsonError(422, Json::Value("RecordInvalid")), dt_rest_client_error, true},
+        {"request 422", "/api/v2/requests.json", fv_test::rest_faults::jsonError(422, Json::Value("RecordInvalid")),
+         dt_rest_client_error, true},
         {"request 503", "/api/v2/requests.json", fv_test::rest_faults::htmlError(503), dt_general_error, true},
-        {"request answer not JSON", "/api/v2/requests.json", fv_test::rest_faults::malformedJson(),
-         dt_general_error, true},
+        {"request answer not JSON", "/api/v2/requests.json", fv_test::rest_faults::malformedJson(), dt_general_error,
+         true},
     };
     for (const Case& c : cases) {
         TestService desk;
@@ -263,8 +263,7 @@ TEST_F(HelpDeskReport, BadAnswersGiveTheirCodes)
 
 TEST_F(HelpDeskReport, AMissingInputFileFailsBeforeAnyHttpCall)
 {
-    EXPECT_EQ(std::vector<dt_error>{dt_general_error},
-              runReport({inputFile("a.log", "a"), input.file("no-such.log")}));
+    EXPECT_EQ(std::vector<dt_error>{dt_general_error}, runReport({inputFile("a.log", "a"), input.file("no-such.log")}));
     EXPECT_EQ(0u, helpDesk.log().connectionsAccepted());
     EXPECT_TRUE(archivesIn(appFiles.path()).empty());
 }
@@ -345,9 +344,9 @@ TEST(HelpDeskUrl, OnlyAPlainHttpBaseIsTaken)
     EXPECT_EQ(0u, std::string(kDefaultHelpDeskUrl).rfind("https://", 0));
     EXPECT_TRUE(creator.setHelpDeskUrl("http://127.0.0.1:8080/"));
     EXPECT_EQ("http://127.0.0.1:8080", creator.getHelpDeskUrl());
-    for (const char* refused : {"", "127.0.0.1", "ftp://host", "http://", "http://host/api", "http://host?x=1",
-                                "http://host#f", "http://user:pw@host", "http://host\r\nX-Injected: 1",
-                                "http://ho st"}) {
+    for (const char* refused :
+         {"", "127.0.0.1", "ftp://host", "http://", "http://host/api", "http://host?x=1", "http://host#f",
+          "http://user:pw@host", "http://host\r\nX-Injected: 1", "http://ho st"}) {
         EXPECT_FALSE(creator.setHelpDeskUrl(refused)) << refused;
         EXPECT_EQ("http://127.0.0.1:8080", creator.getHelpDeskUrl()) << refused;
     }

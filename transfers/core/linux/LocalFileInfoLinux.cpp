@@ -19,9 +19,8 @@ uint64_t toMs(const struct statx_timestamp& time)
 bool readLocalFileInfo(const std::string& path, LocalFileInfo& info)
 {
     struct statx status {};
-    if (path.empty() ||
-        ::statx(AT_FDCWD, path.c_str(), AT_STATX_SYNC_AS_STAT, STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_BTIME,
-                &status) != 0)
+    if (path.empty() || ::statx(AT_FDCWD, path.c_str(), AT_STATX_SYNC_AS_STAT,
+                                STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_BTIME, &status) != 0)
         return false;
     if (!(status.stx_mask & STATX_TYPE) || !S_ISREG(status.stx_mode))
         return false;
