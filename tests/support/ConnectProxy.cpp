@@ -36,22 +36,6 @@ std::string headerValue(const std::string& head, const std::string& name)
     return {};
 }
 
-bool sendAll(int fd, const char* data, std::size_t size, const LoopbackListener& listener)
-{
-    while (size > 0) {
-        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (sent > 0) {
-            data += sent;
-            size -= static_cast<std::size_t>(sent);
-        } else if (sent < 0 && errno == EINTR) {
-            continue;
-        } else if (sent < 0 && (errno != EAGAIN || !listener.waitFor(fd, POLLOUT, kHeadTimeoutMs))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 ConnectProxy::ConnectProxy()
@@ -104,23 +88,23 @@ void ConnectProxy::serve(int fd, int)
     }
     if (method != "CONNECT" || port <= 0 || port > 65535) {
         const std::string answer = "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-        sendAll(fd, answer.data(), answer.size(), *m_listener);
+        m_listener->sendAll(fd, answer.data(), answer.size(), kHeadTimeoutMs);
         return;
     }
     if (host != "127.0.0.1" && host != "localhost") {
         const std::string answer = "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-        sendAll(fd, answer.data(), answer.size(), *m_listener);
+        m_listener->sendAll(fd, answer.data(), answer.size(), kHeadTimeoutMs);
         return;
     }
     const int upstream = connectLoopback(static_cast<std::uint16_t>(port));
     if (upstream < 0) {
         const std::string answer = "HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-        sendAll(fd, answer.data(), answer.size(), *m_listener);
+        m_listener->sendAll(fd, answer.data(), answer.size(), kHeadTimeoutMs);
         return;
     }
     ::fcntl(upstream, F_SETFL, ::fcntl(upstream, F_GETFL) | O_NONBLOCK);
     const std::string established = "HTTP/1.1 200 Connection established\r\n\r\n";
-    if (sendAll(fd, established.data(), established.size(), *m_listener))
+    if (m_listener->sendAll(fd, established.data(), established.size(), kHeadTimeoutMs))
         relay(fd, upstream);
     ::close(upstream);
 }
@@ -140,7 +124,7 @@ void ConnectProxy::relay(int client, int upstream)
                 continue;
             const ssize_t count = ::recv(fds[side], buffer, sizeof buffer, 0);
             if (count > 0) {
-                if (!sendAll(fds[1 - side], buffer, static_cast<std::size_t>(count), *m_listener))
+                if (!m_listener->sendAll(fds[1 - side], buffer, static_cast<std::size_t>(count), kHeadTimeoutMs))
                     return;
             } else if (count == 0 || (errno != EAGAIN && errno != EINTR)) {
                 open[side] = false;

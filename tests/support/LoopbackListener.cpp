@@ -49,8 +49,7 @@ LoopbackListener::LoopbackListener(Handler handler, int receiveBufferBytes) : m_
     sockaddr_in address = loopback(0);
     socklen_t length = sizeof address;
     if (::bind(m_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(m_listenFd, 64) != 0 ||
-        ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        ::listen(m_listenFd, 64) != 0 || ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         throw std::runtime_error("LoopbackListener: bind/listen failed");
     m_port = ntohs(address.sin_port);
     m_acceptThread = std::thread([this] { acceptLoop(); });
@@ -87,8 +86,8 @@ bool LoopbackListener::waitFor(int fd, short events, int timeoutMs) const
     for (;;) {
         int wait = -1;
         if (timeoutMs >= 0) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             wait = static_cast<int>(std::max<long long>(0, left.count()));
         }
         const int result = ::poll(entries, 2, wait); // poll skips a negative fd
@@ -98,6 +97,22 @@ bool LoopbackListener::waitFor(int fd, short events, int timeoutMs) const
             return false;
         return entries[0].revents != 0;
     }
+}
+
+bool LoopbackListener::sendAll(int fd, const char* data, std::size_t size, int timeoutMs) const
+{
+    while (size > 0) {
+        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (sent > 0) {
+            data += sent;
+            size -= static_cast<std::size_t>(sent);
+        } else if (sent < 0 && errno == EINTR) {
+            continue;
+        } else if (sent < 0 && (errno != EAGAIN || !waitFor(fd, POLLOUT, timeoutMs))) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool LoopbackListener::sleepFor(int ms) const

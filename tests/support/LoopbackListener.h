@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -33,6 +34,8 @@ public:
     // True when the socket is ready for `events` (or failed); false on stop or time-out.
     // A negative time-out waits for readiness or stop only.
     bool waitFor(int fd, short events, int timeoutMs) const;
+    // Writes everything to a non-blocking socket; false on failure, stop or time-out.
+    bool sendAll(int fd, const char* data, std::size_t size, int timeoutMs) const;
     // Sleeps unless stopped first; false when stopped.
     bool sleepFor(int ms) const;
 

@@ -67,9 +67,8 @@ Fault changeJson(std::function<void(Json::Value&)> change)
 
 Fault malformedJson()
 {
-    return Fault::mutateResponse([](ServiceResponse& response) {
-        response.body = response.body.substr(0, response.body.size() / 2) + "<";
-    });
+    return Fault::mutateResponse(
+        [](ServiceResponse& response) { response.body = response.body.substr(0, response.body.size() / 2) + "<"; });
 }
 
 Fault removeMember(const std::string& path)
@@ -119,8 +118,9 @@ Fault idMismatch()
 Fault htmlError(int status)
 {
     return Fault::mutateResponse([status](ServiceResponse& response) {
-        response.setBody(status, "<html><head><title>Error</title></head><body><h1>" + std::to_string(status) +
-                                     "</h1></body></html>",
+        response.setBody(status,
+                         "<html><head><title>Error</title></head><body><h1>" + std::to_string(status) +
+                             "</h1></body></html>",
                          "text/html");
     });
 }

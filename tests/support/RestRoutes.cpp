@@ -24,9 +24,9 @@ struct RestFailure : std::runtime_error {
 [[noreturn]] void fail(int status, const std::string& message, const std::string& type = "")
 {
     static const std::map<int, std::string> kTypes = {{400, "ferrovan.service.BadRequestException"},
-                                                       {401, "ferrovan.service.AuthenticationException"},
-                                                       {404, "ferrovan.service.NotFoundException"},
-                                                       {409, RestRoutes::kFileStatusExceptionType}};
+                                                      {401, "ferrovan.service.AuthenticationException"},
+                                                      {404, "ferrovan.service.NotFoundException"},
+                                                      {409, RestRoutes::kFileStatusExceptionType}};
     const auto known = kTypes.find(status);
     throw RestFailure(status, !type.empty() ? type : known != kTypes.end() ? known->second : "", message);
 }
@@ -220,8 +220,8 @@ public:
         Json::Value answer;
         answer["file"] = fileObject(fileId, bucketId);
         answer["file"]["md5Digest"] = object->md5();
-        answer["url"] = m_service.signedStorageUrl(key, std::chrono::seconds(RestRoutes::kUrlValiditySeconds),
-                                                   request.secure());
+        answer["url"] =
+            m_service.signedStorageUrl(key, std::chrono::seconds(RestRoutes::kUrlValiditySeconds), request.secure());
         answer["expires"] = Json::UInt64(urlExpiryMs());
         return answer;
     }
@@ -425,7 +425,8 @@ private:
             requireBucket(state, call.bucketId, call.token);
             requireFile(state, call.bucketId, call.fileId);
             const auto found = state.multipartSessions.find(uploadId);
-            if (found == state.multipartSessions.end() || found->second.fileId != call.fileId || found->second.completed)
+            if (found == state.multipartSessions.end() || found->second.fileId != call.fileId ||
+                found->second.completed)
                 fail(404, "no open multipart upload " + uploadId);
             MultipartSession session = found->second;
             if (erase)
@@ -513,8 +514,7 @@ RestRoutes::RestRoutes(TestService& service) : m_service(service), m_accounts(st
 {
     auto handlers = std::make_shared<Handlers>(service, m_accounts);
     auto route = [&](const char* method, const char* pattern, Json::Value (Handlers::*member)(ServiceRequest&)) {
-        service.routes().add(method, pattern,
-                             jsonRoute([handlers, member](ServiceRequest& request) {
+        service.routes().add(method, pattern, jsonRoute([handlers, member](ServiceRequest& request) {
                                  return ((*handlers).*member)(request);
                              }));
     };

@@ -78,25 +78,15 @@ public:
 
     bool write(const char* data, std::size_t size)
     {
+        if (!m_ssl)
+            return m_listener.sendAll(m_fd, data, size, kReadTimeoutMs);
         while (size > 0) {
-            if (m_ssl) {
-                const int result = SSL_write(m_ssl, data, static_cast<int>(size));
-                if (result > 0) {
-                    data += result;
-                    size -= static_cast<std::size_t>(result);
-                } else if (!waitAfter(result, kReadTimeoutMs)) {
-                    return false;
-                }
-            } else {
-                const ssize_t result = ::send(m_fd, data, size, MSG_NOSIGNAL);
-                if (result > 0) {
-                    data += result;
-                    size -= static_cast<std::size_t>(result);
-                } else if (result < 0 && errno == EINTR) {
-                    continue;
-                } else if (result < 0 && (errno != EAGAIN || !m_listener.waitFor(m_fd, POLLOUT, kReadTimeoutMs))) {
-                    return false;
-                }
+            const int result = SSL_write(m_ssl, data, static_cast<int>(size));
+            if (result > 0) {
+                data += result;
+                size -= static_cast<std::size_t>(result);
+            } else if (!waitAfter(result, kReadTimeoutMs)) {
+                return false;
             }
         }
         return true;

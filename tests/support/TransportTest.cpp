@@ -16,8 +16,7 @@ void prepareTransportTest()
 {
     static TempDir logFolder;
     static bool curlReady = false;
-    fv_transfers::CFvTransfersGlobalConfig::getInstance()->setAppFilesPath(
-        fv_transfers::utf8ToWide(logFolder.path()));
+    fv_transfers::CFvTransfersGlobalConfig::getInstance()->setAppFilesPath(fv_transfers::utf8ToWide(logFolder.path()));
     fv_transfers::initializeCurlGlobal(curlReady);
 }
 

@@ -53,8 +53,7 @@ dt_error CCurlConnection::connect(const std::string& newUrl, bool forceReconnect
     if (result != dt_success)
         return result;
     curl_socket_t active = CURL_SOCKET_BAD;
-    if (curl_easy_getinfo(lease->handle(), CURLINFO_ACTIVESOCKET, &active) != CURLE_OK ||
-        active == CURL_SOCKET_BAD) {
+    if (curl_easy_getinfo(lease->handle(), CURLINFO_ACTIVESOCKET, &active) != CURLE_OK || active == CURL_SOCKET_BAD) {
         FV_LOG_ERROR("Error calling curl_easy_getinfo with CURLINFO_ACTIVESOCKET");
         return dt_general_error;
     }
@@ -103,8 +102,8 @@ dt_error CCurlConnection::receive(char* buffer, std::size_t size, std::size_t& r
     received = 0;
     if (!lease)
         return dt_not_connected;
-    const dt_error result = curl_helper::receive(*lease, socket, buffer, size, received,
-                                                 sliceMs(lastReceiveActivity, receiveTimeoutMs));
+    const dt_error result =
+        curl_helper::receive(*lease, socket, buffer, size, received, sliceMs(lastReceiveActivity, receiveTimeoutMs));
     if (received > 0)
         lastReceiveActivity.update();
     if (result == dt_timeout)
@@ -117,8 +116,7 @@ dt_error CCurlConnection::receiveResponse(Poco::Net::HTTPResponse& response, std
     if (!lease)
         return dt_not_connected;
     resetActivity();
-    const dt_error result =
-        curl_helper::receiveResponse(*lease, response, extraBytes, receiveTimeoutMs, socket);
+    const dt_error result = curl_helper::receiveResponse(*lease, response, extraBytes, receiveTimeoutMs, socket);
     if (result == dt_success)
         lastReceiveActivity.update();
     return result;

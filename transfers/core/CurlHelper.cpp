@@ -41,10 +41,10 @@ bool setOption(CURL* handle, CURLoption option, const char* value, const char* n
     return false;
 }
 
-#define FV_SET_CURL_OPTION(handle, option, value)                                                                     \
-    do {                                                                                                              \
-        if (!setOption(handle, option, value, #option))                                                               \
-            return dt_general_error;                                                                                  \
+#define FV_SET_CURL_OPTION(handle, option, value)                                                                      \
+    do {                                                                                                               \
+        if (!setOption(handle, option, value, #option))                                                                \
+            return dt_general_error;                                                                                   \
     } while (0)
 
 bool activeSocket(CURL* handle, curl_socket_t& socket)
@@ -196,8 +196,8 @@ dt_error connect(CCurlHandleLease& lease, const std::string& url, int connectTim
         FV_LOG_ERROR("curl_helper::connect: unsupported scheme " << scheme);
         return dt_general_error;
     }
-    // Options of an earlier connect on this pooled handle (a proxy, its credentials) must not
-    // stay in force; the handle's caches survive the reset.
+    // Nothing from an earlier connect on this handle (a proxy, its credentials) may stay in
+    // force; the shared caches are set again with the options.
     curl_easy_reset(handle);
     dt_error result = setConnectOptions(lease, url, connectTimeoutMs);
     if (result == dt_success && scheme == "https")
@@ -207,8 +207,7 @@ dt_error connect(CCurlHandleLease& lease, const std::string& url, int connectTim
     if (result != dt_success)
         return result;
     if (forceReconnect)
-        FV_LOG_ERROR("Force reconnect (" << forceReconnect
-                                         << ") requested, requesting a fresh connection from CURL");
+        FV_LOG_ERROR("Force reconnect (" << forceReconnect << ") requested, requesting a fresh connection from CURL");
     FV_SET_CURL_OPTION(handle, CURLOPT_FRESH_CONNECT, forceReconnect ? 1L : 0L);
 
     char errorText[CURL_ERROR_SIZE] = {};
@@ -217,9 +216,8 @@ dt_error connect(CCurlHandleLease& lease, const std::string& url, int connectTim
     const CURLcode code = curl_easy_perform(handle);
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, static_cast<char*>(nullptr));
     if (code != CURLE_OK) {
-        FV_LOG_ERROR("Error calling curl_easy_perform: " << code << " ("
-                                                          << (errorText[0] ? errorText : curl_easy_strerror(code))
-                                                          << ")");
+        FV_LOG_ERROR("Error calling curl_easy_perform: "
+                     << code << " (" << (errorText[0] ? errorText : curl_easy_strerror(code)) << ")");
         lease.discard();
         return dt_general_error;
     }
@@ -369,8 +367,8 @@ dt_error send(CCurlHandleLease& lease, curl_socket_t socket, const char* data, s
     }
 }
 
-dt_error receive(CCurlHandleLease& lease, curl_socket_t socket, char* buffer, std::size_t size,
-                 std::size_t& received, int timeoutMs)
+dt_error receive(CCurlHandleLease& lease, curl_socket_t socket, char* buffer, std::size_t size, std::size_t& received,
+                 int timeoutMs)
 {
     received = 0;
     if (size == 0)

@@ -55,8 +55,8 @@ dt_error send(CCurlHandleLease& lease, curl_socket_t socket, const char* data, s
 
 // Receives what is available, up to `size` bytes, waiting at most `timeoutMs` for the first.
 // A peer's close yields dt_connection_closed once every byte before it was delivered.
-dt_error receive(CCurlHandleLease& lease, curl_socket_t socket, char* buffer, std::size_t size,
-                 std::size_t& received, int timeoutMs);
+dt_error receive(CCurlHandleLease& lease, curl_socket_t socket, char* buffer, std::size_t size, std::size_t& received,
+                 int timeoutMs);
 
 dt_error setConnectOptions(CCurlHandleLease& lease, const std::string& url, int connectTimeoutMs);
 // Peer and host verification against the system store plus the configured CA file.

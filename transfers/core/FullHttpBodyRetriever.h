@@ -15,8 +15,7 @@ public:
     static constexpr std::size_t kDefaultMaxBodySize = 16 * 1024 * 1024;
 
     // Throws CInvalidParamException for a null reader.
-    explicit CFullHttpBodyRetriever(IHttpResponseBodyFetcher* pFetcher,
-                                    std::size_t maxBodySize = kDefaultMaxBodySize);
+    explicit CFullHttpBodyRetriever(IHttpResponseBodyFetcher* pFetcher, std::size_t maxBodySize = kDefaultMaxBodySize);
 
     // Appends the body to `out`; on failure `out` is unchanged.
     dt_error retrieve(std::string& out);

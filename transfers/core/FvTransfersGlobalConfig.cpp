@@ -20,6 +20,19 @@
 
 namespace fv_transfers {
 
+namespace {
+
+// A proxy URL from the environment may carry the proxy's password; it never reaches the log.
+std::string withoutUserInfo(const std::string& url)
+{
+    const auto scheme = url.find("://");
+    const auto from = scheme == std::string::npos ? 0 : scheme + 3;
+    const auto at = url.rfind('@', url.find('/', from));
+    return at == std::string::npos || at < from ? url : url.substr(0, from) + url.substr(at + 1);
+}
+
+} // namespace
+
 struct CFvTransfersGlobalConfig::ProxyFactory {
     ProxyFactory() : handle(px_proxy_factory_new()) {}
     ~ProxyFactory()
@@ -145,7 +158,7 @@ bool CFvTransfersGlobalConfig::getProxyConfig(ProxyConfig& config, const std::st
     if (proxies.empty())
         return false;
     const std::string& first = proxies.front();
-    FV_LOG_INFO("Libproxy returned the following proxy url: " << first);
+    FV_LOG_INFO("Libproxy returned the following proxy url: " << withoutUserInfo(first));
     if (first == "direct://") {
         FV_LOG_INFO("libproxy returned string identifying direct connection (w/o a proxy)");
         return false;

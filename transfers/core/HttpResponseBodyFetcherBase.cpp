@@ -9,9 +9,7 @@ namespace fv_transfers {
 
 CHttpResponseBodyFetcherBase::CHttpResponseBodyFetcherBase(CCurlConnection* connection,
                                                            const std::vector<char>* extraBytes, int encoding)
-    : m_connection(connection),
-      m_extraBytes(extraBytes),
-      m_encoding(encoding),
+    : m_connection(connection), m_extraBytes(extraBytes), m_encoding(encoding),
       m_extraCount(extraBytes ? extraBytes->size() : 0)
 {
 }

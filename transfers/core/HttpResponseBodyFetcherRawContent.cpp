@@ -23,7 +23,8 @@ dt_error CHttpResponseBodyFetcherRawContent::read(char* buffer, std::size_t size
     received = 0;
     std::size_t wanted = size;
     if (m_contentLength >= 0)
-        wanted = static_cast<std::size_t>(std::min<uint64_t>(size, static_cast<uint64_t>(m_contentLength - m_totalRead)));
+        wanted =
+            static_cast<std::size_t>(std::min<uint64_t>(size, static_cast<uint64_t>(m_contentLength - m_totalRead)));
     if (wanted == 0 || m_closed)
         return dt_success;
     const dt_error result = readRaw(buffer, wanted, received);

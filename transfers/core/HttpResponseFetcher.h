@@ -24,9 +24,9 @@ public:
     virtual dt_error fetch(Poco::Net::HTTPResponse*& response, IHttpResponseBodyFetcher*& body);
 
     // A reader for the body of `response` (chunked, or bounded by Content-Length or the close).
-    static std::unique_ptr<IHttpResponseBodyFetcher>
-    createBodyFetcher(const Poco::Net::HTTPResponse& response, const std::vector<char>& extraBytes,
-                      CCurlConnection* connection);
+    static std::unique_ptr<IHttpResponseBodyFetcher> createBodyFetcher(const Poco::Net::HTTPResponse& response,
+                                                                       const std::vector<char>& extraBytes,
+                                                                       CCurlConnection* connection);
 
     // For callers that read the head themselves: makes and keeps the body reader.
     IHttpResponseBodyFetcher* makeBodyFetcher();

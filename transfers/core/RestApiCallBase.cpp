@@ -96,13 +96,14 @@ bool CRestApiCallBase::acceptRequestValues(std::initializer_list<const std::stri
     return true;
 }
 
-dt_error CRestApiCallBase::sendRequest(const std::string& path, const Json::Value& body,
-                                       const RestHeaderList& headers, RestRequestType type)
+dt_error CRestApiCallBase::sendRequest(const std::string& path, const Json::Value& body, const RestHeaderList& headers,
+                                       RestRequestType type)
 {
     try {
         return send(path, body, headers, type);
     } catch (const std::exception& e) {
         FV_LOG_ERROR("fv_transfers::CRestApiCallBase::sendRequest: Exception: " << exceptionText(e));
+        m_connection.discard();
         return dt_general_error;
     }
 }
@@ -148,19 +149,24 @@ dt_error CRestApiCallBase::send(const std::string& path, const Json::Value& body
     }
 
     result = m_connection.sendRequest(request);
-    if (result != dt_success)
-        return result;
-    if (!bodyText.empty())
+    if (result == dt_success && !bodyText.empty())
         result = m_connection.sendAll(bodyText.data(), bodyText.size());
+    if (result != dt_success)
+        m_connection.discard();
     return result;
 }
 
 dt_error CRestApiCallBase::receiveResponse(Json::Value& root, bool parseBodyOnError)
 {
     try {
-        return receive(root, parseBodyOnError);
+        const dt_error result = receive(root, parseBodyOnError);
+        // An answer not read to its end must not be mistaken for the next one.
+        if (m_httpStatus == 0)
+            m_connection.discard();
+        return result;
     } catch (const std::exception& e) {
         FV_LOG_ERROR("fv_transfers::CRestApiCallBase::receiveResponse: Exception: " << exceptionText(e));
+        m_connection.discard();
         return dt_general_error;
     }
 }

@@ -5,8 +5,8 @@
 
 namespace fv_transfers {
 
-dt_error CRestApiFileDetailsBase::sendFileRequest(const std::string& path, Json::Value body,
-                                                  const std::string& fileId, const std::string& bucketId)
+dt_error CRestApiFileDetailsBase::sendFileRequest(const std::string& path, Json::Value body, const std::string& fileId,
+                                                  const std::string& bucketId)
 {
     m_fileId = fileId;
     m_bucketId = bucketId;

@@ -1,11 +1,9 @@
 #include "core/RestApiFileDetailsBaseWToken.h"
 
-
 namespace fv_transfers {
 
 dt_error CRestApiFileDetailsBaseWToken::sendFileRequestWithToken(const std::string& path, Json::Value body,
-                                                                 const std::string& fileId,
-                                                                 const std::string& bucketId,
+                                                                 const std::string& fileId, const std::string& bucketId,
                                                                  const std::string& token)
 {
     body["token"] = token;

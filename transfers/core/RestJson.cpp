@@ -44,40 +44,44 @@ const Json::Value* objectMember(const Json::Value& object, const char* name)
     return value && value->isObject() ? value : nullptr;
 }
 
-bool getString(const Json::Value& object, const char* name, std::string& out)
+namespace {
+
+// The member converted when `isType` accepts it; `out` untouched otherwise.
+template <typename T>
+bool getTyped(const Json::Value& object, const char* name, T& out, bool (Json::Value::*isType)() const,
+              T (Json::Value::*as)() const)
 {
     const Json::Value* value = member(object, name);
-    if (!value || !value->isString())
+    if (!value || !(value->*isType)())
         return false;
-    out = value->asString();
+    out = (value->*as)();
     return true;
+}
+
+} // namespace
+
+bool getString(const Json::Value& object, const char* name, std::string& out)
+{
+    return getTyped<std::string>(object, name, out, &Json::Value::isString, &Json::Value::asString);
 }
 
 bool getUInt64(const Json::Value& object, const char* name, uint64_t& out)
 {
-    const Json::Value* value = member(object, name);
-    if (!value || !value->isUInt64())
+    Json::UInt64 value = 0;
+    if (!getTyped<Json::UInt64>(object, name, value, &Json::Value::isUInt64, &Json::Value::asUInt64))
         return false;
-    out = value->asUInt64();
+    out = value;
     return true;
 }
 
 bool getInt(const Json::Value& object, const char* name, int& out)
 {
-    const Json::Value* value = member(object, name);
-    if (!value || !value->isInt())
-        return false;
-    out = value->asInt();
-    return true;
+    return getTyped<int>(object, name, out, &Json::Value::isInt, &Json::Value::asInt);
 }
 
 bool getBool(const Json::Value& object, const char* name, bool& out)
 {
-    const Json::Value* value = member(object, name);
-    if (!value || !value->isBool())
-        return false;
-    out = value->asBool();
-    return true;
+    return getTyped<bool>(object, name, out, &Json::Value::isBool, &Json::Value::asBool);
 }
 
 bool getHeaders(const Json::Value& value, RestHeaderList& out)

@@ -47,6 +47,22 @@ dt_error connectAndGet(CCurlConnection& connection, const std::string& url)
     return connection.sendRequest(request);
 }
 
+// A connection with short time-outs that has sent a GET to the URL.
+struct Exchange {
+    explicit Exchange(const std::string& url)
+    {
+        useShortTimeouts(connection);
+        sent = connectAndGet(connection, url);
+    }
+    dt_error readHead() { return connection.receiveResponse(response, extra); }
+    std::string extraText() const { return std::string(extra.begin(), extra.end()); }
+
+    CCurlConnection connection;
+    dt_error sent = dt_general_error;
+    Poco::Net::HTTPResponse response;
+    std::vector<char> extra;
+};
+
 // Receives until the connection reports anything but an idle slice with bytes.
 dt_error receiveAll(CCurlConnection& connection, std::string& out)
 {
@@ -133,8 +149,8 @@ TEST(CurlConnection, WritesExactRequestHead)
         Poco::Net::HTTPResponse response;
         std::vector<char> extra;
         ASSERT_EQ(dt_success, connection.receiveResponse(response, extra));
-        EXPECT_EQ(c.method + " " + c.path + " HTTP/1.1\r\n" + c.expectedFields + "Host: 127.0.0.1:" +
-                      std::to_string(server.port()) + "\r\n\r\n",
+        EXPECT_EQ(c.method + " " + c.path + " HTTP/1.1\r\n" + c.expectedFields +
+                      "Host: 127.0.0.1:" + std::to_string(server.port()) + "\r\n\r\n",
                   server.head(0));
     }
 }
@@ -142,9 +158,12 @@ TEST(CurlConnection, WritesExactRequestHead)
 TEST(CurlConnection, HostCarriesPortUnlessItIsTheSchemeDefault)
 {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"http://example.test/", "example.test"},           {"http://example.test:80/", "example.test"},
-        {"https://example.test:443/", "example.test"},      {"https://example.test:8443/", "example.test:8443"},
-        {"http://example.test:443/", "example.test:443"},   {"https://example.test:80/", "example.test:80"},
+        {"http://example.test/", "example.test"},
+        {"http://example.test:80/", "example.test"},
+        {"https://example.test:443/", "example.test"},
+        {"https://example.test:8443/", "example.test:8443"},
+        {"http://example.test:443/", "example.test:443"},
+        {"https://example.test:80/", "example.test:80"},
         {"http://[::1]:8080/", "[::1]:8080"},
     };
     for (const auto& c : cases) {
@@ -180,20 +199,16 @@ TEST(CurlConnection, ReadsTheResponseHeadHoweverItArrives)
     };
     for (const auto& c : cases) {
         ScriptedServer server({Script().readHead().writeSplit(c.bytes, c.cuts)});
-        CCurlConnection connection;
-        useShortTimeouts(connection);
-        connection.receiveTimeoutMs = 2000;
-        ASSERT_EQ(dt_success, connectAndGet(connection, server.url()));
-        Poco::Net::HTTPResponse response;
-        std::vector<char> extra;
-        ASSERT_EQ(dt_success, connection.receiveResponse(response, extra)) << c.name;
-        EXPECT_EQ(201, response.getStatus()) << c.name;
-        EXPECT_EQ("7", response.get("X-Id")) << c.name;
-        std::string rest(extra.begin(), extra.end());
+        Exchange exchange(server.url());
+        ASSERT_EQ(dt_success, exchange.sent);
+        ASSERT_EQ(dt_success, exchange.readHead()) << c.name;
+        EXPECT_EQ(201, exchange.response.getStatus()) << c.name;
+        EXPECT_EQ("7", exchange.response.get("X-Id")) << c.name;
+        const std::string rest = exchange.extraText();
         if (c.expectedExtra.empty()) {
             EXPECT_EQ(std::string(), rest) << c.name;
             std::string body;
-            EXPECT_EQ(dt_connection_closed, receiveAll(connection, body));
+            EXPECT_EQ(dt_connection_closed, receiveAll(exchange.connection, body));
             EXPECT_EQ("hello", body) << c.name;
         } else {
             EXPECT_EQ(c.expectedExtra, rest) << c.name;
@@ -206,60 +221,52 @@ TEST(CurlConnection, InterimAnswerLeavesTheFinalAnswerInTheExtraBytes)
     fv_test::prepareTransportTest();
     ScriptedServer server({Script().readHead().write(
         "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nETag: \"abc\"\r\nContent-Length: 2\r\n\r\nok")});
-    CCurlConnection connection;
-    useShortTimeouts(connection);
-    ASSERT_EQ(dt_success, connectAndGet(connection, server.url()));
-    Poco::Net::HTTPResponse response;
-    std::vector<char> extra;
-    ASSERT_EQ(dt_success, connection.receiveResponse(response, extra));
-    EXPECT_EQ(100, response.getStatus());
-    ASSERT_EQ(dt_success, connection.receiveResponse(response, extra));
-    EXPECT_EQ(200, response.getStatus());
-    EXPECT_EQ("\"abc\"", response.get("ETag"));
-    EXPECT_EQ("ok", std::string(extra.begin(), extra.end()));
+    Exchange exchange(server.url());
+    ASSERT_EQ(dt_success, exchange.sent);
+    ASSERT_EQ(dt_success, exchange.readHead());
+    EXPECT_EQ(100, exchange.response.getStatus());
+    ASSERT_EQ(dt_success, exchange.readHead());
+    EXPECT_EQ(200, exchange.response.getStatus());
+    EXPECT_EQ("\"abc\"", exchange.response.get("ETag"));
+    EXPECT_EQ("ok", exchange.extraText());
 }
 
 TEST(CurlConnection, SilentServerTimesOutAfterTheReceiveTimeout)
 {
     fv_test::prepareTransportTest();
     ScriptedServer server({Script().readHead().stall()});
-    CCurlConnection connection;
-    useShortTimeouts(connection);
-    ASSERT_EQ(dt_success, connectAndGet(connection, server.url()));
-    Poco::Net::HTTPResponse response;
-    std::vector<char> extra;
-    EXPECT_EQ(dt_timeout, connection.receiveResponse(response, extra));
+    Exchange exchange(server.url());
+    ASSERT_EQ(dt_success, exchange.sent);
+    EXPECT_EQ(dt_timeout, exchange.readHead());
 }
 
-TEST(CurlConnection, CloseBeforeAnyByteIsConnectionClosed)
+TEST(CurlConnection, CloseBeforeTheHeadEndsIsConnectionClosed)
 {
     fv_test::prepareTransportTest();
-    for (const auto& script : {Script().readHead().close(), Script().readHead().write("HTTP/1.1 200 OK\r\nCont").close()}) {
-        ScriptedServer server({script});
-        CCurlConnection connection;
-        useShortTimeouts(connection);
-        ASSERT_EQ(dt_success, connectAndGet(connection, server.url()));
-        Poco::Net::HTTPResponse response;
-        std::vector<char> extra;
-        EXPECT_EQ(dt_connection_closed, connection.receiveResponse(response, extra));
+    CFvTransfersGlobalConfig::getInstance()->setCaCertificatesFile(fv_test::TestCa::instance().caFile());
+    for (const bool tls : {false, true}) {
+        for (const auto& script :
+             {Script().readHead().close(), Script().readHead().write("HTTP/1.1 200 OK\r\nCont").close()}) {
+            ScriptedServer::Options options;
+            options.tls = tls;
+            ScriptedServer server({script}, options);
+            Exchange exchange(server.url());
+            ASSERT_EQ(dt_success, exchange.sent);
+            EXPECT_EQ(dt_connection_closed, exchange.readHead()) << (tls ? "tls" : "plain");
+        }
     }
 }
 
 TEST(CurlConnection, CloseAfterSomeBytesDeliversThemFirst)
 {
     fv_test::prepareTransportTest();
-    ScriptedServer server({Script().readHead().write("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n")
-                               .sleep(50)
-                               .write("abcd")
-                               .close()});
-    CCurlConnection connection;
-    useShortTimeouts(connection);
-    ASSERT_EQ(dt_success, connectAndGet(connection, server.url()));
-    Poco::Net::HTTPResponse response;
-    std::vector<char> extra;
-    ASSERT_EQ(dt_success, connection.receiveResponse(response, extra));
-    std::string body(extra.begin(), extra.end());
-    EXPECT_EQ(dt_connection_closed, receiveAll(connection, body));
+    ScriptedServer server(
+        {Script().readHead().write("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n").sleep(50).write("abcd").close()});
+    Exchange exchange(server.url());
+    ASSERT_EQ(dt_success, exchange.sent);
+    ASSERT_EQ(dt_success, exchange.readHead());
+    std::string body = exchange.extraText();
+    EXPECT_EQ(dt_connection_closed, receiveAll(exchange.connection, body));
     EXPECT_EQ("abcd", body);
 }
 
@@ -291,19 +298,17 @@ TEST(CurlConnection, IdleTimeoutFiresOnlyWithoutTraffic)
     fv_test::prepareTransportTest();
     Script script;
     script.readHead().write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n");
-    for (int i = 0; i < 6; ++i)
-        script.sleep(150).write("z");
+    for (int i = 0; i < 7; ++i)
+        script.sleep(100).write("z");
     script.stall();
     ScriptedServer server({script});
-    CCurlConnection connection;
-    useShortTimeouts(connection); // 400 ms idle, while the trickle lasts about 900 ms
-    ASSERT_EQ(dt_success, connectAndGet(connection, server.url()));
-    Poco::Net::HTTPResponse response;
-    std::vector<char> extra;
-    ASSERT_EQ(dt_success, connection.receiveResponse(response, extra));
+    Exchange exchange(server.url());
+    ASSERT_EQ(dt_success, exchange.sent);
+    exchange.connection.receiveTimeoutMs = 500; // the trickle lasts 700 ms
+    ASSERT_EQ(dt_success, exchange.readHead());
     std::string body;
-    EXPECT_EQ(dt_timeout, receiveAll(connection, body));
-    EXPECT_EQ("zzzzzz", body);
+    EXPECT_EQ(dt_timeout, receiveAll(exchange.connection, body));
+    EXPECT_EQ("zzzzzzz", body);
 }
 
 TEST(CurlConnection, ClosedPortFailsAndDiscardsTheHandle)
@@ -338,12 +343,9 @@ TEST(CurlConnection, ConcurrentConnectionsUseSeparateHandlesThenReuseThem)
         EXPECT_EQ(0u, cache.freeHandleCount("127.0.0.1"));
     }
     EXPECT_EQ(2u, cache.freeHandleCount("127.0.0.1"));
-    CCurlConnection third;
-    useShortTimeouts(third);
-    ASSERT_EQ(dt_success, connectAndGet(third, server.url()));
-    Poco::Net::HTTPResponse response;
-    std::vector<char> extra;
-    EXPECT_EQ(dt_success, third.receiveResponse(response, extra));
+    Exchange third(server.url());
+    ASSERT_EQ(dt_success, third.sent);
+    EXPECT_EQ(dt_success, third.readHead());
     EXPECT_EQ(2u, cache.handleCount("127.0.0.1"));
     EXPECT_EQ(1u, cache.freeHandleCount("127.0.0.1"));
 }
@@ -353,12 +355,9 @@ TEST(CurlConnection, FinishedConnectionsLeaveNoSocketOpen)
     fv_test::prepareTransportTest();
     ScriptedServer server({Script().readHead().write(kEmptyOk).stall()});
     for (int i = 0; i < 5; ++i) {
-        CCurlConnection connection;
-        useShortTimeouts(connection);
-        ASSERT_EQ(dt_success, connectAndGet(connection, server.url()));
-        Poco::Net::HTTPResponse response;
-        std::vector<char> extra;
-        ASSERT_EQ(dt_success, connection.receiveResponse(response, extra));
+        Exchange exchange(server.url());
+        ASSERT_EQ(dt_success, exchange.sent);
+        ASSERT_EQ(dt_success, exchange.readHead());
         EXPECT_EQ(1, openClientSockets(server.port()));
     }
     EXPECT_EQ(0, openClientSockets(server.port()));
@@ -380,18 +379,16 @@ TEST(CurlConnection, WorksWithDescriptorsAboveTheSelectLimit)
             ::close(fd);
         GTEST_SKIP() << "descriptor limit too low";
     }
-    ScriptedServer server({Script().readHead().write("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\n").sleep(50).write("abc")});
-    CCurlConnection connection;
-    useShortTimeouts(connection);
-    ASSERT_EQ(dt_success, connectAndGet(connection, server.url()));
-    EXPECT_GE(connection.socket, 1024);
-    Poco::Net::HTTPResponse response;
-    std::vector<char> extra;
-    ASSERT_EQ(dt_success, connection.receiveResponse(response, extra));
-    std::string body(extra.begin(), extra.end());
-    receiveAll(connection, body);
+    ScriptedServer server(
+        {Script().readHead().write("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\n").sleep(50).write("abc")});
+    Exchange exchange(server.url());
+    ASSERT_EQ(dt_success, exchange.sent);
+    EXPECT_GE(exchange.connection.socket, 1024);
+    ASSERT_EQ(dt_success, exchange.readHead());
+    std::string body = exchange.extraText();
+    receiveAll(exchange.connection, body);
     EXPECT_EQ("abc", body);
-    connection.disconnect();
+    exchange.connection.disconnect();
     for (const int fd : fds)
         ::close(fd);
 }
@@ -403,12 +400,9 @@ TEST(CurlConnection, OversizedHeadIsRefused)
     while (endless.size() < 3 * curl_helper::kMaxResponseHeadSize)
         endless += "X-Filler: 0123456789abcdef0123456789abcdef\r\n";
     ScriptedServer server({Script().readHead().write(endless).stall()});
-    CCurlConnection connection;
-    useShortTimeouts(connection);
-    ASSERT_EQ(dt_success, connectAndGet(connection, server.url()));
-    Poco::Net::HTTPResponse response;
-    std::vector<char> extra;
-    EXPECT_EQ(dt_general_error, connection.receiveResponse(response, extra));
+    Exchange exchange(server.url());
+    ASSERT_EQ(dt_success, exchange.sent);
+    EXPECT_EQ(dt_general_error, exchange.readHead());
 }
 
 TEST(CurlConnection, MalformedHeadIsAnErrorCodeNotAnException)
@@ -425,13 +419,10 @@ TEST(CurlConnection, MalformedHeadIsAnErrorCodeNotAnException)
     };
     for (const auto& head : heads) {
         ScriptedServer server({Script().readHead().write(head)});
-        CCurlConnection connection;
-        useShortTimeouts(connection);
-        ASSERT_EQ(dt_success, connectAndGet(connection, server.url()));
-        Poco::Net::HTTPResponse response;
-        std::vector<char> extra;
+        Exchange exchange(server.url());
+        ASSERT_EQ(dt_success, exchange.sent);
         dt_error result = dt_success;
-        EXPECT_NO_THROW(result = connection.receiveResponse(response, extra)) << head;
+        EXPECT_NO_THROW(result = exchange.readHead()) << head;
         EXPECT_EQ(dt_general_error, result) << head;
     }
 }
@@ -442,18 +433,15 @@ TEST(CurlConnection, TlsAcceptsAPeerSignedByTheConfiguredCa)
     CFvTransfersGlobalConfig::getInstance()->setCaCertificatesFile(fv_test::TestCa::instance().caFile());
     ScriptedServer::Options options;
     options.tls = true;
-    ScriptedServer server({Script().readHead().write("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\n").sleep(30).write("secure")},
-                          options);
+    ScriptedServer server(
+        {Script().readHead().write("HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\n").sleep(30).write("secure")}, options);
     for (const std::string host : {"127.0.0.1", "localhost"}) {
         const std::string url = "https://" + host + ":" + std::to_string(server.port()) + "/tls";
-        CCurlConnection connection;
-        useShortTimeouts(connection);
-        ASSERT_EQ(dt_success, connectAndGet(connection, url)) << host;
-        Poco::Net::HTTPResponse response;
-        std::vector<char> extra;
-        ASSERT_EQ(dt_success, connection.receiveResponse(response, extra));
-        std::string body(extra.begin(), extra.end());
-        receiveAll(connection, body);
+        Exchange exchange(url);
+        ASSERT_EQ(dt_success, exchange.sent) << host;
+        ASSERT_EQ(dt_success, exchange.readHead());
+        std::string body = exchange.extraText();
+        receiveAll(exchange.connection, body);
         EXPECT_EQ("secure", body);
     }
     EXPECT_EQ(0u, server.head(0).find("GET /tls HTTP/1.1\r\n"));

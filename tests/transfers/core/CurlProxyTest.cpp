@@ -1,10 +1,12 @@
 #include "core/CurlConnection.h"
 #include "core/CurlHandleCache.h"
 #include "core/FvTransfersGlobalConfig.h"
+#include "core/FvTransfersLogger.h"
 
 #include "support/ConnectProxy.h"
 #include "support/ScriptedServer.h"
 #include "support/TestCa.h"
+#include "support/TestEnvironment.h"
 #include "support/TransportTest.h"
 
 #include <gtest/gtest.h>
@@ -99,4 +101,22 @@ TEST(CurlProxy, DirectAnswerAfterAProxyReallyGoesDirect)
     EXPECT_EQ(2, server.connectionCount());
     // The second connection ran on the pooled handle of the first.
     EXPECT_EQ(1u, CCurlHandleCache::getInstance().handleCount("127.0.0.1"));
+}
+
+TEST(CurlProxy, TraceLogKeepsTheProxyCredentialsOut)
+{
+    fv_test::prepareTransportTest();
+    CFvTransfersGlobalConfig::getInstance()->setVerboseLogging(true);
+    ConnectProxy proxy;
+    ::setenv("http_proxy", proxyUrl(proxy, "user:s3cr3t-pw@").c_str(), 1);
+    ScriptedServer server({Script().readHead().write(kAnswer)});
+    EXPECT_EQ("ok", exchange(server.url("/traced?token=tok-123")));
+    ASSERT_EQ(1u, proxy.requests().size());
+
+    const std::string log = fv_test::readFile(getLogFilePath());
+    EXPECT_NE(std::string::npos, log.find("[CURL]"));
+    EXPECT_NE(std::string::npos, log.find("Sending HTTP request: GET /traced"));
+    EXPECT_EQ(std::string::npos, log.find("s3cr3t-pw"));
+    EXPECT_EQ(std::string::npos, log.find(fv_test::base64("user:s3cr3t-pw")));
+    EXPECT_EQ(std::string::npos, log.find("tok-123"));
 }

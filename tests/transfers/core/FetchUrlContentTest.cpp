@@ -17,14 +17,14 @@ TEST(FetchUrlContent, ReturnsTheBodyOfASuccessfulGet)
 {
     fv_test::prepareTransportTest();
     const std::string manifest = "{\"parts\": [], \"eTag\": \"x\"}";
-    ScriptedServer server({Script().readHead().write("HTTP/1.1 200 OK\r\nContent-Length: " +
-                                                     std::to_string(manifest.size()) + "\r\n\r\n" + manifest)});
+    ScriptedServer server({Script().readHead().write(
+        "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(manifest.size()) + "\r\n\r\n" + manifest)});
     std::string content;
     EXPECT_EQ(dt_success, fetchUrlContent(server.url("/m/manifest.json?sig=abc"), content));
     EXPECT_EQ(manifest, content);
     EXPECT_EQ("GET /m/manifest.json?sig=abc HTTP/1.1\r\nConnection: Keep-Alive\r\nUser-Agent: " +
-                  CFvTransfersGlobalConfig::getInstance()->getUserAgent() + "\r\nHost: 127.0.0.1:" +
-                  std::to_string(server.port()) + "\r\n\r\n",
+                  CFvTransfersGlobalConfig::getInstance()->getUserAgent() +
+                  "\r\nHost: 127.0.0.1:" + std::to_string(server.port()) + "\r\n\r\n",
               server.head(0));
 }
 
@@ -39,8 +39,8 @@ TEST(FetchUrlContent, StatusOfThreeHundredOrMoreIsAnError)
     };
     for (const auto& c : cases) {
         const std::string page = "<html>error</html>";
-        ScriptedServer server({Script().readHead().write("HTTP/1.1 " + c.first + "\r\nContent-Length: " +
-                                                         std::to_string(page.size()) + "\r\n\r\n" + page)});
+        ScriptedServer server({Script().readHead().write(
+            "HTTP/1.1 " + c.first + "\r\nContent-Length: " + std::to_string(page.size()) + "\r\n\r\n" + page)});
         std::string content;
         EXPECT_EQ(c.second, fetchUrlContent(server.url("/manifest"), content)) << c.first;
         EXPECT_EQ(std::string(), content) << c.first;

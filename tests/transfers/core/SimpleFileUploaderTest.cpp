@@ -35,8 +35,8 @@ TEST(SimpleFileUploader, SendsExactlyTheFileAndReturnsTheAnswer)
     fv_test::TempDir dir;
     const std::string content = patterned(250001); // not a multiple of the block size
     fv_test::writeFile(dir.file("log.zip"), content);
-    ScriptedServer server({Script().readHead().readBody().write(
-        "HTTP/1.1 201 Created\r\nContent-Length: 14\r\n\r\n{\"token\":\"t1\"}")});
+    ScriptedServer server(
+        {Script().readHead().readBody().write("HTTP/1.1 201 Created\r\nContent-Length: 14\r\n\r\n{\"token\":\"t1\"}")});
 
     CSimpleFileUploader uploader(server.url("/api/v2/uploads.json?filename=log.zip"), dir.file("log.zip"));
     IHttpResponseBodyFetcher* body = nullptr;
@@ -57,7 +57,8 @@ TEST(SimpleFileUploader, StatusOfThreeHundredOrMoreIsANetworkError)
     fv_test::prepareTransportTest();
     fv_test::TempDir dir;
     fv_test::writeFile(dir.file("f"), "abc");
-    ScriptedServer server({Script().readHead().readBody().write("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n")});
+    ScriptedServer server(
+        {Script().readHead().readBody().write("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n")});
     CSimpleFileUploader uploader(server.url(), dir.file("f"));
     IHttpResponseBodyFetcher* body = nullptr;
     EXPECT_EQ(dt_network_error, uploader.doUpload(body, {}));
@@ -86,7 +87,7 @@ TEST(SimpleFileUploader, FileThatShrinksDuringTheUploadIsAnError)
     ScriptedServer::Options options;
     options.receiveBufferBytes = 4096;
     // The server holds back while the file is cut, then reads what still comes.
-    ScriptedServer server({Script().readHead().sleep(400).readBody().write("HTTP/1.1 201 Created\r\n\r\n")}, options);
+    ScriptedServer server({Script().readHead().sleep(800).readBody().write("HTTP/1.1 201 Created\r\n\r\n")}, options);
 
     CSimpleFileUploader uploader(server.url(), path);
     auto upload = std::async(std::launch::async, [&uploader] {

@@ -1,0 +1,247 @@
+#include "support/RestFaults.h"
+#include "support/RestRoutes.h"
+#include "support/TestService.h"
+
+#include <gtest/gtest.h>
+
+#include <Poco/Net/HTTPClientSession.h>
+#include <Poco/Net/HTTPRequest.h>
+#include <Poco/Net/HTTPResponse.h>
+#include <Poco/StreamCopier.h>
+#include <Poco/URI.h>
+
+#include <json/json.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+using namespace fv_test;
+
+namespace {
+
+struct Answer {
+    int status = 0;
+    Json::Value json;
+    std::string body;
+};
+
+Json::Value parse(const std::string& text)
+{
+    Json::Value value;
+    Json::CharReaderBuilder builder;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    std::string errors;
+    if (!reader->parse(text.data(), text.data() + text.size(), &value, &errors))
+        return Json::Value();
+    return value;
+}
+
+std::string write(const Json::Value& value)
+{
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    return Json::writeString(builder, value);
+}
+
+// One request to an URL of the service (plain HTTP).
+Answer send(const std::string& method, const std::string& url, const std::string& body = "",
+            const std::vector<std::pair<std::string, std::string>>& headers = {})
+{
+    const Poco::URI uri(url);
+    Poco::Net::HTTPClientSession session(uri.getHost(), uri.getPort());
+    session.setTimeout(Poco::Timespan(10, 0));
+    Poco::Net::HTTPRequest request(method, uri.getPathEtc(), Poco::Net::HTTPMessage::HTTP_1_1);
+    for (const auto& header : headers)
+        request.set(header.first, header.second);
+    request.setContentLength64(static_cast<Poco::Int64>(body.size()));
+    session.sendRequest(request) << body;
+    Poco::Net::HTTPResponse response;
+    std::istream& in = session.receiveResponse(response);
+    Answer answer;
+    answer.status = static_cast<int>(response.getStatus());
+    Poco::StreamCopier::copyToString(in, answer.body);
+    answer.json = parse(answer.body);
+    return answer;
+}
+
+Json::Value fileCall(const std::string& bucketId, const std::string& fileId, const std::string& token)
+{
+    Json::Value body;
+    body["bucketId"] = bucketId;
+    body["fileId"] = fileId;
+    body["token"] = token;
+    return body;
+}
+
+// PUTs `content` to a URL handed out by the REST side, with the headers it gave.
+int putTo(const Json::Value& details, const std::string& content)
+{
+    std::vector<std::pair<std::string, std::string>> headers;
+    for (const std::string& name : details["headers"].getMemberNames())
+        headers.emplace_back(name, details["headers"][name].asString());
+    return send("PUT", details["url"].asString(), content, headers).status;
+}
+
+class RestRoutesTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        rest.addBucket("B1", "T1");
+        rest.addFile("B1", "F1", 10);
+    }
+
+    std::string fileUrl(const std::string& rest) const { return service.url("/api/v2/bucket/B1/file/F1" + rest); }
+
+    TestService service;
+    RestRoutes rest{service};
+};
+
+} // namespace
+
+TEST_F(RestRoutesTest, SinglePartUploadThroughSignedUrlIsDownloadable)
+{
+    Json::Value body = fileCall("B1", "F1", "T1");
+    body["size"] = 10;
+    body["md5Digest"] = Json::Value();
+    body["uploader"] = "DESKTOP";
+    const Answer details = send("POST", fileUrl("/upload"), write(body));
+    ASSERT_EQ(200, details.status) << details.body;
+    EXPECT_EQ("F1", details.json["file"]["id"].asString());
+    EXPECT_EQ("B1", details.json["file"]["bucketId"].asString());
+    ASSERT_EQ(200, putTo(details.json["put"], "0123456789"));
+    EXPECT_EQ("F1", service.log().all().back().headers.get("x-fv-file-id"));
+
+    const Answer download = send("GET", fileUrl("/download?action=DOWNLOAD&token=T1&redirect=false"));
+    ASSERT_EQ(200, download.status) << download.body;
+    EXPECT_EQ("781e5e245d69b566979b86e28d23f2c7", download.json["file"]["md5Digest"].asString());
+    EXPECT_EQ("0123456789", send("GET", download.json["url"].asString()).body);
+}
+
+TEST_F(RestRoutesTest, MultipartUploadJoinsItsPartsOnComplete)
+{
+    Json::Value body = fileCall("B1", "F1", "T1");
+    body["size"] = 10;
+    body["md5Digest"] = Json::Value();
+    body["uploadId"] = Json::Value();
+    body["uploader"] = "DESKTOP";
+    body["parts"] = parse(R"([{"number":1,"size":6,"md5Digest":null},{"number":2,"size":4,"md5Digest":null}])");
+    const Answer initialized = send("POST", fileUrl("/upload/multipart/initialize"), write(body));
+    ASSERT_EQ(200, initialized.status) << initialized.body;
+    const std::string uploadId = initialized.json["uploadId"].asString();
+    const Json::Value& parts = initialized.json["partUploadDetails"];
+    ASSERT_EQ(2u, parts.size());
+
+    Json::Value completeBody = fileCall("B1", "F1", "T1");
+    completeBody["uploadId"] = uploadId;
+    completeBody["numberOfParts"] = 2;
+    ASSERT_EQ(200, putTo(parts[1], "6789"));
+    EXPECT_EQ(400, send("POST", fileUrl("/upload/multipart/complete"), write(completeBody)).status)
+        << "a part is still missing";
+    ASSERT_EQ(200, putTo(parts[0], "012345"));
+    ASSERT_EQ(200, send("POST", fileUrl("/upload/multipart/complete"), write(completeBody)).status);
+    EXPECT_EQ("0123456789", service.model().objects().contents(RestRoutes::fileKey("B1", "F1")).value_or(""));
+    EXPECT_EQ("COMPLETED", rest.file("F1").status);
+    EXPECT_EQ(404, send("POST", fileUrl("/upload/multipart/abort"), write(completeBody)).status)
+        << "a completed upload is no longer open";
+}
+
+TEST_F(RestRoutesTest, RefusesWrongTokensIdsAndBodies)
+{
+    rest.addFile("B1", "F2", 1, "COMPLETED");
+    Json::Value status = fileCall("B1", "F1", "T1");
+    status["status"] = "UPLOADING";
+    status["progress"] = 5;
+    Json::Value wrongToken = status;
+    wrongToken["token"] = "T2";
+    Json::Value otherId = status;
+    otherId["fileId"] = "F9";
+    Json::Value badStatus = status;
+    badStatus["status"] = "RUNNING";
+    Json::Value upload = fileCall("B1", "F2", "T1");
+    upload["size"] = 1;
+    upload["md5Digest"] = Json::Value();
+    upload["uploader"] = "DESKTOP";
+    struct Case {
+        std::string method;
+        std::string target;
+        std::string body;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"GET", "/api/v2/bucket/B1?token=T1&detail=false", "", 200},
+        {"GET", "/api/v2/bucket/B1?token=T2&detail=false", "", 401},
+        {"GET", "/api/v2/bucket/B9?token=T1&detail=false", "", 404},
+        {"GET", "/api/v2/bucket/B1/file/F1/download?action=DOWNLOAD&token=T1", "", 404},
+        {"POST", "/api/v2/bucket/B1/file/F1/status", write(status), 200},
+        {"POST", "/api/v2/bucket/B1/file/F1/status", write(wrongToken), 401},
+        {"POST", "/api/v2/bucket/B1/file/F1/status", write(otherId), 400},
+        {"POST", "/api/v2/bucket/B1/file/F1/status", write(badStatus), 400},
+        {"POST", "/api/v2/bucket/B1/file/F1/status", "{\"bucketId\":", 400},
+        {"POST", "/api/v2/bucket/B1/file/F9/status", write(otherId), 404},
+        {"POST", "/api/v2/bucket/B1/file/F2/upload", write(upload), 409},
+    };
+    for (const Case& c : cases) {
+        const Answer answer = send(c.method, service.url(c.target), c.body);
+        EXPECT_EQ(c.status, answer.status) << c.target << " " << c.body << " -> " << answer.body;
+        if (c.status == 409) {
+            EXPECT_EQ(RestRoutes::kFileStatusExceptionType, answer.json["type"].asString());
+        }
+    }
+    EXPECT_EQ(5u, rest.file("F1").progress);
+}
+
+TEST_F(RestRoutesTest, BucketClientRoutesNeedTheLoginToken)
+{
+    rest.addUser("user@example.test", "pw");
+    EXPECT_EQ(401, send("POST", service.url("/login"), R"({"password":"no","userId":"user@example.test"})").status);
+    const Answer login = send("POST", service.url("/login"), R"({"password":"pw","userId":"user@example.test"})");
+    ASSERT_EQ(200, login.status);
+    const std::string token = login.json["token"].asString();
+    ASSERT_FALSE(token.empty());
+    EXPECT_GT(login.json["tokenExpires"].asUInt64(), 0u);
+
+    const std::string message = R"({"body":null,"type":"message","uploader":"DESKTOP"})";
+    EXPECT_EQ(401, send("POST", service.url("/api/v2/bucket/message"), message).status);
+    const Answer bucket = send("POST", service.url("/api/v2/bucket/message"), message, {{"x-fv-auth-token", token}});
+    ASSERT_EQ(200, bucket.status) << bucket.body;
+    const std::string bucketId = bucket.json["bucketId"].asString();
+    EXPECT_EQ("INITIALIZED", rest.bucket(bucketId).status);
+
+    Json::Value files;
+    files["bucketId"] = bucketId;
+    files["token"] = bucket.json["token"];
+    files["uploader"] = "DESKTOP";
+    files["files"][0]["name"] = "a.txt";
+    files["files"][0]["size"] = 3;
+    const std::string filesUrl = service.url("/api/v2/bucket/" + bucketId + "/files");
+    EXPECT_EQ(401, send("POST", filesUrl, write(files)).status);
+    const Answer added = send("POST", filesUrl, write(files), {{"x-fv-auth-token", token}});
+    ASSERT_EQ(200, added.status) << added.body;
+    const std::string fileId = added.json["files"][0]["file"]["id"].asString();
+    EXPECT_EQ(3u, rest.file(fileId).size);
+    EXPECT_EQ(200, putTo(added.json["files"][0]["uploadDetails"]["put"], "abc"));
+}
+
+TEST_F(RestRoutesTest, JsonFaultsReshapeOneAnswer)
+{
+    const std::string path = "/api/v2/bucket/B1";
+    const std::string target = path + "?token=T1&detail=false";
+    service.faults().add({"GET", path, 1, 1, rest_faults::removeMember("bucket.created")});
+    service.faults().add({"GET", path, 2, 1, rest_faults::setMember("bucket.status", Json::Value(7))});
+    service.faults().add({"GET", path, 3, 1, rest_faults::idMismatch()});
+    service.faults().add({"GET", path, 4, 1, rest_faults::malformedJson()});
+    service.faults().add({"GET", path, 5, 1, rest_faults::htmlError(502)});
+    const Answer removed = send("GET", service.url(target));
+    EXPECT_FALSE(removed.json["bucket"].isMember("created"));
+    EXPECT_TRUE(removed.json["bucket"].isMember("status"));
+    EXPECT_EQ(7, send("GET", service.url(target)).json["bucket"]["status"].asInt());
+    EXPECT_NE("B1", send("GET", service.url(target)).json["bucket"]["id"].asString());
+    EXPECT_TRUE(send("GET", service.url(target)).json.isNull());
+    const Answer html = send("GET", service.url(target));
+    EXPECT_EQ(502, html.status);
+    EXPECT_EQ(0u, html.body.find("<html>"));
+    EXPECT_EQ("B1", send("GET", service.url(target)).json["bucket"]["id"].asString());
+}
