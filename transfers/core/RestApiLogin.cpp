@@ -1,0 +1,31 @@
+#include "core/RestApiLogin.h"
+
+#include "core/RestJson.h"
+
+namespace fv_transfers {
+
+dt_error CRestApiLogin::execute(const CBucket::UserCredentials& credentials)
+{
+    Json::Value body(Json::objectValue);
+    body["userId"] = credentials.userId;
+    body["password"] = credentials.password;
+    return sendRequest("/login", body, {}, RestRequestType::Post);
+}
+
+dt_error CRestApiLogin::getResult(LoginResult& result)
+{
+    Json::Value root;
+    const dt_error received = receiveResponse(root, false);
+    if (received != dt_success)
+        return received;
+    LoginResult read;
+    if (!rest_json::getString(root, "token", read.token) || read.token.empty()) {
+        logMissingMandatoryAttribute("token", "");
+        return dt_general_error;
+    }
+    rest_json::getUInt64(root, "tokenExpires", read.tokenExpires);
+    result = std::move(read);
+    return dt_success;
+}
+
+} // namespace fv_transfers
