@@ -79,6 +79,31 @@ size_t redactUrl(const std::string& s, size_t begin, std::string& out)
     return i;
 }
 
+// Copies the array at `open` with every string in it masked; nested arrays and objects are
+// scanned as usual.
+size_t redactStringArray(const std::string& s, size_t open, std::string& out)
+{
+    out += '[';
+    size_t i = open + 1;
+    while (i < s.size() && s[i] != ']') {
+        if (s[i] == '"') {
+            out += '"';
+            out += kMask;
+            out += '"';
+            i = skipJsonString(s, i);
+        } else if (s[i] == '[' || s[i] == '{') {
+            return i; // not a flat list of strings: leave the rest to the scanner
+        } else {
+            out += s[i++];
+        }
+    }
+    if (i < s.size()) {
+        out += ']';
+        ++i;
+    }
+    return i;
+}
+
 // Handles a quoted JSON member name at `open`; returns the index scanning resumes at.
 size_t redactJsonMember(const std::string& s, size_t open, std::string& out)
 {
@@ -97,6 +122,8 @@ size_t redactJsonMember(const std::string& s, size_t open, std::string& out)
         out += '"';
         return skipJsonString(s, value);
     }
+    if (value < s.size() && s[value] == '[')
+        return redactStringArray(s, value, out);
     size_t end = value;
     while (end < s.size() && s[end] != ',' && s[end] != '}' && s[end] != ']' && s[end] != '\n')
         ++end;
@@ -122,7 +149,8 @@ bool isSecretName(const std::string& name)
         if (lower.find(mark) != std::string::npos)
             return true;
     }
-    return lower == "sig" || lower == "pass";
+    // "uploads" lists the help desk's attachment tokens.
+    return lower == "sig" || lower == "pass" || lower == "uploads";
 }
 
 std::string redactSecrets(const std::string& s)

@@ -17,6 +17,9 @@ TEST(LogRedaction, MasksSecretsAndKeepsTheRest)
         {R"({"loginToken":"abc","n":1})", R"({"loginToken":"***","n":1})"},
         {R"({"token":12345})", R"({"token":***})"},
         {R"({"token":null})", R"({"token":null})"},
+        // lists of secrets
+        {R"({"comment":{"body":"b","uploads":["T1","T2"]}})", R"({"comment":{"body":"b","uploads":["***","***"]}})"},
+        {R"({"tokens": [ "a" , "b" ],"n":[1]})", R"({"tokens": [ "***" , "***" ],"n":[1]})"},
         // header lines
         {"x-fv-auth-token: abc.def\r\nHost: h", "x-fv-auth-token: ***\r\nHost: h"},
         {"Proxy-Authorization: Basic dTpw\nX: y", "Proxy-Authorization: ***\nX: y"},
