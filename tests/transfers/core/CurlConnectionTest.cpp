@@ -107,15 +107,16 @@ int openClientSockets(std::uint16_t serverPort)
     std::snprintf(remote, sizeof remote, ":%04X", serverPort);
     std::ifstream table("/proc/net/tcp");
     std::string line;
-    int count = 0;
+    // The kernel's table is not read atomically: a row can show up twice while it changes.
+    std::set<std::string> matched;
     while (std::getline(table, line)) {
         std::istringstream fields(line);
         std::string slot, local, peer, state, queues, timer, retransmits, uid, timeout, inode;
         fields >> slot >> local >> peer >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
         if (peer.size() > 5 && peer.compare(peer.size() - 5, 5, remote) == 0 && inodes.count(inode))
-            ++count;
+            matched.insert(inode);
     }
-    return count;
+    return static_cast<int>(matched.size());
 }
 
 } // namespace
