@@ -256,9 +256,9 @@ int runUpload(const Options& options)
     std::string answer;
     if (body)
         CFullHttpBodyRetriever(body, 4096).retrieve(answer);
-    if (result == dt_network_error) {
-        // The whole body was sent and an answer of 300 or more came back: the bytes moved, but
-        // nothing was stored that could be checked.
+    if (result == dt_network_error && body) {
+        // A body reader exists only once the whole file was sent and an answer came back; this
+        // one was 300 or more: the bytes moved, but nothing was stored that could be checked.
         printResult("upload", bytes, seconds, "stored=no(answer: " + answer + ")");
         return 0;
     }
