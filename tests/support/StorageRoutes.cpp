@@ -127,11 +127,13 @@ void getObject(const ServiceRequest& request, ServiceResponse& response, const O
 void addStorageRoutes(RouteTable& routes, ServiceModel& model, const UrlSigner& signer, bool requireSignature)
 {
     ObjectStore& store = model.objects();
-    routes.add("PUT", "/storage/*",
-               [&store, &signer, requireSignature](ServiceRequest& request, ServiceResponse& response) {
-                   if (signatureAccepted(request, signer, requireSignature, response))
-                       putObject(request, response, store);
-               });
+    const RouteHandler put = [&store, &signer, requireSignature](ServiceRequest& request, ServiceResponse& response) {
+        if (signatureAccepted(request, signer, requireSignature, response))
+            putObject(request, response, store);
+    };
+    routes.add("PUT", "/storage/*", put);
+    // Whole-file uploads of the simple uploader come as POST.
+    routes.add("POST", "/storage/*", put);
     const RouteHandler get = [&store, &signer, requireSignature](ServiceRequest& request, ServiceResponse& response) {
         if (signatureAccepted(request, signer, requireSignature, response))
             getObject(request, response, store);

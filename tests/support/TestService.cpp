@@ -127,6 +127,8 @@ void TestService::acceptLoop(Listener& listener)
         try {
             Poco::Net::StreamSocket socket = listener.socket.acceptConnection();
             socket.setBlocking(true);
+            // Answers go out in pieces (head, body); Nagle would hold them for the client's ACK.
+            socket.setNoDelay(true);
             startConnection(std::move(socket), listener.secure);
         } catch (const Poco::Exception&) {
             // The client went away before we took it.
