@@ -79,27 +79,35 @@ size_t redactUrl(const std::string& s, size_t begin, std::string& out)
     return i;
 }
 
-// Copies the array at `open` with every string in it masked; nested arrays and objects are
-// scanned as usual.
-size_t redactStringArray(const std::string& s, size_t open, std::string& out)
+// Copies the object or array at `open` with every string value in it masked; member names
+// stay readable.
+size_t redactNested(const std::string& s, size_t open, std::string& out)
 {
-    out += '[';
-    size_t i = open + 1;
-    while (i < s.size() && s[i] != ']') {
-        if (s[i] == '"') {
-            out += '"';
-            out += kMask;
-            out += '"';
-            i = skipJsonString(s, i);
-        } else if (s[i] == '[' || s[i] == '{') {
-            return i; // not a flat list of strings: leave the rest to the scanner
-        } else {
-            out += s[i++];
+    int depth = 0;
+    size_t i = open;
+    while (i < s.size()) {
+        const char c = s[i];
+        if (c == '"') {
+            const size_t end = skipJsonString(s, i);
+            const size_t next = skipSpaces(s, end);
+            if (next < s.size() && s[next] == ':') {
+                out.append(s, i, end - i);
+            } else {
+                out += '"';
+                out += kMask;
+                out += '"';
+            }
+            i = end;
+            continue;
         }
-    }
-    if (i < s.size()) {
-        out += ']';
+        out += c;
         ++i;
+        if (c == '{' || c == '[') {
+            ++depth;
+        } else if (c == '}' || c == ']') {
+            if (--depth == 0)
+                break;
+        }
     }
     return i;
 }
@@ -110,7 +118,9 @@ size_t redactJsonMember(const std::string& s, size_t open, std::string& out)
     size_t close = skipJsonString(s, open);
     std::string name = s.substr(open + 1, close > open + 1 ? close - open - 2 : 0);
     size_t colon = skipSpaces(s, close);
-    if (colon >= s.size() || s[colon] != ':' || !isSecretName(name)) {
+    // Header sets that the service hands out may carry keys under any name.
+    const bool secret = isSecretName(name) || Poco::icompare(name, "headers") == 0;
+    if (colon >= s.size() || s[colon] != ':' || !secret) {
         out += '"';
         return open + 1; // scan the string's content too: it may hold a URL
     }
@@ -122,8 +132,8 @@ size_t redactJsonMember(const std::string& s, size_t open, std::string& out)
         out += '"';
         return skipJsonString(s, value);
     }
-    if (value < s.size() && s[value] == '[')
-        return redactStringArray(s, value, out);
+    if (value < s.size() && (s[value] == '[' || s[value] == '{'))
+        return redactNested(s, value, out);
     size_t end = value;
     while (end < s.size() && s[end] != ',' && s[end] != '}' && s[end] != ']' && s[end] != '\n')
         ++end;
@@ -149,8 +159,10 @@ bool isSecretName(const std::string& name)
         if (lower.find(mark) != std::string::npos)
             return true;
     }
-    // "uploads" lists the help desk's attachment tokens.
-    return lower == "sig" || lower == "pass" || lower == "uploads";
+    // "uploads" lists the help desk's attachment tokens; "...-key" headers carry encryption keys.
+    const bool keyName = lower.size() >= 3 && lower.compare(lower.size() - 3, 3, "key") == 0;
+    return lower == "sig" || lower == "pass" || lower == "uploads" || keyName || lower.find("-key") != std::string::npos ||
+           lower.find("_key") != std::string::npos;
 }
 
 std::string redactSecrets(const std::string& s)

@@ -20,9 +20,14 @@ TEST(LogRedaction, MasksSecretsAndKeepsTheRest)
         // lists of secrets
         {R"({"comment":{"body":"b","uploads":["T1","T2"]}})", R"({"comment":{"body":"b","uploads":["***","***"]}})"},
         {R"({"tokens": [ "a" , "b" ],"n":[1]})", R"({"tokens": [ "***" , "***" ],"n":[1]})"},
+        // secret-named objects and service-given header sets: every string value
+        {R"({"loginToken":{"value":"X","n":1},"a":"b"})", R"({"loginToken":{"value":"***","n":1},"a":"b"})"},
+        {R"({"put":{"url":"u","headers":{"Content-MD5":"abc","x-k":["v1"]}},"z":"y"})",
+         R"({"put":{"url":"u","headers":{"Content-MD5":"***","x-k":["***"]}},"z":"y"})"},
         // header lines
         {"x-fv-auth-token: abc.def\r\nHost: h", "x-fv-auth-token: ***\r\nHost: h"},
         {"Proxy-Authorization: Basic dTpw\nX: y", "Proxy-Authorization: ***\nX: y"},
+        {"x-sse-customer-key: K3Y\r\nx-sse-customer-key-md5: M\r\n", "x-sse-customer-key: ***\r\nx-sse-customer-key-md5: ***\r\n"},
         // query parameters in a path without scheme
         {"/api/v2/bucket/b1?token=xyz&fileId=f", "/api/v2/bucket/b1?token=***&fileId=f"},
         // full URLs lose every query value: signed URLs carry credentials there
