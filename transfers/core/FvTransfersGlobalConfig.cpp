@@ -27,7 +27,7 @@ std::string withoutUserInfo(const std::string& url)
 {
     const auto scheme = url.find("://");
     const auto from = scheme == std::string::npos ? 0 : scheme + 3;
-    const auto at = url.rfind('@', url.find('/', from));
+    const auto at = url.rfind('@'); // a password may hold an unencoded "/"
     return at == std::string::npos || at < from ? url : url.substr(0, from) + url.substr(at + 1);
 }
 
