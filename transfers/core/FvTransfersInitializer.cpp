@@ -63,6 +63,9 @@ bool CFvTransfersInitializer::initialize()
     } catch (const std::exception& e) {
         FV_LOG_ERROR("Exception when executing method CFvTransfersInitializer::initialize: " << exceptionText(e));
         return false;
+    } catch (...) {
+        FV_LOG_ERROR("Exception when executing method CFvTransfersInitializer::initialize: unknown exception");
+        return false;
     }
 }
 
@@ -75,6 +78,8 @@ void CFvTransfersInitializer::unitialize()
         CServiceWindow::destroy();
     } catch (const std::exception& e) {
         FV_LOG_ERROR("Exception when executing method CFvTransfersInitializer::unitialize: " << exceptionText(e));
+    } catch (...) {
+        FV_LOG_ERROR("Exception when executing method CFvTransfersInitializer::unitialize: unknown exception");
     }
 }
 

@@ -117,6 +117,11 @@ bool CChannelsDbInfo::removeByFileUids(const std::set<std::string>& fileUids)
     return removeRowsOfFiles(fileUids);
 }
 
+bool CChannelsDbInfo::removeOrphansByFileUids(const std::set<std::string>& fileUids)
+{
+    return removeOrphanRowsOfFiles(fileUids, "FileUid", "FilesDictionary", "FileUid");
+}
+
 bool CChannelsDbInfo::updateState(const std::string& fileUid, std::uint64_t localOffset, std::uint32_t state)
 {
     return run("update", [&](Poco::Data::Session& session) {

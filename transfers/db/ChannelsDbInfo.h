@@ -38,6 +38,8 @@ public:
     bool selectAll(std::vector<ChannelInfo>& channels);
     bool removeByFileUid(const std::string& fileUid);
     bool removeByFileUids(const std::set<std::string>& fileUids);
+    // The same for those of the files that have no stored file when the rows are deleted.
+    bool removeOrphansByFileUids(const std::set<std::string>& fileUids);
     bool updateState(const std::string& fileUid, std::uint64_t localOffset, std::uint32_t state);
 
 private:

@@ -62,8 +62,8 @@ const std::string& fileUidOf(const CDownloadFilesDbInfo::FileInfo& file)
     return file.details.id;
 }
 
-// Files whose group is gone go, with all their channels; then channels whose file is gone.
-// Only called on a snapshot that was read completely.
+// Files whose group is gone go, with all their channels; then channels whose file is gone. Each
+// delete checks the parent again, so rows whose parent was stored after the snapshot stay.
 template <typename Group, typename File, typename Channel, typename FileTable, typename ChannelTable>
 void removeZombies(const SideTexts& texts, const std::vector<Group>& groups, std::vector<File>& files,
                    std::vector<Channel>& channels, FileTable& fileTable, ChannelTable& channelTable)
@@ -97,8 +97,8 @@ void removeZombies(const SideTexts& texts, const std::vector<Group>& groups, std
                                       [&](const Channel& channel) { return zombieFiles.count(channel.FileUid) != 0; }),
                        channels.end());
         // Files first: channels left by a failed second step are found as zombies next time.
-        fileTable.removeByFileUids(zombieFiles);
-        channelTable.removeByFileUids(zombieFiles);
+        fileTable.removeOrphansByFileUids(zombieFiles);
+        channelTable.removeOrphansByFileUids(zombieFiles);
     }
 
     std::set<std::string> fileIds;
@@ -118,7 +118,7 @@ void removeZombies(const SideTexts& texts, const std::vector<Group>& groups, std
         FV_LOG_INFO(texts.channelsValid);
     } else {
         FV_LOG_WARNING(zombieChannels.size() << texts.channelsToRemove);
-        channelTable.removeByFileUids(zombieChannels);
+        channelTable.removeOrphansByFileUids(zombieChannels);
     }
 }
 
@@ -166,13 +166,18 @@ bool CDbDataLoader::loadUploadData()
 
 bool CDbDataLoader::loadUploadData(const CDbHolder& holder)
 {
-    const auto groups = holder.getGroupsDbInfo();
-    const auto files = holder.getFilesDbInfo();
-    const auto channels = holder.getChannelsDbInfo();
-    if (!readAll(kUploadTexts, *groups, *files, *channels, m_uploadGroups, m_uploadFiles, m_uploadChannels))
+    if (!readAll(kUploadTexts, *holder.getGroupsDbInfo(), *holder.getFilesDbInfo(), *holder.getChannelsDbInfo(),
+                 m_uploadGroups, m_uploadFiles, m_uploadChannels))
         return false;
-    removeZombies(kUploadTexts, m_uploadGroups, m_uploadFiles, m_uploadChannels, *files, *channels);
+    removeUploadZombies(holder, m_uploadGroups, m_uploadFiles, m_uploadChannels);
     return true;
+}
+
+void CDbDataLoader::removeUploadZombies(const CDbHolder& holder, const std::vector<CGroupsDbInfo::GroupInfo>& groups,
+                                        std::vector<CFilesDbInfo::FileInfo>& files,
+                                        std::vector<CChannelsDbInfo::ChannelInfo>& channels)
+{
+    removeZombies(kUploadTexts, groups, files, channels, *holder.getFilesDbInfo(), *holder.getChannelsDbInfo());
 }
 
 void CDbDataLoader::releaseUploadData()
@@ -190,15 +195,24 @@ bool CDbDataLoader::loadDownloadData()
 bool CDbDataLoader::loadDownloadData(const CDbHolder& holder)
 {
     const auto groups = holder.getDownloadGroupInfoAggregator();
-    const auto files = holder.getDownloadFilesDbInfo();
-    const auto channels = holder.getDownloadChannelsDbInfo();
-    if (!readAll(kDownloadTexts, *groups, *files, *channels, m_downloadGroups, m_downloadFiles, m_downloadChannels))
+    if (!readAll(kDownloadTexts, *groups, *holder.getDownloadFilesDbInfo(), *holder.getDownloadChannelsDbInfo(),
+                 m_downloadGroups, m_downloadFiles, m_downloadChannels))
         return false;
+    // Decided by the database itself at delete time, not by the snapshot.
     std::size_t orphanParams = 0;
     if (groups->m_groupInfoParamsDbInfo.removeOrphans(orphanParams) && orphanParams > 0)
         FV_LOG_WARNING("Removed " << orphanParams << " parameter rows of download groups that do not exist");
-    removeZombies(kDownloadTexts, m_downloadGroups, m_downloadFiles, m_downloadChannels, *files, *channels);
+    removeDownloadZombies(holder, m_downloadGroups, m_downloadFiles, m_downloadChannels);
     return true;
+}
+
+void CDbDataLoader::removeDownloadZombies(const CDbHolder& holder,
+                                          const std::vector<CDbDownloadGroupInfoAggregator::GroupInfo>& groups,
+                                          std::vector<CDownloadFilesDbInfo::FileInfo>& files,
+                                          std::vector<CDownloadChannelsDbInfo::ChannelInfo>& channels)
+{
+    removeZombies(kDownloadTexts, groups, files, channels, *holder.getDownloadFilesDbInfo(),
+                  *holder.getDownloadChannelsDbInfo());
 }
 
 void CDbDataLoader::releaseDownloadData()

@@ -41,6 +41,18 @@ public:
     const std::vector<CDownloadFilesDbInfo::FileInfo>& downloadFiles() const { return m_downloadFiles; }
     const std::vector<CDownloadChannelsDbInfo::ChannelInfo>& downloadChannels() const { return m_downloadChannels; }
 
+    // Drops from a snapshot the files whose group it lacks and the channels whose file it lacks,
+    // and deletes their rows from the holder's database, except rows that have a parent there by
+    // then: another connection may have stored a group with its files after the snapshot's group
+    // table was read. Only for a snapshot whose three tables were all read.
+    static void removeUploadZombies(const CDbHolder& holder, const std::vector<CGroupsDbInfo::GroupInfo>& groups,
+                                    std::vector<CFilesDbInfo::FileInfo>& files,
+                                    std::vector<CChannelsDbInfo::ChannelInfo>& channels);
+    static void removeDownloadZombies(const CDbHolder& holder,
+                                      const std::vector<CDbDownloadGroupInfoAggregator::GroupInfo>& groups,
+                                      std::vector<CDownloadFilesDbInfo::FileInfo>& files,
+                                      std::vector<CDownloadChannelsDbInfo::ChannelInfo>& channels);
+
     // Clears `channels` and copies into it the channels of `source` that belong to the file, in
     // source order.
     static void getUploadChannelsOfFile(const std::string& fileUid, std::vector<CChannelsDbInfo::ChannelInfo>& channels,

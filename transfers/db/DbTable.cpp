@@ -38,12 +38,25 @@ bool CDbTable::removeRowsOfFile(const std::string& fileUid)
 
 bool CDbTable::removeRowsOfFiles(const std::set<std::string>& fileUids)
 {
+    return removeRowsOfFilesWhere(fileUids, std::string());
+}
+
+bool CDbTable::removeOrphanRowsOfFiles(const std::set<std::string>& fileUids, const std::string& linkColumn,
+                                       const std::string& parentTable, const std::string& parentKey)
+{
+    // NOT EXISTS rather than NOT IN: a NULL key in the parent table must not shield every row.
+    return removeRowsOfFilesWhere(fileUids, " AND NOT EXISTS (SELECT 1 FROM " + parentTable + " WHERE " + parentTable +
+                                                "." + parentKey + "=" + m_tableName + "." + linkColumn + ")");
+}
+
+bool CDbTable::removeRowsOfFilesWhere(const std::set<std::string>& fileUids, const std::string& condition)
+{
     if (fileUids.empty())
         return true;
     // A bound vector runs the statement once per id.
     std::vector<std::string> ids(fileUids.begin(), fileUids.end());
     return runInTransaction("delete from", [&](Poco::Data::Session& session) {
-        session << "DELETE FROM " + m_tableName + " WHERE FileUid=?", use(ids), now;
+        session << "DELETE FROM " + m_tableName + " WHERE FileUid=?" + condition, use(ids), now;
     });
 }
 

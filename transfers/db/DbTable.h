@@ -55,9 +55,16 @@ protected:
     // column matches only itself; a set is deleted in one transaction, all or nothing.
     bool removeRowsOfFile(const std::string& fileUid);
     bool removeRowsOfFiles(const std::set<std::string>& fileUids);
+    // The same, for the rows whose `linkColumn` matches no `parentKey` of `parentTable` at the
+    // moment of deletion: another connection may have stored the parent since the caller looked.
+    bool removeOrphanRowsOfFiles(const std::set<std::string>& fileUids, const std::string& linkColumn,
+                                 const std::string& parentTable, const std::string& parentKey);
 
     const std::shared_ptr<CDbConnection> m_connection;
     const std::string m_tableName;
+
+private:
+    bool removeRowsOfFilesWhere(const std::set<std::string>& fileUids, const std::string& condition);
 };
 
 } // namespace fv_transfers

@@ -49,6 +49,11 @@ bool CDownloadChannelsDbInfo::removeByFileUids(const std::set<std::string>& file
     return removeRowsOfFiles(fileUids);
 }
 
+bool CDownloadChannelsDbInfo::removeOrphansByFileUids(const std::set<std::string>& fileUids)
+{
+    return removeOrphanRowsOfFiles(fileUids, "FileUid", "DownloadFilesDictionary", "FileUid");
+}
+
 bool CDownloadChannelsDbInfo::updateState(const std::string& fileUid, std::uint64_t offset, std::uint32_t state)
 {
     return run("update", [&](Poco::Data::Session& session) {

@@ -1,6 +1,7 @@
 #include "db/DownloadFilesDbInfo.h"
 
 #include "core/StringConversion.h"
+#include "db/DownloadGroupsDbInfo.h"
 
 #include <Poco/Data/Binding.h>
 #include <Poco/Data/Extraction.h>
@@ -65,6 +66,12 @@ bool CDownloadFilesDbInfo::removeByFileUid(const std::string& fileUid)
 bool CDownloadFilesDbInfo::removeByFileUids(const std::set<std::string>& fileUids)
 {
     return removeRowsOfFiles(fileUids);
+}
+
+bool CDownloadFilesDbInfo::removeOrphansByFileUids(const std::set<std::string>& fileUids)
+{
+    return removeOrphanRowsOfFiles(fileUids, "ParentGroupId", CDownloadGroupsDbInfo::kTableName,
+                                   CDownloadGroupsDbInfo::kKeyColumn);
 }
 
 bool CDownloadFilesDbInfo::updateDirectUrl(const std::string& fileUid, const std::string& url, std::uint64_t expires)

@@ -31,6 +31,8 @@ public:
     bool removeByFileUid(const std::string& fileUid);
     // All or nothing; an empty set runs nothing.
     bool removeByFileUids(const std::set<std::string>& fileUids);
+    // The same for those of the files that have no stored group when the rows are deleted.
+    bool removeOrphansByFileUids(const std::set<std::string>& fileUids);
     bool updateDirectUrl(const std::string& fileUid, const std::string& url, std::uint64_t expires);
 };
 

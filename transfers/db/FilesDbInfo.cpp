@@ -56,6 +56,11 @@ bool CFilesDbInfo::removeByFileUids(const std::set<std::string>& fileUids)
     return removeRowsOfFiles(fileUids);
 }
 
+bool CFilesDbInfo::removeOrphansByFileUids(const std::set<std::string>& fileUids)
+{
+    return removeOrphanRowsOfFiles(fileUids, "ParentGroupId", "GroupsDictionary", "GroupId");
+}
+
 bool CFilesDbInfo::updateUploadId(const std::string& fileUid, const std::string& uploadId)
 {
     return run("update", [&](Poco::Data::Session& session) {

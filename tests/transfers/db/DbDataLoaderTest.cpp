@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -249,6 +250,94 @@ TEST(DbDataLoader, FileHeldByAnotherConnectionLosesNoRows)
     // Once the file is free, the next load cleans up as usual.
     ASSERT_TRUE(loader.loadUploadData(holder));
     EXPECT_EQ(std::set<std::string>({"f1"}), storedIds(holder, "FilesDictionary"));
+}
+
+using Hook = std::function<void()>;
+
+// Reads one side's tables one by one as the loader does, running a hook after the group read and
+// after the file read, then removes the zombies the snapshot shows; gives the files it keeps.
+template <typename GroupTable, typename FileTable, typename ChannelTable, typename Group, typename File,
+          typename Channel, typename IdOf>
+std::set<std::string> loadAround(const CDbHolder& holder, GroupTable& groupTable, FileTable& fileTable,
+                                 ChannelTable& channelTable,
+                                 void (*removeZombies)(const CDbHolder&, const std::vector<Group>&, std::vector<File>&,
+                                                       std::vector<Channel>&),
+                                 IdOf idOf, const Hook& afterGroups, const Hook& afterFiles)
+{
+    std::vector<Group> groups;
+    std::vector<File> files;
+    std::vector<Channel> channels;
+    EXPECT_TRUE(groupTable.selectAll(groups));
+    afterGroups();
+    EXPECT_TRUE(fileTable.selectAll(files));
+    afterFiles();
+    EXPECT_TRUE(channelTable.selectAll(channels));
+    removeZombies(holder, groups, files, channels);
+    std::set<std::string> ids;
+    for (const File& file : files)
+        ids.insert(idOf(file));
+    return ids;
+}
+
+// A second connection to the file (another process, or tables a manager still holds after the
+// holder was released) stores a group with a file while the loader reads table by table: after its
+// group read, and again after its file read. The snapshot then shows those rows as orphans; the
+// database must keep them, and still lose the real orphans.
+TEST(DbDataLoader, RowsStoredDuringTheLoadSurvive)
+{
+    struct Side {
+        const char* name;
+        void (*store)(CDbHolder&, const StoredState&);
+        std::set<std::string> (*load)(const CDbHolder&, const Hook&, const Hook&);
+        const char* filesTable;
+        const char* channelsTable;
+        const char* offsetColumn;
+    };
+    const Side sides[] = {
+        {"upload", storeUploadState,
+         [](const CDbHolder& holder, const Hook& afterGroups, const Hook& afterFiles) {
+             return loadAround(
+                 holder, *holder.getGroupsDbInfo(), *holder.getFilesDbInfo(), *holder.getChannelsDbInfo(),
+                 &CDbDataLoader::removeUploadZombies,
+                 [](const fv_transfers::CFilesDbInfo::FileInfo& file) { return file.FileUid; }, afterGroups,
+                 afterFiles);
+         },
+         "FilesDictionary", "ChannelsDictionary", "LocalOffset"},
+        {"download", storeDownloadState,
+         [](const CDbHolder& holder, const Hook& afterGroups, const Hook& afterFiles) {
+             return loadAround(
+                 holder, *holder.getDownloadGroupInfoAggregator(), *holder.getDownloadFilesDbInfo(),
+                 *holder.getDownloadChannelsDbInfo(), &CDbDataLoader::removeDownloadZombies,
+                 [](const fv_transfers::CDownloadFilesDbInfo::FileInfo& file) { return file.details.id; }, afterGroups,
+                 afterFiles);
+         },
+         "DownloadFilesDictionary", "DownloadChannelsDictionary", "Offset"},
+    };
+    fv_test::TempDir dir;
+    for (const Side& side : sides) {
+        const std::string path = dir.file(std::string(side.name) + ".db");
+        CDbHolder holder(path);
+        side.store(holder, {{1}, {{"kept", 1}, {"zombie", 9}}, {{"kept", 0}, {"zombie", 0}, {"gone", 0}, {"gone", 8}}});
+        CDbHolder other(path);
+
+        const std::set<std::string> snapshot = side.load(
+            holder,
+            [&] {
+                side.store(other, {{7}, {{"late", 7}}, {{"late", 0}, {"late", 64}}});
+            },
+            [&] {
+                side.store(other, {{}, {{"later", 1}}, {{"later", 0}}});
+            });
+
+        EXPECT_EQ(std::set<std::string>({"kept"}), snapshot) << side.name;
+        EXPECT_EQ(std::set<std::string>({"kept", "late", "later"}), storedIds(holder, side.filesTable)) << side.name;
+        const auto channels = fv_test::queryColumn<std::string>(
+            *holder.getConnection(),
+            "SELECT DISTINCT FileUid || '@' || " + std::string(side.offsetColumn) + " FROM " + side.channelsTable);
+        EXPECT_EQ(std::set<std::string>({"kept@0", "late@0", "late@64", "later@0"}),
+                  std::set<std::string>(channels.begin(), channels.end()))
+            << side.name;
+    }
 }
 
 TEST(DbDataLoader, ChannelsOfOneFileAreCopiedInOrder)
