@@ -142,7 +142,7 @@ dt_error CSimpleFileUploader::doUpload(IHttpResponseBodyFetcher*& body, const He
         return result;
     }
     const int status = static_cast<int>(response->getStatus());
-    if (status >= 300) {
+    if (status < 200 || status >= 300) {
         FV_LOG_ERROR("Error uploading file, invalid HTTP status: " << status);
         return dt_network_error;
     }
