@@ -460,6 +460,7 @@ TEST(CurlConnection, TlsRefusesPeersOutsideTheTrustedStores)
     const std::vector<Case> cases = {
         {ca.caFile(), ca.untrustedCertFile(), ca.untrustedKeyFile()}, // self-signed, not in any store
         {"", ca.serverCertFile(), ca.serverKeyFile()},                // test CA not configured
+        {ca.caFile(), ca.otherNameCertFile(), ca.otherNameKeyFile()}, // trusted, but for another name
     };
     for (const auto& c : cases) {
         CFvTransfersGlobalConfig::getInstance()->setCaCertificatesFile(c.configuredCa);
