@@ -18,6 +18,7 @@
 
 #include <fstream>
 #include <set>
+#include <stdexcept>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -76,18 +77,31 @@ dt_error receiveAll(CCurlConnection& connection, std::string& out)
     }
 }
 
-std::uint16_t closedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
+// A loopback port that refuses connections while this object lives: bound, so no other
+// process can take it, but not listening.
+class ClosedPort {
+public:
+    ClosedPort() : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            throw std::runtime_error("cannot bind a loopback port");
+        m_port = ntohs(address.sin_port);
+    }
+    ~ClosedPort() { ::close(m_fd); }
+    ClosedPort(const ClosedPort&) = delete;
+    ClosedPort& operator=(const ClosedPort&) = delete;
+
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/"; }
+
+private:
+    int m_fd;
+    std::uint16_t m_port = 0;
+};
 
 // Sockets of this process connected to the given local port.
 int openClientSockets(std::uint16_t serverPort)
@@ -323,7 +337,8 @@ TEST(CurlConnection, ClosedPortFailsAndDiscardsTheHandle)
     connection.disconnect();
     ASSERT_EQ(1u, CCurlHandleCache::getInstance().handleCount("127.0.0.1"));
 
-    EXPECT_EQ(dt_general_error, connection.connect("http://127.0.0.1:" + std::to_string(closedPort()) + "/", false));
+    const ClosedPort closed;
+    EXPECT_EQ(dt_general_error, connection.connect(closed.url(), false));
     EXPECT_EQ(CURL_SOCKET_BAD, connection.socket);
     connection.disconnect();
     EXPECT_EQ(0u, CCurlHandleCache::getInstance().handleCount("127.0.0.1"));
