@@ -334,14 +334,16 @@ TEST(CurlConnection, ClosedPortFailsAndDiscardsTheHandle)
     useShortTimeouts(connection);
     ASSERT_EQ(dt_success, connectAndGet(connection, server.url()));
     ASSERT_NE(CURL_SOCKET_BAD, connection.socket);
-    connection.disconnect();
     ASSERT_EQ(1u, CCurlHandleCache::getInstance().handleCount("127.0.0.1"));
 
+    // The failing connect runs on a connected object: nothing of the old connection may stay.
     const ClosedPort closed;
     EXPECT_EQ(dt_general_error, connection.connect(closed.url(), false));
     EXPECT_EQ(CURL_SOCKET_BAD, connection.socket);
+    // The failed handle is discarded; the old one went back to the pool as a fresh handle.
     connection.disconnect();
-    EXPECT_EQ(0u, CCurlHandleCache::getInstance().handleCount("127.0.0.1"));
+    EXPECT_EQ(1u, CCurlHandleCache::getInstance().handleCount("127.0.0.1"));
+    EXPECT_EQ(1u, CCurlHandleCache::getInstance().freeHandleCount("127.0.0.1"));
 }
 
 TEST(CurlConnection, ConcurrentConnectionsUseSeparateHandlesThenReuseThem)
