@@ -130,7 +130,7 @@ dt_error CSimpleFileUploader::doUpload(IHttpResponseBodyFetcher*& body, const He
     result = sendFileBody(*m_connection, file, size);
     if (result != dt_success) {
         m_connection->discard();
-        return dt_general_error;
+        return result;
     }
 
     m_responseFetcher = std::make_unique<CHttpResponseFetcher>(m_connection.get());

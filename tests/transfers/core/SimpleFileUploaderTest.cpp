@@ -84,6 +84,22 @@ TEST(SimpleFileUploader, InterimAnswerIsNotTheAnswer)
     }
 }
 
+TEST(SimpleFileUploader, EarlyAnswerAndResetDuringTheBodyIsANetworkError)
+{
+    fv_test::prepareTransportTest();
+    fv_test::TempDir dir;
+    fv_test::writeFile(dir.file("big"), patterned(16 << 20));
+    ScriptedServer::Options options;
+    options.receiveBufferBytes = 4096; // the body cannot all be sent before the server closes
+    ScriptedServer server(
+        {Script().readHead().write("HTTP/1.1 413 Payload Too Large\r\nContent-Length: 0\r\n\r\n").reset()},
+        options);
+    CSimpleFileUploader uploader(server.url(), dir.file("big"));
+    IHttpResponseBodyFetcher* body = nullptr;
+    EXPECT_EQ(dt_network_error, uploader.doUpload(body, {}));
+    EXPECT_EQ(nullptr, body);
+}
+
 TEST(SimpleFileUploader, UnreadableFileFailsBeforeAnythingIsSent)
 {
     fv_test::prepareTransportTest();
