@@ -340,32 +340,37 @@ TEST(CurlConnection, ClosedPortFailsAndDiscardsTheHandle)
     const ClosedPort closed;
     EXPECT_EQ(dt_general_error, connection.connect(closed.url(), false));
     EXPECT_EQ(CURL_SOCKET_BAD, connection.socket);
-    // The failed handle is discarded; the old one went back to the pool as a fresh handle.
-    connection.disconnect();
+    // The old handle is freed; the failed one until the object lets it go.
     EXPECT_EQ(1u, CCurlHandleCache::getInstance().handleCount("127.0.0.1"));
-    EXPECT_EQ(1u, CCurlHandleCache::getInstance().freeHandleCount("127.0.0.1"));
+    connection.disconnect();
+    EXPECT_EQ(0u, CCurlHandleCache::getInstance().handleCount("127.0.0.1"));
 }
 
-TEST(CurlConnection, ConcurrentConnectionsUseSeparateHandlesThenReuseThem)
+TEST(CurlConnection, ConcurrentConnectionsUseSeparateHandlesAndFreeThem)
 {
     fv_test::prepareTransportTest();
     ScriptedServer server({Script().readHead().write(kEmptyOk)});
+    const std::string byName = "http://localhost:" + std::to_string(server.port()) + "/";
     auto& cache = CCurlHandleCache::getInstance();
     {
         CCurlConnection first;
         CCurlConnection second;
+        CCurlConnection third;
         ASSERT_EQ(dt_success, first.connect(server.url(), false));
         ASSERT_EQ(dt_success, second.connect(server.url(), false));
+        ASSERT_EQ(dt_success, third.connect(byName, false));
         EXPECT_NE(first.lease->handle(), second.lease->handle());
         EXPECT_EQ(2u, cache.handleCount("127.0.0.1"));
-        EXPECT_EQ(0u, cache.freeHandleCount("127.0.0.1"));
+        EXPECT_EQ(1u, cache.handleCount("localhost"));
+        EXPECT_EQ(2u, cache.hostCount());
     }
-    EXPECT_EQ(2u, cache.freeHandleCount("127.0.0.1"));
-    Exchange third(server.url());
-    ASSERT_EQ(dt_success, third.sent);
-    EXPECT_EQ(dt_success, third.readHead());
-    EXPECT_EQ(2u, cache.handleCount("127.0.0.1"));
-    EXPECT_EQ(1u, cache.freeHandleCount("127.0.0.1"));
+    // Nothing stays behind for a host no longer used.
+    EXPECT_EQ(0u, cache.hostCount());
+    Exchange again(server.url());
+    ASSERT_EQ(dt_success, again.sent);
+    EXPECT_EQ(dt_success, again.readHead());
+    EXPECT_EQ(1u, cache.handleCount("127.0.0.1"));
+    EXPECT_EQ(1u, cache.hostCount());
 }
 
 TEST(CurlConnection, FinishedConnectionsLeaveNoSocketOpen)
@@ -379,7 +384,7 @@ TEST(CurlConnection, FinishedConnectionsLeaveNoSocketOpen)
         EXPECT_EQ(1, openClientSockets(server.port()));
     }
     EXPECT_EQ(0, openClientSockets(server.port()));
-    EXPECT_EQ(1u, CCurlHandleCache::getInstance().handleCount("127.0.0.1"));
+    EXPECT_EQ(0u, CCurlHandleCache::getInstance().hostCount());
 }
 
 TEST(CurlConnection, WorksWithDescriptorsAboveTheSelectLimit)
