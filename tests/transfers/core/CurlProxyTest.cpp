@@ -11,6 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -122,11 +126,19 @@ TEST(CurlProxy, AnotherConnectOnTheSameHandleForgetsTheEarlierProxy)
     ScriptedServer server({Script().readHead().write(kAnswer)});
     const std::string url = server.url();
     const auto lease = curl_helper::getCurlHandle(url);
-    const auto get = [&lease, &url] {
+    const auto connect = [&lease, &url] {
+    // libcurl 7.88 loses a connect-only connection when its handle connects again, which
+    // is why the library never does so; here it is the point, so the loss is not a leak.
+#if defined(__SANITIZE_ADDRESS__)
+        const __lsan::ScopedDisabler lostConnection;
+#endif
+        return curl_helper::connect(*lease, url, 2000, false);
+    };
+    const auto get = [&lease, &url, &connect] {
         Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, "/");
         Poco::Net::HTTPResponse response;
         std::vector<char> extra;
-        if (curl_helper::connect(*lease, url, 2000, false) != dt_success ||
+        if (connect() != dt_success ||
             curl_helper::sendRequest(*lease, url, request, 2000, CURL_SOCKET_BAD) != dt_success ||
             curl_helper::receiveResponse(*lease, response, extra, 2000, CURL_SOCKET_BAD) != dt_success)
             return std::string("failed");

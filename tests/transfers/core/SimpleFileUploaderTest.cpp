@@ -76,8 +76,8 @@ TEST(SimpleFileUploader, InterimAnswerIsNotTheAnswer)
         {"201 Created", dt_success},
     };
     for (const auto& c : cases) {
-        ScriptedServer server({Script().readHead().readBody().write(
-            "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 " + c.first + "\r\nContent-Length: 0\r\n\r\n")});
+        ScriptedServer server({Script().readHead().readBody().write("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 " + c.first +
+                                                                    "\r\nContent-Length: 0\r\n\r\n")});
         CSimpleFileUploader uploader(server.url(), dir.file("f"));
         IHttpResponseBodyFetcher* body = nullptr;
         EXPECT_EQ(c.second, uploader.doUpload(body, {})) << c.first;
@@ -92,8 +92,7 @@ TEST(SimpleFileUploader, EarlyAnswerAndResetDuringTheBodyIsANetworkError)
     ScriptedServer::Options options;
     options.receiveBufferBytes = 4096; // the body cannot all be sent before the server closes
     ScriptedServer server(
-        {Script().readHead().write("HTTP/1.1 413 Payload Too Large\r\nContent-Length: 0\r\n\r\n").reset()},
-        options);
+        {Script().readHead().write("HTTP/1.1 413 Payload Too Large\r\nContent-Length: 0\r\n\r\n").reset()}, options);
     CSimpleFileUploader uploader(server.url(), dir.file("big"));
     IHttpResponseBodyFetcher* body = nullptr;
     EXPECT_EQ(dt_network_error, uploader.doUpload(body, {}));
