@@ -196,6 +196,12 @@ Script& Script::close()
     return *this;
 }
 
+Script& Script::reset()
+{
+    m_steps.push_back({Step::Kind::Reset, {}, 0, 0});
+    return *this;
+}
+
 Script& Script::stall()
 {
     m_steps.push_back({Step::Kind::Stall, {}, 0, 0});
@@ -308,6 +314,11 @@ void ScriptedServer::serve(int fd, int index)
         case Script::Step::Kind::Sleep: m_listener->sleepFor(step.ms); break;
         case Script::Step::Kind::HalfClose: stream.halfClose(); break;
         case Script::Step::Kind::Close: closed = true; break;
+        case Script::Step::Kind::Reset: {
+            const linger abort{1, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+            return;
+        }
         case Script::Step::Kind::Stall: m_listener->waitFor(-1, 0, -1); return;
         }
         if (closed)

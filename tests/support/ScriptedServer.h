@@ -16,7 +16,7 @@ namespace fv_test {
 class Script {
 public:
     struct Step {
-        enum class Kind { ReadHead, ReadBytes, ReadBody, Write, Sleep, HalfClose, Close, Stall };
+        enum class Kind { ReadHead, ReadBytes, ReadBody, Write, Sleep, HalfClose, Close, Reset, Stall };
         Kind kind;
         std::string data;
         std::size_t count = 0;
@@ -35,6 +35,8 @@ public:
     Script& sleep(int ms);
     Script& halfClose();
     Script& close();
+    // Closes at once, reading nothing more, so the peer's further sends fail with a reset.
+    Script& reset();
     // Never answers; holds the connection until the server stops.
     Script& stall();
 

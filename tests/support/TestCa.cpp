@@ -27,19 +27,26 @@ TestCa::TestCa()
       m_serverCert(m_dir.file("server.pem")),
       m_serverKey(m_dir.file("server.key")),
       m_untrustedCert(m_dir.file("untrusted.pem")),
-      m_untrustedKey(m_dir.file("untrusted.key"))
+      m_untrustedKey(m_dir.file("untrusted.key")),
+      m_otherNameCert(m_dir.file("other.pem")),
+      m_otherNameKey(m_dir.file("other.key"))
 {
     const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
     run("openssl req -x509" + ec + " -keyout " + m_caKey + " -out " + m_caFile +
         " -days 2 -subj /CN=Ferrovan-Test-CA -addext basicConstraints=critical,CA:TRUE"
         " -addext keyUsage=critical,keyCertSign,cRLSign");
-    const std::string csr = m_dir.file("server.csr");
-    const std::string ext = m_dir.file("server.ext");
-    writeFile(ext, "subjectAltName=IP:127.0.0.1,DNS:localhost\nbasicConstraints=CA:FALSE\n"
-                   "extendedKeyUsage=serverAuth\n");
-    run("openssl req" + ec + " -keyout " + m_serverKey + " -out " + csr + " -subj /CN=127.0.0.1");
-    run("openssl x509 -req -in " + csr + " -CA " + m_caFile + " -CAkey " + m_caKey +
-        " -CAcreateserial -days 2 -out " + m_serverCert + " -extfile " + ext);
+    // A server certificate signed by the CA for the given names.
+    const auto issue = [&](const std::string& name, const std::string& altNames, const std::string& cert,
+                           const std::string& key) {
+        const std::string csr = m_dir.file(name + ".csr");
+        const std::string ext = m_dir.file(name + ".ext");
+        writeFile(ext, "subjectAltName=" + altNames + "\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n");
+        run("openssl req" + ec + " -keyout " + key + " -out " + csr + " -subj /CN=" + name);
+        run("openssl x509 -req -in " + csr + " -CA " + m_caFile + " -CAkey " + m_caKey +
+            " -CAcreateserial -days 2 -out " + cert + " -extfile " + ext);
+    };
+    issue("127.0.0.1", "IP:127.0.0.1,DNS:localhost", m_serverCert, m_serverKey);
+    issue("other.test", "DNS:other.test", m_otherNameCert, m_otherNameKey);
     run("openssl req -x509" + ec + " -keyout " + m_untrustedKey + " -out " + m_untrustedCert +
         " -days 2 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1,DNS:localhost");
 }

@@ -7,8 +7,8 @@
 namespace fv_test {
 
 // A certificate authority made for this test process with the openssl command, and a server
-// certificate it signed for 127.0.0.1 and localhost. A second, self-signed server
-// certificate is trusted by nobody, for the refusal cases.
+// certificate it signed for 127.0.0.1 and localhost. For the refusal cases: a self-signed
+// server certificate trusted by nobody, and one the CA signed for other.test only.
 class TestCa {
 public:
     static const TestCa& instance();
@@ -18,6 +18,8 @@ public:
     const std::string& serverKeyFile() const { return m_serverKey; }
     const std::string& untrustedCertFile() const { return m_untrustedCert; }
     const std::string& untrustedKeyFile() const { return m_untrustedKey; }
+    const std::string& otherNameCertFile() const { return m_otherNameCert; }
+    const std::string& otherNameKeyFile() const { return m_otherNameKey; }
 
 private:
     TestCa();
@@ -29,6 +31,8 @@ private:
     std::string m_serverKey;
     std::string m_untrustedCert;
     std::string m_untrustedKey;
+    std::string m_otherNameCert;
+    std::string m_otherNameKey;
 };
 
 } // namespace fv_test

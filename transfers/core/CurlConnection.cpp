@@ -124,7 +124,7 @@ dt_error CCurlConnection::receiveResponse(Poco::Net::HTTPResponse& response, std
 
 void CCurlConnection::disconnect()
 {
-    // Giving the lease back closes the connection: released handles are not connected again.
+    // Giving the lease back frees the handle, which closes the connection.
     url.clear();
     lease.reset();
     socket = CURL_SOCKET_BAD;
@@ -132,8 +132,6 @@ void CCurlConnection::disconnect()
 
 void CCurlConnection::discard()
 {
-    if (lease)
-        lease->discard();
     disconnect();
 }
 

@@ -16,7 +16,7 @@
 
 namespace fv_transfers {
 
-// One HTTP connection over a pooled libcurl handle in connect-only mode. Used by one thread
+// One HTTP connection over a libcurl handle of its own in connect-only mode. Used by one thread
 // at a time. Time-outs are idle time-outs: send and receive fail only after a whole time-out
 // passed without a byte moving in that direction; each call waits at most one second, so
 // callers regain control regularly (a 0-byte dt_success means "nothing yet, call again").
@@ -36,9 +36,9 @@ public:
     dt_error send(const char* data, std::size_t size, std::size_t& sent);
     dt_error receive(char* buffer, std::size_t size, std::size_t& received);
     dt_error receiveResponse(Poco::Net::HTTPResponse& response, std::vector<char>& extraBytes);
-    // Closes the connection and gives the handle back to the pool; the peer sees the close.
+    // Closes the connection and frees the handle; the peer sees the close.
     void disconnect();
-    // Like disconnect, but the handle is destroyed: for a connection left mid-request.
+    // For a connection left mid-request: the same as disconnect, as no handle is used twice.
     void discard();
 
     std::unique_ptr<CCurlHandleLease> lease;

@@ -20,16 +20,10 @@ CCurlHandleLease::~CCurlHandleLease()
         m_cache->releaseHandle(m_handle);
 }
 
-void CCurlHandleLease::discard()
-{
-    if (m_cache && m_handle)
-        m_cache->discardHandle(m_handle);
-}
-
 CCurlHandleCache& CCurlHandleCache::getInstance()
 {
     // Function-local statics are created once even with concurrent first calls; libcurl's
-    // global state comes first so that it outlives every pooled handle.
+    // global state comes first so that it outlives every handle.
     static bool curlReady = false;
     static const bool initialised = initializeCurlGlobal(curlReady);
     (void)initialised;
@@ -69,58 +63,32 @@ std::unique_ptr<CCurlHandleLease> CCurlHandleCache::acquireHandle(const std::str
 {
     Poco::FastMutex::ScopedLock lock(m_mutex);
     auto& entries = m_hosts[host];
-    for (auto& entry : entries) {
-        if (!entry.inUse) {
-            entry.inUse = true;
-            FV_LOG_TRACE("Reusing curl handle: true");
-            return std::make_unique<CCurlHandleLease>(entry.handle.get(), this);
-        }
-    }
-    FV_LOG_TRACE("Reusing curl handle: false");
-    std::unique_ptr<CURL, HandleCleanup> handle(curl_easy_init());
+    Handle handle(curl_easy_init());
     if (!handle) {
         if (entries.empty())
             m_hosts.erase(host);
         throw CCurlHandleCreateFailedException();
     }
     CURL* raw = handle.get();
-    entries.push_back(Entry{std::move(handle), true, false});
+    entries.push_back(std::move(handle));
     return std::make_unique<CCurlHandleLease>(raw, this);
 }
 
 void CCurlHandleCache::releaseHandle(CURL* handle)
 {
-    std::unique_ptr<CURL, HandleCleanup> doomed;
-    {
-        Poco::FastMutex::ScopedLock lock(m_mutex);
-        for (auto& host : m_hosts) {
-            auto& entries = host.second;
-            auto it = std::find_if(entries.begin(), entries.end(),
-                                   [handle](const Entry& entry) { return entry.handle.get() == handle; });
-            if (it == entries.end())
-                continue;
-            doomed = std::move(it->handle);
-            if (!it->discard)
-                it->handle.reset(curl_easy_init());
-            if (it->handle)
-                it->inUse = false;
-            else
-                entries.erase(it);
-            return;
-        }
-    }
-}
-
-void CCurlHandleCache::discardHandle(CURL* handle)
-{
+    Handle doomed; // cleaned up once the lock is let go
     Poco::FastMutex::ScopedLock lock(m_mutex);
-    for (auto& host : m_hosts) {
-        for (auto& entry : host.second) {
-            if (entry.handle.get() == handle) {
-                entry.discard = true;
-                return;
-            }
-        }
+    for (auto host = m_hosts.begin(); host != m_hosts.end(); ++host) {
+        auto& entries = host->second;
+        auto it = std::find_if(entries.begin(), entries.end(),
+                               [handle](const Handle& entry) { return entry.get() == handle; });
+        if (it == entries.end())
+            continue;
+        doomed = std::move(*it);
+        entries.erase(it);
+        if (entries.empty())
+            m_hosts.erase(host);
+        return;
     }
 }
 
@@ -131,14 +99,10 @@ std::size_t CCurlHandleCache::handleCount(const std::string& host) const
     return it == m_hosts.end() ? 0 : it->second.size();
 }
 
-std::size_t CCurlHandleCache::freeHandleCount(const std::string& host) const
+std::size_t CCurlHandleCache::hostCount() const
 {
     Poco::FastMutex::ScopedLock lock(m_mutex);
-    const auto it = m_hosts.find(host);
-    if (it == m_hosts.end())
-        return 0;
-    return static_cast<std::size_t>(
-        std::count_if(it->second.begin(), it->second.end(), [](const Entry& entry) { return !entry.inUse; }));
+    return m_hosts.size();
 }
 
 } // namespace fv_transfers

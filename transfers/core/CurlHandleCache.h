@@ -22,7 +22,7 @@ public:
     CCurlHandleCreateFailedException();
 };
 
-// One pooled easy handle, used by its holder alone; destroying the lease gives it back.
+// One easy handle, used by its holder alone; destroying the lease frees it.
 class CCurlHandleLease {
 public:
     CCurlHandleLease(CURL* handle, CCurlHandleCache* cache);
@@ -31,18 +31,17 @@ public:
     CCurlHandleLease& operator=(const CCurlHandleLease&) = delete;
 
     CURL* handle() const { return m_handle; }
-    // The handle is cleaned up instead of pooled when the lease ends.
-    void discard();
 
 private:
     CURL* m_handle;
     CCurlHandleCache* m_cache;
 };
 
-// Process-wide pool of easy handles per host name. What makes a later connection to a host
-// cheaper (resolved names, TLS sessions) is kept in a share that every handle uses: libcurl
-// 7.88 loses the memory of a connect-only connection when its handle connects again, so a
-// released handle is replaced by a fresh one rather than used twice.
+// Process-wide register of the easy handles in use, per host name. What makes a later
+// connection to a host cheaper (resolved names, TLS sessions) is kept in a share that every
+// handle uses: libcurl 7.88 loses the memory of a connect-only connection when its handle
+// connects again, so a released handle is freed rather than used twice, and a host without
+// handles in use leaves no entry.
 class CCurlHandleCache {
 public:
     static CCurlHandleCache& getInstance();
@@ -52,15 +51,17 @@ public:
     CCurlHandleCache(const CCurlHandleCache&) = delete;
     CCurlHandleCache& operator=(const CCurlHandleCache&) = delete;
 
-    // A free handle of the host, or a new one; throws CCurlHandleCreateFailedException.
+    // A new handle for the host; throws CCurlHandleCreateFailedException.
     std::unique_ptr<CCurlHandleLease> acquireHandle(const std::string& host);
+    // Frees the handle, which closes its connection.
     void releaseHandle(CURL* handle);
-    void discardHandle(CURL* handle);
 
+    // The host's handles in use.
     std::size_t handleCount(const std::string& host) const;
-    std::size_t freeHandleCount(const std::string& host) const;
+    // The hosts with handles in use.
+    std::size_t hostCount() const;
 
-    // The DNS and TLS session caches shared by every pooled handle.
+    // The DNS and TLS session caches shared by every handle.
     CURLSH* share() const { return m_share; }
 
 private:
@@ -70,14 +71,10 @@ private:
     struct HandleCleanup {
         void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
     };
-    struct Entry {
-        std::unique_ptr<CURL, HandleCleanup> handle;
-        bool inUse = true;
-        bool discard = false;
-    };
+    using Handle = std::unique_ptr<CURL, HandleCleanup>;
 
     mutable Poco::FastMutex m_mutex;
-    std::map<std::string, std::list<Entry>> m_hosts;
+    std::map<std::string, std::list<Handle>> m_hosts;
     CURLSH* m_share = nullptr;
     std::mutex m_shareMutexes[CURL_LOCK_DATA_LAST];
 };

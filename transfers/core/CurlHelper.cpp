@@ -218,7 +218,6 @@ dt_error connect(CCurlHandleLease& lease, const std::string& url, int connectTim
     if (code != CURLE_OK) {
         FV_LOG_ERROR("Error calling curl_easy_perform: "
                      << code << " (" << (errorText[0] ? errorText : curl_easy_strerror(code)) << ")");
-        lease.discard();
         return dt_general_error;
     }
     FV_LOG_TRACE("TIMING: " << start.elapsed());

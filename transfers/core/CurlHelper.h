@@ -26,10 +26,10 @@ namespace curl_helper {
 // A response head larger than this is refused.
 constexpr std::size_t kMaxResponseHeadSize = 64 * 1024;
 
-// A lease on a pooled handle for the URL's host; throws CCurlHandleCreateFailedException.
+// A lease on a new handle for the URL's host; throws CCurlHandleCreateFailedException.
 std::unique_ptr<CCurlHandleLease> getCurlHandle(const std::string& url);
 
-// Opens the TCP (and TLS) connection. A failed connect discards the handle.
+// Opens the TCP (and TLS) connection.
 dt_error connect(CCurlHandleLease& lease, const std::string& url, int connectTimeoutMs, bool forceReconnect);
 
 // Writes the request head: origin-form target, HTTP/1.1, "Connection: Keep-Alive", the

@@ -27,7 +27,7 @@ dt_error fetchOverConnection(CCurlConnection& connection, const std::string& url
     if (result != dt_success)
         return result;
     const int status = static_cast<int>(response->getStatus());
-    if (status >= 300) {
+    if (status < 200 || status >= 300) {
         FV_LOG_ERROR("fetchUrlContent: HTTP status " << status);
         return status >= 400 && status < 500 ? dt_rest_client_error : dt_general_error;
     }

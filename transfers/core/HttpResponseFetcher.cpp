@@ -8,6 +8,9 @@ namespace fv_transfers {
 
 namespace {
 
+// A service never needs more; a peer that keeps sending interim heads gets no more reads.
+constexpr int kMaxResponseHeads = 8;
+
 bool statusHasNoBody(int status)
 {
     return status < 200 || status == Poco::Net::HTTPResponse::HTTP_NO_CONTENT ||
@@ -26,9 +29,16 @@ dt_error CHttpResponseFetcher::fetch(Poco::Net::HTTPResponse*& responseOut, IHtt
     body = nullptr;
     if (!connection)
         return dt_not_connected;
-    const dt_error result = connection->receiveResponse(response, extraBytes);
-    if (result != dt_success)
-        return result;
+    // An interim answer (100 Continue, 103 Early Hints) is not the answer to the request; 101
+    // ends the exchange, so it is final.
+    for (int heads = 1;; ++heads) {
+        const dt_error result = connection->receiveResponse(response, extraBytes);
+        if (result != dt_success)
+            return result;
+        const int status = static_cast<int>(response.getStatus());
+        if (status >= 200 || status == Poco::Net::HTTPResponse::HTTP_SWITCHING_PROTOCOLS || heads >= kMaxResponseHeads)
+            break;
+    }
     responseOut = &response;
     body = makeBodyFetcher();
     return dt_success;

@@ -12,7 +12,7 @@ namespace fv_transfers {
 
 class CCurlConnection;
 
-// Reads one response head from a connection and owns the body reader made for it.
+// Reads the response head from a connection and owns the body reader made for it.
 class CHttpResponseFetcher {
 public:
     explicit CHttpResponseFetcher(CCurlConnection* connection);
@@ -20,7 +20,8 @@ public:
     CHttpResponseFetcher(const CHttpResponseFetcher&) = delete;
     CHttpResponseFetcher& operator=(const CHttpResponseFetcher&) = delete;
 
-    // Reads the head; the pointers stay valid while this fetcher lives.
+    // Reads the final head, skipping interim (1xx) ones up to a bound: a status below 200 after
+    // it is the caller's error. The pointers stay valid while this fetcher lives.
     virtual dt_error fetch(Poco::Net::HTTPResponse*& response, IHttpResponseBodyFetcher*& body);
 
     // A reader for the body of `response` (chunked, or bounded by Content-Length or the close).

@@ -18,9 +18,6 @@ namespace fv_transfers {
 
 namespace {
 
-// A service never needs more; a peer that keeps sending interim heads gets no more reads.
-constexpr int kMaxInterimResponses = 8;
-
 std::string userAgent()
 {
     std::string agent = CFvTransfersGlobalConfig::getInstance()->getUserAgent();
@@ -177,15 +174,14 @@ dt_error CRestApiCallBase::receive(Json::Value& root, bool parseBodyOnError)
     CHttpResponseFetcher fetcher(&m_connection);
     Poco::Net::HTTPResponse* response = nullptr;
     IHttpResponseBodyFetcher* bodyFetcher = nullptr;
-    int status = 0;
-    // An interim answer (100 Continue, 103 Early Hints) is not the answer to the call.
-    for (int heads = 0;; ++heads) {
-        const dt_error result = fetcher.fetch(response, bodyFetcher);
-        if (result != dt_success)
-            return result;
-        status = static_cast<int>(response->getStatus());
-        if (status >= 200 || status == 101 || heads >= kMaxInterimResponses)
-            break;
+    const dt_error fetched = fetcher.fetch(response, bodyFetcher);
+    if (fetched != dt_success)
+        return fetched;
+    const int status = static_cast<int>(response->getStatus());
+    if (status < 200) {
+        // Still no answer after the interim heads allowed, or a switch to another protocol.
+        FV_LOG_ERROR("No final HTTP status in the REST API response: " << status);
+        return dt_general_error;
     }
     if (!bodyFetcher) {
         FV_LOG_ERROR("No body reader for the REST API response");

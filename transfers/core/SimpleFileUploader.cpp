@@ -130,7 +130,7 @@ dt_error CSimpleFileUploader::doUpload(IHttpResponseBodyFetcher*& body, const He
     result = sendFileBody(*m_connection, file, size);
     if (result != dt_success) {
         m_connection->discard();
-        return dt_general_error;
+        return result;
     }
 
     m_responseFetcher = std::make_unique<CHttpResponseFetcher>(m_connection.get());
@@ -142,7 +142,7 @@ dt_error CSimpleFileUploader::doUpload(IHttpResponseBodyFetcher*& body, const He
         return result;
     }
     const int status = static_cast<int>(response->getStatus());
-    if (status >= 300) {
+    if (status < 200 || status >= 300) {
         FV_LOG_ERROR("Error uploading file, invalid HTTP status: " << status);
         return dt_network_error;
     }

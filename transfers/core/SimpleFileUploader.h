@@ -23,8 +23,10 @@ public:
     CSimpleFileUploader(const CSimpleFileUploader&) = delete;
     CSimpleFileUploader& operator=(const CSimpleFileUploader&) = delete;
 
-    // dt_success for a status below 300, dt_network_error otherwise, dt_local_file_error when
-    // the file cannot be read (before anything is sent), dt_general_error when it shrank.
+    // dt_success for a final status of 2xx (interim 1xx answers are skipped), dt_network_error
+    // for any other, dt_local_file_error when the file cannot be read (before anything is
+    // sent), dt_general_error when it shrank; a failed send gives its own code (dt_timeout,
+    // dt_network_error when the peer reset the connection).
     // `body` stays valid until the next upload or the uploader's destruction.
     dt_error doUpload(IHttpResponseBodyFetcher*& body, const HeaderList& headers);
 

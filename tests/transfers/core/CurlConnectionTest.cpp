@@ -18,6 +18,7 @@
 
 #include <fstream>
 #include <set>
+#include <stdexcept>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -76,18 +77,31 @@ dt_error receiveAll(CCurlConnection& connection, std::string& out)
     }
 }
 
-std::uint16_t closedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
+// A loopback port that refuses connections while this object lives: bound, so no other
+// process can take it, but not listening.
+class ClosedPort {
+public:
+    ClosedPort() : m_fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            throw std::runtime_error("cannot bind a loopback port");
+        m_port = ntohs(address.sin_port);
+    }
+    ~ClosedPort() { ::close(m_fd); }
+    ClosedPort(const ClosedPort&) = delete;
+    ClosedPort& operator=(const ClosedPort&) = delete;
+
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(m_port) + "/"; }
+
+private:
+    int m_fd;
+    std::uint16_t m_port = 0;
+};
 
 // Sockets of this process connected to the given local port.
 int openClientSockets(std::uint16_t serverPort)
@@ -320,35 +334,43 @@ TEST(CurlConnection, ClosedPortFailsAndDiscardsTheHandle)
     useShortTimeouts(connection);
     ASSERT_EQ(dt_success, connectAndGet(connection, server.url()));
     ASSERT_NE(CURL_SOCKET_BAD, connection.socket);
-    connection.disconnect();
     ASSERT_EQ(1u, CCurlHandleCache::getInstance().handleCount("127.0.0.1"));
 
-    EXPECT_EQ(dt_general_error, connection.connect("http://127.0.0.1:" + std::to_string(closedPort()) + "/", false));
+    // The failing connect runs on a connected object: nothing of the old connection may stay.
+    const ClosedPort closed;
+    EXPECT_EQ(dt_general_error, connection.connect(closed.url(), false));
     EXPECT_EQ(CURL_SOCKET_BAD, connection.socket);
+    // The old handle is freed; the failed one until the object lets it go.
+    EXPECT_EQ(1u, CCurlHandleCache::getInstance().handleCount("127.0.0.1"));
     connection.disconnect();
     EXPECT_EQ(0u, CCurlHandleCache::getInstance().handleCount("127.0.0.1"));
 }
 
-TEST(CurlConnection, ConcurrentConnectionsUseSeparateHandlesThenReuseThem)
+TEST(CurlConnection, ConcurrentConnectionsUseSeparateHandlesAndFreeThem)
 {
     fv_test::prepareTransportTest();
     ScriptedServer server({Script().readHead().write(kEmptyOk)});
+    const std::string byName = "http://localhost:" + std::to_string(server.port()) + "/";
     auto& cache = CCurlHandleCache::getInstance();
     {
         CCurlConnection first;
         CCurlConnection second;
+        CCurlConnection third;
         ASSERT_EQ(dt_success, first.connect(server.url(), false));
         ASSERT_EQ(dt_success, second.connect(server.url(), false));
+        ASSERT_EQ(dt_success, third.connect(byName, false));
         EXPECT_NE(first.lease->handle(), second.lease->handle());
         EXPECT_EQ(2u, cache.handleCount("127.0.0.1"));
-        EXPECT_EQ(0u, cache.freeHandleCount("127.0.0.1"));
+        EXPECT_EQ(1u, cache.handleCount("localhost"));
+        EXPECT_EQ(2u, cache.hostCount());
     }
-    EXPECT_EQ(2u, cache.freeHandleCount("127.0.0.1"));
-    Exchange third(server.url());
-    ASSERT_EQ(dt_success, third.sent);
-    EXPECT_EQ(dt_success, third.readHead());
-    EXPECT_EQ(2u, cache.handleCount("127.0.0.1"));
-    EXPECT_EQ(1u, cache.freeHandleCount("127.0.0.1"));
+    // Nothing stays behind for a host no longer used.
+    EXPECT_EQ(0u, cache.hostCount());
+    Exchange again(server.url());
+    ASSERT_EQ(dt_success, again.sent);
+    EXPECT_EQ(dt_success, again.readHead());
+    EXPECT_EQ(1u, cache.handleCount("127.0.0.1"));
+    EXPECT_EQ(1u, cache.hostCount());
 }
 
 TEST(CurlConnection, FinishedConnectionsLeaveNoSocketOpen)
@@ -362,7 +384,7 @@ TEST(CurlConnection, FinishedConnectionsLeaveNoSocketOpen)
         EXPECT_EQ(1, openClientSockets(server.port()));
     }
     EXPECT_EQ(0, openClientSockets(server.port()));
-    EXPECT_EQ(1u, CCurlHandleCache::getInstance().handleCount("127.0.0.1"));
+    EXPECT_EQ(0u, CCurlHandleCache::getInstance().hostCount());
 }
 
 TEST(CurlConnection, WorksWithDescriptorsAboveTheSelectLimit)
@@ -460,6 +482,7 @@ TEST(CurlConnection, TlsRefusesPeersOutsideTheTrustedStores)
     const std::vector<Case> cases = {
         {ca.caFile(), ca.untrustedCertFile(), ca.untrustedKeyFile()}, // self-signed, not in any store
         {"", ca.serverCertFile(), ca.serverKeyFile()},                // test CA not configured
+        {ca.caFile(), ca.otherNameCertFile(), ca.otherNameKeyFile()}, // trusted, but for another name
     };
     for (const auto& c : cases) {
         CFvTransfersGlobalConfig::getInstance()->setCaCertificatesFile(c.configuredCa);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace fv_transfers;
@@ -56,4 +57,25 @@ TEST(FetchUrlContent, ConnectionFailuresPassThrough)
     EXPECT_EQ(dt_connection_closed, fetchUrlContent(server.url(), content));
     EXPECT_EQ(dt_general_error, fetchUrlContent("ftp://127.0.0.1/", content));
     EXPECT_EQ(dt_general_error, fetchUrlContent("not a url", content));
+}
+
+TEST(FetchUrlContent, InterimAnswersAreSkippedUpToABound)
+{
+    fv_test::prepareTransportTest();
+    std::string flood;
+    for (int i = 0; i < 8; ++i)
+        flood += "HTTP/1.1 100 Continue\r\n\r\n";
+    const std::vector<std::tuple<std::string, std::string, dt_error, std::string>> cases = {
+        {"early hints", "HTTP/1.1 103 Early Hints\r\nLink: </a.css>; rel=preload\r\n\r\n", dt_success, "hello"},
+        {"two continues", "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 100 Continue\r\n\r\n", dt_success, "hello"},
+        {"too many interim heads", flood, dt_general_error, ""},
+        {"switching protocols", "HTTP/1.1 101 Switching Protocols\r\nUpgrade: x\r\n\r\n", dt_general_error, ""},
+    };
+    for (const auto& c : cases) {
+        ScriptedServer server(
+            {Script().readHead().write(std::get<1>(c) + "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello")});
+        std::string content;
+        EXPECT_EQ(std::get<2>(c), fetchUrlContent(server.url("/manifest"), content)) << std::get<0>(c);
+        EXPECT_EQ(std::get<3>(c), content) << std::get<0>(c);
+    }
 }

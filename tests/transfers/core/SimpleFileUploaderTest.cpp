@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 using namespace fv_transfers;
 using fv_test::Script;
@@ -62,6 +64,39 @@ TEST(SimpleFileUploader, StatusOfThreeHundredOrMoreIsANetworkError)
     CSimpleFileUploader uploader(server.url(), dir.file("f"));
     IHttpResponseBodyFetcher* body = nullptr;
     EXPECT_EQ(dt_network_error, uploader.doUpload(body, {}));
+}
+
+TEST(SimpleFileUploader, InterimAnswerIsNotTheAnswer)
+{
+    fv_test::prepareTransportTest();
+    fv_test::TempDir dir;
+    fv_test::writeFile(dir.file("f"), "abc");
+    const std::vector<std::pair<std::string, dt_error>> cases = {
+        {"500 Internal Server Error", dt_network_error},
+        {"201 Created", dt_success},
+    };
+    for (const auto& c : cases) {
+        ScriptedServer server({Script().readHead().readBody().write("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 " + c.first +
+                                                                    "\r\nContent-Length: 0\r\n\r\n")});
+        CSimpleFileUploader uploader(server.url(), dir.file("f"));
+        IHttpResponseBodyFetcher* body = nullptr;
+        EXPECT_EQ(c.second, uploader.doUpload(body, {})) << c.first;
+    }
+}
+
+TEST(SimpleFileUploader, EarlyAnswerAndResetDuringTheBodyIsANetworkError)
+{
+    fv_test::prepareTransportTest();
+    fv_test::TempDir dir;
+    fv_test::writeFile(dir.file("big"), patterned(16 << 20));
+    ScriptedServer::Options options;
+    options.receiveBufferBytes = 4096; // the body cannot all be sent before the server closes
+    ScriptedServer server(
+        {Script().readHead().write("HTTP/1.1 413 Payload Too Large\r\nContent-Length: 0\r\n\r\n").reset()}, options);
+    CSimpleFileUploader uploader(server.url(), dir.file("big"));
+    IHttpResponseBodyFetcher* body = nullptr;
+    EXPECT_EQ(dt_network_error, uploader.doUpload(body, {}));
+    EXPECT_EQ(nullptr, body);
 }
 
 TEST(SimpleFileUploader, UnreadableFileFailsBeforeAnythingIsSent)
