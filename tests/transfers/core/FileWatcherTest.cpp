@@ -5,6 +5,7 @@
 #include "support/EventRecorder.h"
 #include "support/LogCapture.h"
 #include "support/TestEnvironment.h"
+#include "support/Watchdog.h"
 
 #include <Poco/Delegate.h>
 
@@ -15,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -313,4 +315,73 @@ TEST(EfswFileWatcher, ReportsRenamesWithBothNamesAndRefusesBadWatches)
     fv_test::writeFile(dir.file("after"), "x");
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(3u, listener.actions.values().size());
+}
+
+TEST(FileWatcher, SubscriberMayDestroyItsOwnAndAnotherWatcher)
+{
+    fv_test::TempDir dir;
+    fv_test::writeFile(dir.file("a.txt"), "a");
+    fv_test::writeFile(dir.file("b.txt"), "b");
+    CDirectoriesWatcher directories;
+    struct Subscriber {
+        std::unique_ptr<CFileWatcher> own;
+        std::unique_ptr<CFileWatcher> other;
+        fv_test::EventRecorder<int> done;
+        void onChange(files_watch::FileSystemEvent&)
+        {
+            if (!own)
+                return;
+            own.reset();
+            other.reset();
+            done.record(1);
+        }
+    } subscriber;
+    subscriber.own = std::make_unique<CFileWatcher>(directories);
+    subscriber.other = std::make_unique<CFileWatcher>(directories);
+    subscriber.own->changeEvent += Poco::delegate(&subscriber, &Subscriber::onChange);
+    ASSERT_EQ(dt_success, subscriber.own->startMonitoring(fv_transfers::utf8ToWide(dir.file("a.txt"))));
+    ASSERT_EQ(dt_success, subscriber.other->startMonitoring(fv_transfers::utf8ToWide(dir.file("b.txt"))));
+
+    fv_test::Watchdog watchdog("a subscriber destroying watchers");
+    appendTo(dir.file("a.txt"), "more");
+    EXPECT_TRUE(subscriber.done.waitForCount(1));
+    EXPECT_EQ(0u, directories.watchedFolderCount());
+    // The reader thread the callback could not delete serves the next watch.
+    WatchedFile again(directories);
+    ASSERT_EQ(dt_success, again.start(dir.file("b.txt")));
+    appendTo(dir.file("b.txt"), "more");
+    EXPECT_TRUE(again.sawEvent(kModified));
+}
+
+TEST(FileWatcher, UnwatchWhileAnotherSubscriberWaitsForTheUnwatchersLock)
+{
+    fv_test::TempDir dir;
+    fv_test::writeFile(dir.file("a.txt"), "a");
+    fv_test::writeFile(dir.file("b.txt"), "b");
+    CDirectoriesWatcher directories;
+    std::mutex appLock;
+    struct Subscriber {
+        std::mutex* appLock;
+        fv_test::EventRecorder<int> entered;
+        void onChange(files_watch::FileSystemEvent&)
+        {
+            entered.record(1);
+            std::lock_guard<std::mutex> lock(*appLock);
+        }
+    } subscriber{&appLock, {}};
+    CFileWatcher a(directories);
+    a.changeEvent += Poco::delegate(&subscriber, &Subscriber::onChange);
+    ASSERT_EQ(dt_success, a.startMonitoring(fv_transfers::utf8ToWide(dir.file("a.txt"))));
+    auto b = std::make_unique<CFileWatcher>(directories);
+    ASSERT_EQ(dt_success, b->startMonitoring(fv_transfers::utf8ToWide(dir.file("b.txt"))));
+
+    fv_test::Watchdog watchdog("unwatching under the subscriber's lock");
+    {
+        std::lock_guard<std::mutex> lock(appLock);
+        appendTo(dir.file("a.txt"), "more");
+        ASSERT_TRUE(subscriber.entered.waitForCount(1));
+        b.reset();
+    }
+    EXPECT_EQ(1u, directories.watchedFolderCount());
+    a.changeEvent -= Poco::delegate(&subscriber, &Subscriber::onChange);
 }
