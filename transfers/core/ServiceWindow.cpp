@@ -102,11 +102,10 @@ bool CServiceWindow::listensToPower() const
 
 void CServiceWindow::run()
 {
-    const GType monitorType = CNetworkMonitorLinux::defaultMonitorType();
     g_main_context_push_thread_default(m_context);
     try {
         CPowerEventSourceLinux power([this](std::uint32_t mode) { raisePowerEvent(mode); }, m_cancel);
-        CNetworkMonitorLinux network(m_connectivity, monitorType);
+        CNetworkMonitorLinux network(m_connectivity, m_cancel);
         markReady(power.isListening());
         while (!m_stopping)
             g_main_context_iteration(m_context, TRUE);

@@ -4,6 +4,7 @@
 #include "support/EventRecorder.h"
 #include "support/FakeLogind.h"
 #include "support/LogCapture.h"
+#include "support/Watchdog.h"
 
 #include <Poco/Delegate.h>
 
@@ -110,6 +111,15 @@ TEST(ServiceWindow, StopRightAfterStartNeverHangs)
     }
     for (int i = 0; i < 20; ++i)
         CServiceWindow window;
+}
+
+TEST(ServiceWindow, HungSystemBusHoldsUpNeitherStartNorStop)
+{
+    fv_test::SilentSystemBus silentBus;
+    fv_test::Watchdog watchdog("a service window on a hung bus", std::chrono::seconds(40));
+    auto window = std::make_unique<CServiceWindow>();
+    EXPECT_FALSE(window->listensToPower());
+    window.reset();
 }
 
 TEST(ServiceWindow, NoPowerEventIsDeliveredAfterStop)
