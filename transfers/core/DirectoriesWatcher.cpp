@@ -134,6 +134,13 @@ void CDirectoriesWatcher::handleFileAction(efsw::WatchID watchid, const std::str
             for (const auto& entry : it->second.registrations)
                 targets.push_back(Target{entry.first, entry.second});
             m_deliveringThread = std::this_thread::get_id();
+            if (action == efsw::Actions::Delete && filename.empty()) {
+                // The folder went away: a folder made later at its path needs a watch of its own.
+                m_watcher->removeWatch(it->second.efswId);
+                for (const Target& target : targets)
+                    m_folderOfId[target.id].clear();
+                m_folders.erase(it);
+            }
         }
         if (action == efsw::Actions::Moved) {
             // The old name is gone as surely as if it had been deleted.

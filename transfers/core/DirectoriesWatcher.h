@@ -23,7 +23,9 @@ public:
     public:
         virtual ~IWatchCallback() = default;
         // On the watcher's thread, without the directories watcher's lock: it may watch or unwatch
-        // any folder, its own included. `folder` is the text given to watchDirectory.
+        // any folder, its own included. `folder` is the text given to watchDirectory. An empty
+        // `fileName` concerns every file of the folder; after a Deleted one the folder went
+        // away and is watched no more: watching it again makes a new watch.
         virtual void onWatchEvent(efsw::WatchID watchId, const std::string& folder, const std::string& fileName,
                                   files_watch::FileSystemEvent event) = 0;
     };
@@ -73,8 +75,9 @@ private:
     efsw::WatchID m_callingId = 0;      // the registration whose callback runs now
     std::thread::id m_deliveringThread; // the watcher's thread while it delivers
     std::unique_ptr<efsw::FileWatcher> m_watcher;
-    std::map<std::string, Folder> m_folders;           // by canonical path
-    std::map<efsw::WatchID, std::string> m_folderOfId; // registration id to canonical path
+    std::map<std::string, Folder> m_folders; // by canonical path
+    std::map<efsw::WatchID, std::string>
+        m_folderOfId; // registration id to canonical path, empty once the folder went away
     efsw::WatchID m_lastId = 0;
 };
 

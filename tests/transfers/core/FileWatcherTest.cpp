@@ -21,6 +21,7 @@
 #include <thread>
 #include <tuple>
 #include <unistd.h>
+#include <vector>
 
 using fv_transfers::CDirectoriesWatcher;
 using fv_transfers::CFileWatcher;
@@ -156,6 +157,29 @@ TEST(FileWatcher, MovingTheFolderAwayIsReportedAsDeleted)
     ASSERT_EQ(dt_success, file.start(dir.file("sub/a.txt")));
     ASSERT_EQ(0, std::rename(dir.file("sub").c_str(), dir.file("moved").c_str()));
     EXPECT_TRUE(file.sawEvent(kDeleted));
+}
+
+TEST(FileWatcher, FolderDeletedAndMadeAgainIsWatchedAgain)
+{
+    fv_test::TempDir dir;
+    ASSERT_EQ(0, ::mkdir(dir.file("sub").c_str(), 0700));
+    fv_test::writeFile(dir.file("sub/a.txt"), "a");
+    CDirectoriesWatcher directories;
+    WatchedFile first(directories);
+    ASSERT_EQ(dt_success, first.start(dir.file("sub/a.txt")));
+    ASSERT_EQ(0, ::unlink(dir.file("sub/a.txt").c_str()));
+    ASSERT_EQ(0, ::rmdir(dir.file("sub").c_str()));
+    // The file's deletion, then the folder's.
+    ASSERT_TRUE(first.events.waitForCount(2));
+    EXPECT_EQ((std::vector<int>{kDeleted, kDeleted}), first.events.values());
+    EXPECT_EQ(0u, directories.watchedFolderCount());
+
+    ASSERT_EQ(0, ::mkdir(dir.file("sub").c_str(), 0700));
+    fv_test::writeFile(dir.file("sub/a.txt"), "a");
+    WatchedFile second(directories);
+    ASSERT_EQ(dt_success, second.start(dir.file("sub/a.txt")));
+    appendTo(dir.file("sub/a.txt"), "more");
+    EXPECT_TRUE(second.sawEvent(kModified));
 }
 
 TEST(FileWatcher, StartTwiceKeepsTheFirstFile)
