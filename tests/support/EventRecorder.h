@@ -46,4 +46,16 @@ private:
     std::vector<std::thread::id> m_threads;
 };
 
+// Polls `condition` until it holds or the time is up; the last answer.
+template <typename Condition> bool waitUntil(Condition condition, int timeoutMs = 5000)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= end)
+            return condition();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
 } // namespace fv_test

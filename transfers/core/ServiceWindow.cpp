@@ -79,6 +79,9 @@ CServiceWindow::~CServiceWindow()
 
 void CServiceWindow::stop()
 {
+    // First, so that no power event starts once stop has begun. Not under a lock: a power
+    // subscriber may stop the window too.
+    m_events.stop();
     m_stopping = true;
     g_cancellable_cancel(m_cancel);
     // The loop checks the flag after every wake-up, so this ends it at once.
@@ -90,8 +93,6 @@ void CServiceWindow::stop()
             m_joined = true;
         }
     }
-    // Outside the lock: a power subscriber may stop the window too.
-    m_events.stop();
 }
 
 bool CServiceWindow::listensToPower() const

@@ -330,15 +330,25 @@ TEST(EfswFileWatcher, ReportsRenamesWithBothNamesAndRefusesBadWatches)
     ASSERT_EQ(0, std::rename(dir.file("renamed").c_str(), outside.file("gone").c_str()));
     ASSERT_EQ(0, std::rename(outside.file("gone").c_str(), dir.file("back").c_str()));
     ASSERT_TRUE(listener.actions.waitForCount(3));
-    const auto actions = listener.actions.values();
-    EXPECT_EQ(std::make_tuple(int(efsw::Actions::Moved), std::string("renamed"), std::string("file")), actions[0]);
+    auto actions = listener.actions.values();
+    const auto moved = std::make_tuple(int(efsw::Actions::Moved), std::string("renamed"), std::string("file"));
+    if (actions[0] != moved) {
+        // A rename's halves are paired within a short time only: a late half makes it a deletion
+        // of the old name and an addition of the new one.
+        ASSERT_TRUE(listener.actions.waitForCount(4));
+        actions = listener.actions.values();
+        EXPECT_EQ(std::make_tuple(int(efsw::Actions::Delete), std::string("file"), std::string()), actions[0]);
+        EXPECT_EQ(std::make_tuple(int(efsw::Actions::Add), std::string("renamed"), std::string()), actions[1]);
+        actions.erase(actions.begin());
+    }
     EXPECT_EQ(std::make_tuple(int(efsw::Actions::Delete), std::string("renamed"), std::string()), actions[1]);
     EXPECT_EQ(std::make_tuple(int(efsw::Actions::Add), std::string("back"), std::string()), actions[2]);
 
+    const std::size_t delivered = listener.actions.values().size();
     watcher.removeWatch(id);
     fv_test::writeFile(dir.file("after"), "x");
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(3u, listener.actions.values().size());
+    EXPECT_EQ(delivered, listener.actions.values().size());
 }
 
 TEST(FileWatcher, SubscriberMayDestroyItsOwnAndAnotherWatcher)

@@ -143,14 +143,13 @@ TEST(ServiceWindow, NoPowerEventIsDeliveredAfterStop)
     logind.emitPrepareForSleep(true);
     logind.emitPrepareForSleep(false);
     logind.emitPrepareForSleep(true);
-    while (listener.entered == 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(fv_test::waitUntil([&] { return listener.entered > 0; }));
 
     window->stop(); // waits for the delivery in progress, drops the rest
     const int deliveredAtStop = listener.entered;
     EXPECT_EQ(deliveredAtStop, listener.finished.load());
+    logind.emitPrepareForSleep(false);
     window.reset();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(deliveredAtStop, listener.entered.load());
-    EXPECT_LT(deliveredAtStop, 3);
 }
