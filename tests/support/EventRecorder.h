@@ -11,13 +11,12 @@ namespace fv_test {
 // Collects values raised on other threads; tests wait for a count with a deadline.
 template <typename T> class EventRecorder {
 public:
+    // Notifies under the lock: a waiter may destroy the recorder as soon as it sees the value.
     void record(const T& value)
     {
-        {
-            std::lock_guard<std::mutex> lock(m_lock);
-            m_values.push_back(value);
-            m_threads.push_back(std::this_thread::get_id());
-        }
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_values.push_back(value);
+        m_threads.push_back(std::this_thread::get_id());
         m_changed.notify_all();
     }
 
