@@ -8,6 +8,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -165,6 +167,31 @@ NoSystemBus::NoSystemBus()
 NoSystemBus::~NoSystemBus()
 {
     restoreSystemBusAddress(m_previous, m_hadPrevious);
+}
+
+SilentSystemBus::SilentSystemBus()
+{
+    const std::string path = m_dir.file("silent-bus");
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof(address.sun_path))
+        throw std::runtime_error("socket path too long: " + path);
+    path.copy(address.sun_path, path.size());
+    m_socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Never accepted: the kernel completes the clients' connects into the backlog.
+    if (m_socket < 0 || ::bind(m_socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::listen(m_socket, 16) != 0) {
+        if (m_socket >= 0)
+            ::close(m_socket);
+        throw std::runtime_error("cannot listen on " + path);
+    }
+    setSystemBusAddress("unix:path=" + path, m_previous, m_hadPrevious);
+}
+
+SilentSystemBus::~SilentSystemBus()
+{
+    restoreSystemBusAddress(m_previous, m_hadPrevious);
+    ::close(m_socket);
 }
 
 FakeLogind::FakeLogind()

@@ -39,6 +39,22 @@ private:
     bool m_hadPrevious;
 };
 
+// Points DBUS_SYSTEM_BUS_ADDRESS at a socket that takes connections and never answers, as a
+// hung bus does, for the life of the object.
+class SilentSystemBus {
+public:
+    SilentSystemBus(); // throws std::runtime_error when the socket cannot be made
+    ~SilentSystemBus();
+    SilentSystemBus(const SilentSystemBus&) = delete;
+    SilentSystemBus& operator=(const SilentSystemBus&) = delete;
+
+private:
+    TempDir m_dir;
+    int m_socket = -1;
+    std::string m_previous;
+    bool m_hadPrevious = false;
+};
+
 // A private message bus standing in for the system bus, with python3-dbusmock's logind on it.
 // DBUS_SYSTEM_BUS_ADDRESS points at it for the object's life. Throws std::runtime_error when
 // the bus or the fake cannot be started.

@@ -3,12 +3,14 @@
 #include "core/FileSystemEvent.h"
 #include "core/efsw/FileWatcher.h"
 
-#include <Poco/Mutex.h>
-
+#include <condition_variable>
 #include <cstddef>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace fv_transfers {
 
@@ -20,8 +22,10 @@ public:
     class IWatchCallback {
     public:
         virtual ~IWatchCallback() = default;
-        // On the watcher's thread, with the directories watcher's lock held: must not call back
-        // into it. `folder` is the text given to watchDirectory.
+        // On the watcher's thread, without the directories watcher's lock: it may watch or unwatch
+        // any folder, its own included. `folder` is the text given to watchDirectory. An empty
+        // `fileName` concerns every file of the folder; after a Deleted one the folder went
+        // away and is watched no more: watching it again makes a new watch.
         virtual void onWatchEvent(efsw::WatchID watchId, const std::string& folder, const std::string& fileName,
                                   files_watch::FileSystemEvent event) = 0;
     };
@@ -35,7 +39,9 @@ public:
 
     // A positive id, or a negative efsw error: every negative id is a failure.
     efsw::WatchID watchDirectory(const std::string& folder, IWatchCallback* callback);
-    // After the return the callback of that id is not called again.
+    // After the return the callback of that id is not called again; a delivery to it that is
+    // under way on another thread is waited for (bounded). Called from a callback, it does not
+    // wait for that callback.
     void unwatchDirectory(efsw::WatchID watchId);
 
     void handleFileAction(efsw::WatchID watchid, const std::string& dir, const std::string& filename,
@@ -57,12 +63,21 @@ private:
         std::map<efsw::WatchID, Registration> registrations;
     };
 
-    void notify(const Folder& folder, const std::string& fileName, files_watch::FileSystemEvent event);
+    struct Target {
+        efsw::WatchID id;
+        Registration registration;
+    };
 
-    mutable Poco::FastMutex m_lock;
+    void notify(const std::vector<Target>& targets, const std::string& fileName, files_watch::FileSystemEvent event);
+
+    mutable std::mutex m_lock;
+    std::condition_variable m_callDone;
+    efsw::WatchID m_callingId = 0;      // the registration whose callback runs now
+    std::thread::id m_deliveringThread; // the watcher's thread while it delivers
     std::unique_ptr<efsw::FileWatcher> m_watcher;
-    std::map<std::string, Folder> m_folders;           // by canonical path
-    std::map<efsw::WatchID, std::string> m_folderOfId; // registration id to canonical path
+    std::map<std::string, Folder> m_folders; // by canonical path
+    std::map<efsw::WatchID, std::string>
+        m_folderOfId; // registration id to canonical path, empty once the folder went away
     efsw::WatchID m_lastId = 0;
 };
 

@@ -10,6 +10,7 @@ CEventDispatcher::CEventDispatcher(const std::string& threadName) : m_state(std:
 {
     std::shared_ptr<State> state = m_state;
     m_thread = std::thread([state] { run(state); });
+    m_threadId = m_thread.get_id();
     // Linux limits thread names to 15 characters.
     ::pthread_setname_np(m_thread.native_handle(), threadName.substr(0, 15).c_str());
 }
@@ -17,6 +18,9 @@ CEventDispatcher::CEventDispatcher(const std::string& threadName) : m_state(std:
 CEventDispatcher::~CEventDispatcher()
 {
     stop();
+    std::lock_guard<std::mutex> lock(m_threadLock);
+    if (m_thread.joinable())
+        m_thread.detach(); // destroyed by its own task: the thread holds its own share of the state
 }
 
 bool CEventDispatcher::post(std::function<void()> task)
@@ -42,18 +46,13 @@ void CEventDispatcher::stop()
         m_state->tasks.clear();
     }
     m_state->wake.notify_one();
-    // Not joined under the lock: a task may itself stop this dispatcher while another thread does.
-    std::thread thread;
-    {
-        std::lock_guard<std::mutex> lock(m_threadLock);
-        thread.swap(m_thread);
-    }
-    if (!thread.joinable())
+    if (std::this_thread::get_id() == m_threadId)
         return;
-    if (thread.get_id() == std::this_thread::get_id())
-        thread.detach(); // the thread holds its own share of the state
-    else
-        thread.join();
+    // A task that stops its own dispatcher takes no lock here, so joining under it is safe, and a
+    // concurrent stop returns only once the thread has ended too.
+    std::lock_guard<std::mutex> lock(m_threadLock);
+    if (m_thread.joinable())
+        m_thread.join();
 }
 
 void CEventDispatcher::run(std::shared_ptr<State> state)

@@ -15,7 +15,9 @@ namespace fv_transfers {
 class CEventDispatcher {
 public:
     explicit CEventDispatcher(const std::string& threadName);
-    ~CEventDispatcher(); // stop()
+    // stop(), and joins the thread; destroyed by one of its own tasks, it lets the thread end on
+    // its own once that task returns.
+    ~CEventDispatcher();
     CEventDispatcher(const CEventDispatcher&) = delete;
     CEventDispatcher& operator=(const CEventDispatcher&) = delete;
 
@@ -24,7 +26,7 @@ public:
 
     // Drops the queued tasks and waits for the running one, so that nothing posted here runs
     // after the return. Called from inside one of its own tasks it cannot wait for itself: the
-    // thread is then left to end on its own once that task returns.
+    // join is then left to the destructor or to a stop from another thread.
     void stop();
 
 private:
@@ -39,6 +41,7 @@ private:
     std::shared_ptr<State> m_state;
     std::mutex m_threadLock;
     std::thread m_thread;
+    std::thread::id m_threadId;
 };
 
 } // namespace fv_transfers

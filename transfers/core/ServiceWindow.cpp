@@ -79,6 +79,9 @@ CServiceWindow::~CServiceWindow()
 
 void CServiceWindow::stop()
 {
+    // First, so that no power event starts once stop has begun. Not under a lock: a power
+    // subscriber may stop the window too.
+    m_events.stop();
     m_stopping = true;
     g_cancellable_cancel(m_cancel);
     // The loop checks the flag after every wake-up, so this ends it at once.
@@ -90,8 +93,6 @@ void CServiceWindow::stop()
             m_joined = true;
         }
     }
-    // Outside the lock: a power subscriber may stop the window too.
-    m_events.stop();
 }
 
 bool CServiceWindow::listensToPower() const
@@ -102,11 +103,10 @@ bool CServiceWindow::listensToPower() const
 
 void CServiceWindow::run()
 {
-    const GType monitorType = CNetworkMonitorLinux::defaultMonitorType();
     g_main_context_push_thread_default(m_context);
     try {
         CPowerEventSourceLinux power([this](std::uint32_t mode) { raisePowerEvent(mode); }, m_cancel);
-        CNetworkMonitorLinux network(m_connectivity, monitorType);
+        CNetworkMonitorLinux network(m_connectivity, m_cancel);
         markReady(power.isListening());
         while (!m_stopping)
             g_main_context_iteration(m_context, TRUE);

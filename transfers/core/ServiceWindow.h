@@ -51,8 +51,9 @@ public:
     CServiceWindow(const CServiceWindow&) = delete;
     CServiceWindow& operator=(const CServiceWindow&) = delete;
 
-    // Wakes the loop and joins the thread, then the event thread; after the return no power
-    // event is raised. Idempotent.
+    // Stops the event thread (waiting for a delivery under way, dropping the queued ones), then
+    // wakes the loop and joins the thread: no power event starts once stop has begun.
+    // Idempotent.
     void stop();
 
     // Whether logind's signal is subscribed (false without a system bus).

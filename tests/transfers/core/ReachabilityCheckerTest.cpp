@@ -97,8 +97,7 @@ TEST(ReachabilityChecker, NoEventReachesSubscribersAfterDestruction)
         checker->reachabilityEvent += Poco::delegate(&listener, &SlowListener::onReachable);
         checker->start();
         source->publish(true);
-        while (listener.entered == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_TRUE(fv_test::waitUntil([&] { return listener.entered > 0; }));
         checker->start(); // queues a second report behind the running one
         checker.reset();  // waits for the running delivery, drops the queued one
         EXPECT_EQ(listener.entered.load(), listener.finished.load());
@@ -125,10 +124,7 @@ TEST(ReachabilityChecker, CheckerMayBeDestroyedByItsOwnSubscriber)
     owner.checker = std::make_unique<CReachabilityCheckerLinux>(source);
     owner.checker->reachabilityEvent += Poco::delegate(&owner, &Owner::onReachable);
     owner.checker->start();
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!owner.done && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_TRUE(owner.done);
+    EXPECT_TRUE(fv_test::waitUntil([&] { return owner.done.load(); }));
 }
 
 TEST(ReachabilityChecker, NeedsTheServiceWindow)

@@ -4,6 +4,7 @@
 #include "support/EventRecorder.h"
 #include "support/FakeLogind.h"
 #include "support/LogCapture.h"
+#include "support/Watchdog.h"
 
 #include <Poco/Delegate.h>
 
@@ -112,6 +113,15 @@ TEST(ServiceWindow, StopRightAfterStartNeverHangs)
         CServiceWindow window;
 }
 
+TEST(ServiceWindow, HungSystemBusHoldsUpNeitherStartNorStop)
+{
+    fv_test::SilentSystemBus silentBus;
+    fv_test::Watchdog watchdog("a service window on a hung bus", std::chrono::seconds(40));
+    auto window = std::make_unique<CServiceWindow>();
+    EXPECT_FALSE(window->listensToPower());
+    window.reset();
+}
+
 TEST(ServiceWindow, NoPowerEventIsDeliveredAfterStop)
 {
     fv_test::FakeLogind logind;
@@ -133,14 +143,13 @@ TEST(ServiceWindow, NoPowerEventIsDeliveredAfterStop)
     logind.emitPrepareForSleep(true);
     logind.emitPrepareForSleep(false);
     logind.emitPrepareForSleep(true);
-    while (listener.entered == 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(fv_test::waitUntil([&] { return listener.entered > 0; }));
 
     window->stop(); // waits for the delivery in progress, drops the rest
     const int deliveredAtStop = listener.entered;
     EXPECT_EQ(deliveredAtStop, listener.finished.load());
+    logind.emitPrepareForSleep(false);
     window.reset();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(deliveredAtStop, listener.entered.load());
-    EXPECT_LT(deliveredAtStop, 3);
 }

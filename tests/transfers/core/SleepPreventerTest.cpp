@@ -2,6 +2,7 @@
 #include "core/linux/SleepPreventerLinux.h"
 #include "support/FakeLogind.h"
 #include "support/LogCapture.h"
+#include "support/Watchdog.h"
 
 #include <gtest/gtest.h>
 
@@ -127,16 +128,24 @@ TEST(SleepPreventerCounter, ThreadsThatIncrementAndDecrementShareOneInhibitor)
     EXPECT_TRUE(logind.waitForInhibitorCount(0));
 }
 
-TEST(SleepPreventerCounter, WithoutSystemBusFailsToPreventButKeepsCounting)
+TEST(SleepPreventerCounter, WithoutAnsweringSystemBusFailsToPreventButKeepsCounting)
 {
-    fv_test::NoSystemBus noBus;
-    fv_test::LogCapture log;
-    CSleepPreventerCounterProxy counter;
-    counter.sleepCounterIncrement();
-    counter.sleepCounterDecrement();
-    EXPECT_EQ(1, log.count("Failed to start preventing sleep!"));
-    EXPECT_EQ(1, log.count("Stop preventing sleep!"));
-    EXPECT_EQ(0, log.count("Failed to stop preventing sleep!"));
+    for (const bool busHangs : {false, true}) {
+        std::unique_ptr<fv_test::NoSystemBus> noBus;
+        std::unique_ptr<fv_test::SilentSystemBus> silentBus;
+        if (busHangs)
+            silentBus = std::make_unique<fv_test::SilentSystemBus>();
+        else
+            noBus = std::make_unique<fv_test::NoSystemBus>();
+        fv_test::Watchdog watchdog("a sleep counter increment without an answering bus");
+        fv_test::LogCapture log;
+        CSleepPreventerCounterProxy counter;
+        counter.sleepCounterIncrement();
+        counter.sleepCounterDecrement();
+        EXPECT_EQ(1, log.count("Failed to start preventing sleep!")) << busHangs;
+        EXPECT_EQ(1, log.count("Stop preventing sleep!")) << busHangs;
+        EXPECT_EQ(0, log.count("Failed to stop preventing sleep!")) << busHangs;
+    }
 }
 
 TEST(SleepPreventerCounter, LibraryCounterIsOneInstance)

@@ -181,9 +181,18 @@ void FileWatcher::Impl::handleEvent(const inotify_event& event)
         return;
     }
     if (event.mask & IN_IGNORED) {
-        // The folder itself went away; the kernel dropped the watch.
-        std::lock_guard<std::mutex> lock(m_lock);
-        m_watches.erase(event.wd);
+        // The kernel dropped the watch: the folder was deleted (or unmounted) unless we removed it.
+        flushPendingMove();
+        Watch watch{};
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            const auto it = m_watches.find(event.wd);
+            if (it == m_watches.end())
+                return;
+            watch = it->second;
+            m_watches.erase(it);
+        }
+        watch.listener->handleFileAction(watch.id, watch.dir, std::string(), Actions::Delete);
         return;
     }
     if (event.mask & IN_MOVE_SELF) {

@@ -29,8 +29,9 @@ public:
     virtual ~FileWatchListener() = default;
     // On the watcher's thread. A rename inside the folder is Moved with both names; a file
     // moved out of the folder is Delete, moved in is Add. With an empty file name the action
-    // concerns every file of the folder: Delete when the folder itself was moved away, Modified
-    // after notifications were lost. `dir` is the folder as given to addWatch.
+    // concerns every file of the folder: Delete when the folder itself was moved away or
+    // deleted (a deleted folder's watch is then gone), Modified after notifications were lost.
+    // `dir` is the folder as given to addWatch.
     virtual void handleFileAction(WatchID watchid, const std::string& dir, const std::string& filename, Action action,
                                   std::string oldFilename = "") = 0;
 };

@@ -13,16 +13,11 @@ namespace fv_transfers {
 // that is the thread default there, never to the main program's.
 class CNetworkMonitorLinux {
 public:
-    // `monitorType` from defaultMonitorType().
-    CNetworkMonitorLinux(std::shared_ptr<CConnectivityBroadcaster> target, GType monitorType);
+    // Cancelling `cancel` ends a set-up that waits on a bus.
+    CNetworkMonitorLinux(std::shared_ptr<CConnectivityBroadcaster> target, GCancellable* cancel);
     ~CNetworkMonitorLinux();
     CNetworkMonitorLinux(const CNetworkMonitorLinux&) = delete;
     CNetworkMonitorLinux& operator=(const CNetworkMonitorLinux&) = delete;
-
-    // The implementation GIO picks for this system. Call it while none of the library's contexts
-    // is the thread default: GIO's own monitor, shared with the main program, binds to the
-    // context that is current on its first use, and must stay with the main program's.
-    static GType defaultMonitorType();
 
     // Full connectivity only: local, limited and captive-portal networks do not reach the service.
     static bool isReachable(gboolean networkAvailable, GNetworkConnectivity connectivity);

@@ -5,6 +5,8 @@
 
 #include <gio/gunixfdlist.h>
 
+#include <chrono>
+
 #include <unistd.h>
 
 namespace fv_transfers {
@@ -12,12 +14,14 @@ namespace fv_transfers {
 namespace {
 
 const int kInhibitTimeoutMs = 5000;
+// A bus that accepts but never answers must not hold the counter's callers for good.
+const auto kConnectLimit = std::chrono::milliseconds(5000);
 
 // The inhibitor's descriptor, or -1 with the reason logged.
 int takeSleepInhibitor()
 {
     std::string error;
-    DBusConnectionPtr bus = openPrivateSystemBus(error);
+    DBusConnectionPtr bus = openPrivateSystemBusWithin(error, kConnectLimit);
     if (!bus) {
         FV_LOG_WARNING("fv_transfers::CSleepPreventerLinux::prevent: no system bus: " << error);
         return -1;

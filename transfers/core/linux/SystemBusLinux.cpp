@@ -1,5 +1,9 @@
 #include "core/linux/SystemBusLinux.h"
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 namespace fv_transfers {
 
 std::string takeGError(GError* error)
@@ -31,6 +35,29 @@ DBusConnectionPtr openPrivateSystemBus(std::string& error, GCancellable* cancel)
     }
     g_dbus_connection_set_exit_on_close(connection, FALSE);
     return DBusConnectionPtr(connection);
+}
+
+DBusConnectionPtr openPrivateSystemBusWithin(std::string& error, std::chrono::milliseconds limit)
+{
+    const std::unique_ptr<GCancellable, GObjectUnref> cancel(g_cancellable_new());
+    std::mutex lock;
+    std::condition_variable opened;
+    bool finished = false;
+    std::thread timer([&] {
+        std::unique_lock<std::mutex> guard(lock);
+        if (!opened.wait_for(guard, limit, [&] { return finished; }))
+            g_cancellable_cancel(cancel.get());
+    });
+    DBusConnectionPtr bus = openPrivateSystemBus(error, cancel.get());
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        finished = true;
+    }
+    opened.notify_all();
+    timer.join();
+    if (!bus && g_cancellable_is_cancelled(cancel.get()))
+        error = "no answer within " + std::to_string(limit.count()) + " ms";
+    return bus;
 }
 
 } // namespace fv_transfers

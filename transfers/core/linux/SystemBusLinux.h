@@ -2,6 +2,7 @@
 
 #include <gio/gio.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -20,6 +21,8 @@ using DBusConnectionPtr = std::unique_ptr<GDBusConnection, GObjectUnref>;
 // when the bus goes away, and would tie the library to the main program's use of it.
 // Null, with the reason in `error`, when there is no usable bus or `cancel` was cancelled.
 DBusConnectionPtr openPrivateSystemBus(std::string& error, GCancellable* cancel = nullptr);
+// The same, given up when the bus has not let us in within `limit`.
+DBusConnectionPtr openPrivateSystemBusWithin(std::string& error, std::chrono::milliseconds limit);
 
 // The message of the error, which is freed; "unknown error" for null.
 std::string takeGError(GError* error);
