@@ -47,8 +47,8 @@ TEST(LogRedaction, MasksSecretsAndKeepsTheRest)
         {R"({"body":"{\"token\":\"abc\",\"n\":1}"})", R"({"body":"{\"token\":\"***\",\"n\":1}"})"},
         // arrays with nested elements, XML error bodies, bare authorisation values
         {R"({"tokens":["a",{"x":"b"},"c"]})", R"({"tokens":["***",{"x":"***"},"***"]})"},
-        {"<Error><SignatureProvided>abc</SignatureProvided><AWSAccessKeyId>K</AWSAccessKeyId><Code>X</Code></Error>",
-         "<Error><SignatureProvided>***</SignatureProvided><AWSAccessKeyId>***</AWSAccessKeyId><Code>X</Code></Error>"},
+        {"<Error><SignatureProvided>abc</SignatureProvided><StoreAccessKeyId>K</StoreAccessKeyId><Code>X</Code></Error>",
+         "<Error><SignatureProvided>***</SignatureProvided><StoreAccessKeyId>***</StoreAccessKeyId><Code>X</Code></Error>"},
         {"sent Bearer abc.def and Basic dTpw", "sent Bearer *** and Basic ***"},
         // nothing secret: unchanged
         {"Sending REST API request to /api/v2/bucket/b1/status", "Sending REST API request to /api/v2/bucket/b1/status"},

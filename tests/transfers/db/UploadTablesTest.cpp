@@ -273,7 +273,7 @@ TEST_F(UploadChannelsTable, RoundTripsChannelsWithTheirHeadersInOrder)
     const std::vector<CChannelsDbInfo::ChannelInfo> stored = {
         channel("f1", 0, {}),
         channel("f1", 5242880, {{"Content-MD5", "abc"}}),
-        channel("f2", 0, {{"x-amz-meta-b", "2"}, {"Authorization", "secret"}, {"x-amz-meta-a", "1"}}),
+        channel("f2", 0, {{"x-store-meta-b", "2"}, {"Authorization", "secret"}, {"x-store-meta-a", "1"}}),
         // A repeated name keeps both values, in order.
         channel("f3", 0, {{"X-Tag", "one"}, {"Content-Type", "a/b"}, {"X-Tag", "two"}}),
     };
