@@ -33,11 +33,8 @@ dt_error CRestApiBucketInit::getResult(BucketInitResult& result)
         logMissingMandatoryAttribute("bucketId", "");
         return dt_general_error;
     }
-    if (!rest_json::getString(root, "token", read.token) || read.token.empty()) {
-        logMissingMandatoryAttribute("token", "");
+    if (!rest_json::getTokenWithExpiry(root, read.token, read.tokenExpires))
         return dt_general_error;
-    }
-    rest_json::getUInt64(root, "tokenExpires", read.tokenExpires);
     result = std::move(read);
     return dt_success;
 }

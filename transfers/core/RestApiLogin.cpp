@@ -19,11 +19,8 @@ dt_error CRestApiLogin::getResult(LoginResult& result)
     if (received != dt_success)
         return received;
     LoginResult read;
-    if (!rest_json::getString(root, "token", read.token) || read.token.empty()) {
-        logMissingMandatoryAttribute("token", "");
+    if (!rest_json::getTokenWithExpiry(root, read.token, read.tokenExpires))
         return dt_general_error;
-    }
-    rest_json::getUInt64(root, "tokenExpires", read.tokenExpires);
     result = std::move(read);
     return dt_success;
 }

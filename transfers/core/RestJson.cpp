@@ -1,5 +1,7 @@
 #include "core/RestJson.h"
 
+#include "core/RestApiCallBase.h"
+
 #include <memory>
 #include <sstream>
 
@@ -102,6 +104,16 @@ bool getHeaders(const Json::Value& value, RestHeaderList& out)
 Json::Value stringOrNull(const std::string& text)
 {
     return text.empty() ? Json::Value(Json::nullValue) : Json::Value(text);
+}
+
+bool getTokenWithExpiry(const Json::Value& object, std::string& token, uint64_t& expires)
+{
+    if (!getString(object, "token", token) || token.empty()) {
+        CRestApiCallBase::logMissingMandatoryAttribute("token", "");
+        return false;
+    }
+    getUInt64(object, "tokenExpires", expires);
+    return true;
 }
 
 } // namespace rest_json

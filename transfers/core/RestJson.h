@@ -35,5 +35,9 @@ bool getHeaders(const Json::Value& value, RestHeaderList& out);
 // A string, or null for an empty one (the service's way to say "not known").
 Json::Value stringOrNull(const std::string& text);
 
+// The service's token answers: a required, non-empty "token" and an optional "tokenExpires"
+// (0 when absent). Logs the missing token; false when there is none.
+bool getTokenWithExpiry(const Json::Value& object, std::string& token, uint64_t& expires);
+
 } // namespace rest_json
 } // namespace fv_transfers
