@@ -240,8 +240,7 @@ std::string getAppFilesDirectory()
             if (path.depth() > 0) {
                 Poco::File(path.parent()).createDirectories();
             }
-            if (::mkdir(folder.c_str(), 0700) != 0 && !file.exists())
-                return folder;
+            ::mkdir(folder.c_str(), 0700); // a folder made meanwhile by another thread is as good
         }
     } catch (const std::exception&) {
         // The caller still gets the path; opening files there will fail on their own terms.

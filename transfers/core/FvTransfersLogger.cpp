@@ -35,29 +35,30 @@ Poco::Message::Priority toPriority(LogLevel level)
     return Poco::Message::PRIO_INFORMATION;
 }
 
-// Call with the global mutex held. The path is worked out before the mutex is taken,
-// because reading the configuration takes its lock, and code holding that lock logs.
-CFvTransfersLogger* instanceLocked(const std::string& path)
+// Runs `use` on the logger under the global mutex, creating the logger first when there is
+// none. The usual case takes the mutex once. The path of a new logger is worked out without
+// the mutex, because reading the configuration takes its lock, and code holding that lock logs.
+template <typename Use>
+void withLogger(Use use)
 {
+    {
+        Poco::FastMutex::ScopedLock lock(CFvTransfersLogger::globalMutex());
+        if (auto& instance = holder()) {
+            use(*instance);
+            return;
+        }
+    }
+    const std::string path = getLogFilePath();
+    Poco::FastMutex::ScopedLock lock(CFvTransfersLogger::globalMutex());
     auto& instance = holder();
     if (!instance) {
         try {
             instance = std::make_unique<CFvTransfersLogger>(path);
         } catch (const std::exception&) {
-            instance.reset();
+            return;
         }
     }
-    return instance.get();
-}
-
-std::string pathIfNoInstance()
-{
-    {
-        Poco::FastMutex::ScopedLock lock(CFvTransfersLogger::globalMutex());
-        if (holder())
-            return std::string();
-    }
-    return getLogFilePath();
+    use(*instance);
 }
 
 } // namespace
@@ -76,9 +77,9 @@ Poco::FastMutex& CFvTransfersLogger::globalMutex()
 
 CFvTransfersLogger* CFvTransfersLogger::getInstance()
 {
-    const std::string path = pathIfNoInstance();
-    Poco::FastMutex::ScopedLock lock(globalMutex());
-    return instanceLocked(path);
+    CFvTransfersLogger* logger = nullptr;
+    withLogger([&](CFvTransfersLogger& instance) { logger = &instance; });
+    return logger;
 }
 
 void CFvTransfersLogger::destroyInstance()
@@ -114,26 +115,22 @@ CFvTransfersLogger::~CFvTransfersLogger()
 
 bool logEnabled(LogLevel level)
 {
-    const std::string path = pathIfNoInstance();
-    Poco::FastMutex::ScopedLock lock(CFvTransfersLogger::globalMutex());
-    CFvTransfersLogger* logger = instanceLocked(path);
-    return logger && logger->logger().is(toPriority(level));
+    bool enabled = false;
+    withLogger([&](CFvTransfersLogger& logger) { enabled = logger.logger().is(toPriority(level)); });
+    return enabled;
 }
 
 void logWrite(LogLevel level, const std::string& text)
 {
     try {
         const std::string line = redactSecrets(text);
-        const std::string path = pathIfNoInstance();
-        Poco::FastMutex::ScopedLock lock(CFvTransfersLogger::globalMutex());
-        CFvTransfersLogger* logger = instanceLocked(path);
-        if (!logger)
-            return;
-        try {
-            logger->stream().priority(toPriority(level)) << line << std::endl;
-        } catch (const std::exception&) {
-            logger->stream().clear();
-        }
+        withLogger([&](CFvTransfersLogger& logger) {
+            try {
+                logger.stream().priority(toPriority(level)) << line << std::endl;
+            } catch (const std::exception&) {
+                logger.stream().clear();
+            }
+        });
     } catch (const std::exception&) {
         // A failure to log never reaches the caller.
     }
