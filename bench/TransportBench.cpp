@@ -11,15 +11,15 @@
 // one line of key=value pairs on stdout; the exit status is 0 only when the transfer worked and
 // nothing failed verification.
 
-#include "core/CurlConnection.h"
-#include "core/CurlGlobal.h"
-#include "core/FileDigest.h"
-#include "core/FilePosix.h"
-#include "core/FullHttpBodyRetriever.h"
-#include "core/FvTransfersGlobalConfig.h"
-#include "core/HttpResponseFetcher.h"
-#include "core/SimpleFileUploader.h"
-#include "core/StringConversion.h"
+#include "core/http/CurlConnection.h"
+#include "core/http/CurlGlobal.h"
+#include "core/files/FileDigest.h"
+#include "core/files/linux/FilePosix.h"
+#include "core/http/FullHttpBodyRetriever.h"
+#include "core/config/FvTransfersGlobalConfig.h"
+#include "core/http/HttpResponseFetcher.h"
+#include "core/http/SimpleFileUploader.h"
+#include "core/base/StringConversion.h"
 
 #include <Poco/MD5Engine.h>
 #include <Poco/Net/HTTPRequest.h>

@@ -1,6 +1,6 @@
-#include "support/RestFaults.h"
-#include "support/RestRoutes.h"
-#include "support/TestService.h"
+#include "support/service/RestFaults.h"
+#include "support/service/RestRoutes.h"
+#include "support/service/TestService.h"
 
 #include <gtest/gtest.h>
 

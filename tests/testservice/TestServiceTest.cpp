@@ -1,6 +1,6 @@
-#include "support/TestCa.h"
-#include "support/TestEnvironment.h"
-#include "support/TestService.h"
+#include "support/net/TestCa.h"
+#include "support/fixtures/TestEnvironment.h"
+#include "support/service/TestService.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "db/DbConnection.h"
 
-#include "core/FvTransfersLogger.h"
+#include "core/log/FvTransfersLogger.h"
 
 #include <Poco/Data/SQLite/Connector.h>
 #include <Poco/Data/SessionFactory.h>

@@ -1,6 +1,6 @@
 #include "db/DbDataLoader.h"
 
-#include "core/FvTransfersLogger.h"
+#include "core/log/FvTransfersLogger.h"
 #include "db/DbHolder.h"
 
 #include <algorithm>

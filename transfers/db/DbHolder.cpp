@@ -1,8 +1,8 @@
 #include "db/DbHolder.h"
 
-#include "core/AppFilesDirectory.h"
-#include "core/FvTransfersGlobalConfig.h"
-#include "core/FvTransfersLogger.h"
+#include "core/config/AppFilesDirectory.h"
+#include "core/config/FvTransfersGlobalConfig.h"
+#include "core/log/FvTransfersLogger.h"
 
 #include <Poco/Data/SessionFactory.h>
 #include <Poco/File.h>

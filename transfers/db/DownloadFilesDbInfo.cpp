@@ -1,6 +1,6 @@
 #include "db/DownloadFilesDbInfo.h"
 
-#include "core/StringConversion.h"
+#include "core/base/StringConversion.h"
 #include "db/DownloadGroupsDbInfo.h"
 
 #include <Poco/Data/Binding.h>

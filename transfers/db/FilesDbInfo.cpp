@@ -1,6 +1,6 @@
 #include "db/FilesDbInfo.h"
 
-#include "core/StringConversion.h"
+#include "core/base/StringConversion.h"
 
 #include <Poco/Data/Binding.h>
 #include <Poco/Data/Extraction.h>

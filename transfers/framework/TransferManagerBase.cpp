@@ -1,6 +1,6 @@
 #include "framework/TransferManagerBase.h"
 
-#include "core/ServiceDefaults.h"
+#include "core/base/ServiceDefaults.h"
 
 #include <cstddef>
 #include <type_traits>

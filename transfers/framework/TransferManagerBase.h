@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/FvTransfersExport.h"
+#include "core/base/FvTransfersExport.h"
 
 #include <cstdint>
 #include <string>

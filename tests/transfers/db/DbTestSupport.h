@@ -1,10 +1,10 @@
 #pragma once
 
-#include "core/FvTransfersGlobalConfig.h"
-#include "core/FvTransfersLogger.h"
-#include "core/StringConversion.h"
+#include "core/config/FvTransfersGlobalConfig.h"
+#include "core/log/FvTransfersLogger.h"
+#include "core/base/StringConversion.h"
 #include "db/DbConnection.h"
-#include "support/TestEnvironment.h"
+#include "support/fixtures/TestEnvironment.h"
 
 #include <Poco/Data/Extraction.h>
 

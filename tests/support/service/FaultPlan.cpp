@@ -1,0 +1,121 @@
+#include "support/service/FaultPlan.h"
+
+namespace fv_test {
+
+namespace {
+
+Fault ofKind(Fault::Kind kind)
+{
+    Fault fault;
+    fault.kind = kind;
+    return fault;
+}
+
+} // namespace
+
+Fault Fault::statusCode(int code, std::string content, std::string contentType)
+{
+    Fault fault = ofKind(Kind::Status);
+    fault.status = code;
+    fault.body = std::move(content);
+    fault.contentType = std::move(contentType);
+    return fault;
+}
+
+Fault Fault::delay(unsigned ms)
+{
+    Fault fault = ofKind(Kind::Delay);
+    fault.delayMs = ms;
+    return fault;
+}
+
+Fault Fault::stall()
+{
+    return ofKind(Kind::Stall);
+}
+
+Fault Fault::closeMidHead(size_t atByte)
+{
+    Fault fault = ofKind(Kind::CloseMidHead);
+    fault.atByte = atByte;
+    return fault;
+}
+
+Fault Fault::closeMidBody(size_t atByte)
+{
+    Fault fault = ofKind(Kind::CloseMidBody);
+    fault.atByte = atByte;
+    return fault;
+}
+
+Fault Fault::trickle(size_t pieceBytes, unsigned intervalMs)
+{
+    Fault fault = ofKind(Kind::Trickle);
+    fault.pieceBytes = pieceBytes == 0 ? 1 : pieceBytes;
+    fault.delayMs = intervalMs;
+    return fault;
+}
+
+Fault Fault::malformedHead(std::string rawBytes)
+{
+    Fault fault = ofKind(Kind::MalformedHead);
+    fault.raw = std::move(rawBytes);
+    return fault;
+}
+
+Fault Fault::wrongEtag()
+{
+    return ofKind(Kind::WrongEtag);
+}
+
+Fault Fault::chunked(std::vector<size_t> sizes)
+{
+    Fault fault = ofKind(Kind::Chunked);
+    fault.chunkSizes = std::move(sizes);
+    return fault;
+}
+
+Fault Fault::hugeLength(uint64_t declared)
+{
+    Fault fault = ofKind(Kind::HugeLength);
+    fault.declaredLength = declared;
+    return fault;
+}
+
+Fault Fault::mutateResponse(std::function<void(ServiceResponse&)> change)
+{
+    Fault fault = ofKind(Kind::Mutate);
+    fault.mutate = std::move(change);
+    return fault;
+}
+
+void FaultPlan::add(FaultRule rule)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    PathPattern pattern(rule.path);
+    m_entries.push_back(Entry{std::move(rule), std::move(pattern), 0});
+}
+
+void FaultPlan::clear()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_entries.clear();
+}
+
+std::optional<Fault> FaultPlan::take(const std::string& method, const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::optional<Fault> chosen;
+    for (Entry& entry : m_entries) {
+        const FaultRule& rule = entry.rule;
+        if ((!rule.method.empty() && rule.method != method) || !entry.pattern.match(path))
+            continue;
+        const unsigned seen = ++entry.seen;
+        const bool fires = seen >= rule.nth && (rule.times == 0 || seen - rule.nth < rule.times);
+        if (fires && !chosen)
+            chosen = rule.fault;
+    }
+    return chosen;
+}
+
+} // namespace fv_test

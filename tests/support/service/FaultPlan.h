@@ -1,0 +1,89 @@
+#pragma once
+
+#include "support/service/PathPattern.h"
+#include "support/service/ServiceMessages.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fv_test {
+
+// One way to misbehave on one request. Build it with the factory functions.
+struct Fault {
+    enum class Kind {
+        Status,        // answer `status` with `body` (of `contentType`) instead of calling the route
+        Delay,         // wait `delayMs`, then serve normally
+        Stall,         // read the head, then never answer until the service stops
+        CloseMidHead,  // send `atByte` bytes of the response head, then close (0: no byte at all)
+        CloseMidBody,  // send the head and `atByte` bytes of the body, then close
+        Trickle,       // send the response `pieceBytes` at a time, `delayMs` apart
+        MalformedHead, // send `raw` instead of a response, then close
+        WrongEtag,     // serve normally with a wrong (but well-formed) ETag
+        Chunked,       // send the body chunked with the sizes in `chunkSizes` (the last repeats)
+        HugeLength,    // declare Content-Length `declaredLength`, send the real body, close
+        Mutate,        // let `mutate` change the route's response before it is sent
+    };
+    static constexpr size_t kHalf = static_cast<size_t>(-1);
+
+    Kind kind = Kind::Status;
+    int status = 500;
+    std::string body;
+    std::string contentType = "text/plain";
+    unsigned delayMs = 0;
+    size_t atByte = kHalf; // kHalf: half of the head or body
+    size_t pieceBytes = 1;
+    std::string raw;
+    std::vector<size_t> chunkSizes;
+    uint64_t declaredLength = 0;
+    std::function<void(ServiceResponse&)> mutate;
+
+    // Also serves wrong bodies with any status: an HTML error page, malformed JSON with 200.
+    static Fault statusCode(int status, std::string body = "injected fault", std::string contentType = "text/plain");
+    static Fault delay(unsigned ms);
+    static Fault stall();
+    static Fault closeMidHead(size_t atByte = kHalf);
+    static Fault closeMidBody(size_t atByte = kHalf);
+    static Fault trickle(size_t pieceBytes, unsigned intervalMs);
+    static Fault malformedHead(std::string raw = "HTTP/1.1 two hundred OK\r\nno colon here\r\n\r\n");
+    static Fault wrongEtag();
+    static Fault chunked(std::vector<size_t> chunkSizes);
+    static Fault hugeLength(uint64_t declaredLength = uint64_t(1) << 40);
+    static Fault mutateResponse(std::function<void(ServiceResponse&)> change);
+};
+
+// Which requests get a fault: those with `method` (empty: any) whose raw path matches
+// `path` (a PathPattern); of those, the `nth` (1-based) and the `times - 1` after it
+// (`times` 0: every one from the `nth` on). Each rule counts its own matches.
+struct FaultRule {
+    std::string method;
+    std::string path = "*";
+    unsigned nth = 1;
+    unsigned times = 1;
+    Fault fault;
+};
+
+// The faults in force. Every matching rule counts a request; the first rule added that
+// fires decides the fault.
+class FaultPlan {
+public:
+    void add(FaultRule rule);
+    void clear();
+    std::optional<Fault> take(const std::string& method, const std::string& path);
+
+private:
+    struct Entry {
+        FaultRule rule;
+        PathPattern pattern;
+        unsigned seen = 0;
+    };
+
+    std::mutex m_mutex;
+    std::vector<Entry> m_entries;
+};
+
+} // namespace fv_test

@@ -1,0 +1,137 @@
+#include "core/http/FullHttpBodyRetriever.h"
+#include "core/http/SimpleFileUploader.h"
+
+#include "support/net/ScriptedServer.h"
+#include "support/fixtures/TestEnvironment.h"
+#include "support/fixtures/TransportTest.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+using namespace fv_transfers;
+using fv_test::Script;
+using fv_test::ScriptedServer;
+
+namespace {
+
+std::string patterned(std::size_t size)
+{
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 131 + i / 7) & 0xff);
+    return bytes;
+}
+
+} // namespace
+
+TEST(SimpleFileUploader, SendsExactlyTheFileAndReturnsTheAnswer)
+{
+    fv_test::prepareTransportTest();
+    fv_test::TempDir dir;
+    const std::string content = patterned(250001); // not a multiple of the block size
+    fv_test::writeFile(dir.file("log.zip"), content);
+    ScriptedServer server(
+        {Script().readHead().readBody().write("HTTP/1.1 201 Created\r\nContent-Length: 14\r\n\r\n{\"token\":\"t1\"}")});
+
+    CSimpleFileUploader uploader(server.url("/api/v2/uploads.json?filename=log.zip"), dir.file("log.zip"));
+    IHttpResponseBodyFetcher* body = nullptr;
+    ASSERT_EQ(dt_success, uploader.doUpload(body, {{"Content-Type", "application/binary"}}));
+    ASSERT_NE(nullptr, body);
+    std::string answer;
+    EXPECT_EQ(dt_success, CFullHttpBodyRetriever(body).retrieve(answer));
+    EXPECT_EQ("{\"token\":\"t1\"}", answer);
+
+    const std::string head = server.head(0);
+    EXPECT_EQ(0u, head.find("POST /api/v2/uploads.json?filename=log.zip HTTP/1.1\r\n"
+                            "Content-Type: application/binary\r\nContent-Length: 250001\r\n"));
+    EXPECT_EQ(head + content, server.received(0));
+}
+
+TEST(SimpleFileUploader, StatusOfThreeHundredOrMoreIsANetworkError)
+{
+    fv_test::prepareTransportTest();
+    fv_test::TempDir dir;
+    fv_test::writeFile(dir.file("f"), "abc");
+    ScriptedServer server(
+        {Script().readHead().readBody().write("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n")});
+    CSimpleFileUploader uploader(server.url(), dir.file("f"));
+    IHttpResponseBodyFetcher* body = nullptr;
+    EXPECT_EQ(dt_network_error, uploader.doUpload(body, {}));
+}
+
+TEST(SimpleFileUploader, InterimAnswerIsNotTheAnswer)
+{
+    fv_test::prepareTransportTest();
+    fv_test::TempDir dir;
+    fv_test::writeFile(dir.file("f"), "abc");
+    const std::vector<std::pair<std::string, dt_error>> cases = {
+        {"500 Internal Server Error", dt_network_error},
+        {"201 Created", dt_success},
+    };
+    for (const auto& c : cases) {
+        ScriptedServer server({Script().readHead().readBody().write("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 " + c.first +
+                                                                    "\r\nContent-Length: 0\r\n\r\n")});
+        CSimpleFileUploader uploader(server.url(), dir.file("f"));
+        IHttpResponseBodyFetcher* body = nullptr;
+        EXPECT_EQ(c.second, uploader.doUpload(body, {})) << c.first;
+    }
+}
+
+TEST(SimpleFileUploader, EarlyAnswerAndResetDuringTheBodyIsANetworkError)
+{
+    fv_test::prepareTransportTest();
+    fv_test::TempDir dir;
+    fv_test::writeFile(dir.file("big"), patterned(16 << 20));
+    ScriptedServer::Options options;
+    options.receiveBufferBytes = 4096; // the body cannot all be sent before the server closes
+    ScriptedServer server(
+        {Script().readHead().write("HTTP/1.1 413 Payload Too Large\r\nContent-Length: 0\r\n\r\n").reset()}, options);
+    CSimpleFileUploader uploader(server.url(), dir.file("big"));
+    IHttpResponseBodyFetcher* body = nullptr;
+    EXPECT_EQ(dt_network_error, uploader.doUpload(body, {}));
+    EXPECT_EQ(nullptr, body);
+}
+
+TEST(SimpleFileUploader, UnreadableFileFailsBeforeAnythingIsSent)
+{
+    fv_test::prepareTransportTest();
+    fv_test::TempDir dir;
+    ScriptedServer server({Script().readHead().readBody().write("HTTP/1.1 201 Created\r\nContent-Length: 0\r\n\r\n")});
+    for (const std::string& path : {dir.file("missing"), dir.path()}) {
+        CSimpleFileUploader uploader(server.url(), path);
+        IHttpResponseBodyFetcher* body = nullptr;
+        EXPECT_EQ(dt_local_file_error, uploader.doUpload(body, {})) << path;
+        EXPECT_EQ(nullptr, body);
+    }
+    EXPECT_EQ(0, server.connectionCount());
+}
+
+TEST(SimpleFileUploader, FileThatShrinksDuringTheUploadIsAnError)
+{
+    fv_test::prepareTransportTest();
+    fv_test::TempDir dir;
+    const std::string path = dir.file("shrinking");
+    fv_test::writeFile(path, patterned(48 << 20));
+    ScriptedServer::Options options;
+    options.receiveBufferBytes = 4096;
+    // The server holds back while the file is cut, then reads what still comes.
+    ScriptedServer server({Script().readHead().sleep(800).readBody().write("HTTP/1.1 201 Created\r\n\r\n")}, options);
+
+    CSimpleFileUploader uploader(server.url(), path);
+    auto upload = std::async(std::launch::async, [&uploader] {
+        IHttpResponseBodyFetcher* body = nullptr;
+        return uploader.doUpload(body, {});
+    });
+    for (int i = 0; i < 500 && server.head(0).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_FALSE(server.head(0).empty());
+    ASSERT_EQ(0, ::truncate(path.c_str(), 1024));
+    EXPECT_EQ(dt_general_error, upload.get());
+}

@@ -1,0 +1,44 @@
+#include "core/config/SystemInfo.h"
+
+#include "FvVersion.h"
+
+#include <Poco/String.h>
+
+#include <fstream>
+#include <sys/utsname.h>
+
+namespace fv_transfers {
+
+const CSystemInfo& CSystemInfo::getInstance()
+{
+    static const CSystemInfo instance;
+    return instance;
+}
+
+CSystemInfo::CSystemInfo() : m_moduleVersion(FV_VERSION_STRING)
+{
+    struct utsname names {};
+    const bool haveUname = ::uname(&names) == 0;
+    if (haveUname)
+        m_osVersionText = std::string("Linux ") + names.release;
+    m_osProductName = readPrettyName("/etc/os-release");
+    if (m_osProductName.empty() && haveUname)
+        m_osProductName = std::string(names.sysname) + " " + names.release;
+}
+
+std::string CSystemInfo::readPrettyName(const std::string& osReleasePath)
+{
+    std::ifstream in(osReleasePath);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.compare(0, 12, "PRETTY_NAME=") != 0)
+            continue;
+        std::string value = Poco::trim(line.substr(12));
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+            value = value.substr(1, value.size() - 2);
+        return value;
+    }
+    return std::string();
+}
+
+} // namespace fv_transfers

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "core/http/CurlHandleCache.h"
+#include "core/base/DtError.h"
+
+#include <Poco/Net/HTTPRequest.h>
+#include <Poco/Net/HTTPResponse.h>
+#include <Poco/Timestamp.h>
+
+#include <curl/curl.h>
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fv_transfers {
+
+// One HTTP connection over a libcurl handle of its own in connect-only mode. Used by one thread
+// at a time. Time-outs are idle time-outs: send and receive fail only after a whole time-out
+// passed without a byte moving in that direction; each call waits at most one second, so
+// callers regain control regularly (a 0-byte dt_success means "nothing yet, call again").
+class CCurlConnection {
+public:
+    CCurlConnection();
+    ~CCurlConnection();
+    CCurlConnection(const CCurlConnection&) = delete;
+    CCurlConnection& operator=(const CCurlConnection&) = delete;
+
+    // Connects to the URL, replacing any earlier connection.
+    dt_error connect(const std::string& url, bool forceReconnect);
+    // Resets both activity timers and sends the request head for `url`.
+    dt_error sendRequest(Poco::Net::HTTPRequest& request);
+    // Sends the whole buffer, looping over idle slices; for bodies held in memory.
+    dt_error sendAll(const char* data, std::size_t size);
+    dt_error send(const char* data, std::size_t size, std::size_t& sent);
+    dt_error receive(char* buffer, std::size_t size, std::size_t& received);
+    dt_error receiveResponse(Poco::Net::HTTPResponse& response, std::vector<char>& extraBytes);
+    // Closes the connection and frees the handle; the peer sees the close.
+    void disconnect();
+    // For a connection left mid-request: the same as disconnect, as no handle is used twice.
+    void discard();
+
+    std::unique_ptr<CCurlHandleLease> lease;
+    curl_socket_t socket = CURL_SOCKET_BAD;
+    std::string url;
+    Poco::Timestamp lastSendActivity;
+    Poco::Timestamp lastReceiveActivity;
+    int connectTimeoutMs = 30000;
+    int sendTimeoutMs = 60000;
+    int receiveTimeoutMs = 60000;
+
+private:
+    void resetActivity();
+};
+
+} // namespace fv_transfers

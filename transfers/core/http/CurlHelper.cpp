@@ -1,0 +1,422 @@
+#include "core/http/CurlHelper.h"
+
+#include "core/config/FvTransfersGlobalConfig.h"
+#include "core/log/FvTransfersLogger.h"
+
+#include <Poco/Timestamp.h>
+#include <Poco/URI.h>
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <exception>
+#include <poll.h>
+#include <sstream>
+
+namespace fv_transfers {
+
+namespace {
+
+long elapsedMs(const Poco::Timestamp& since)
+{
+    return static_cast<long>(since.elapsed() / 1000);
+}
+
+bool setOption(CURL* handle, CURLoption option, long value, const char* name)
+{
+    if (curl_easy_setopt(handle, option, value) == CURLE_OK)
+        return true;
+    FV_LOG_ERROR("Failed to set curl option " << name);
+    return false;
+}
+
+bool setOption(CURL* handle, CURLoption option, const char* value, const char* name)
+{
+    if (curl_easy_setopt(handle, option, value) == CURLE_OK)
+        return true;
+    FV_LOG_ERROR("Failed to set curl option " << name);
+    return false;
+}
+
+#define FV_SET_CURL_OPTION(handle, option, value)                                                                      \
+    do {                                                                                                               \
+        if (!setOption(handle, option, value, #option))                                                                \
+            return dt_general_error;                                                                                   \
+    } while (0)
+
+bool activeSocket(CURL* handle, curl_socket_t& socket)
+{
+    const CURLcode code = curl_easy_getinfo(handle, CURLINFO_ACTIVESOCKET, &socket);
+    if (code == CURLE_OK && socket != CURL_SOCKET_BAD)
+        return true;
+    FV_LOG_ERROR("Error calling curl_easy_getinfo with CURLINFO_ACTIVESOCKET: " << code);
+    return false;
+}
+
+// Adds the configured CA file to the store that libcurl filled from the system bundle.
+CURLcode addConfiguredCaFile(CURL*, void* sslContext, void*)
+{
+    const std::string caFile = CFvTransfersGlobalConfig::getInstance()->getCaCertificatesFile();
+    if (caFile.empty())
+        return CURLE_OK;
+    if (SSL_CTX_load_verify_locations(static_cast<SSL_CTX*>(sslContext), caFile.c_str(), nullptr) != 1) {
+        ERR_clear_error();
+        FV_LOG_ERROR("Cannot load the configured CA certificates file " << caFile);
+    }
+    return CURLE_OK;
+}
+
+bool hasControlCharacter(const std::string& text)
+{
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return (static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7f; });
+}
+
+std::string hostHeader(const Poco::URI& uri)
+{
+    std::string host = uri.getHost();
+    if (host.find(':') != std::string::npos)
+        host = "[" + host + "]";
+    const unsigned short defaultPort = uri.getScheme() == "https" ? 443 : 80;
+    if (uri.getPort() != defaultPort)
+        host += ":" + std::to_string(uri.getPort());
+    return host;
+}
+
+} // namespace
+
+int wait_on_socket(curl_socket_t socket, bool forReceive, long timeoutMs)
+{
+    if (socket == CURL_SOCKET_BAD) {
+        FV_LOG_INFO("wait_on_socket: socket descriptor is -1. Connection seems to be closed.");
+        return -1;
+    }
+    pollfd entry{};
+    entry.fd = socket;
+    entry.events = forReceive ? POLLIN : POLLOUT;
+    const Poco::Timestamp start;
+    for (;;) {
+        const long remaining = std::max(0L, timeoutMs - elapsedMs(start));
+        const int result = ::poll(&entry, 1, static_cast<int>(std::min<long>(remaining, INT_MAX)));
+        if (result >= 0)
+            return result;
+        if (errno != EINTR)
+            return -1;
+    }
+}
+
+namespace curl_helper {
+
+std::unique_ptr<CCurlHandleLease> getCurlHandle(const std::string& url)
+{
+    return CCurlHandleCache::getInstance().acquireHandle(Poco::URI(url).getHost());
+}
+
+dt_error setConnectOptions(CCurlHandleLease& lease, const std::string& url, int connectTimeoutMs)
+{
+    CURL* handle = lease.handle();
+    FV_SET_CURL_OPTION(handle, CURLOPT_URL, url.c_str());
+    FV_SET_CURL_OPTION(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+    FV_SET_CURL_OPTION(handle, CURLOPT_CONNECT_ONLY, 1L);
+    FV_SET_CURL_OPTION(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(std::max(1, connectTimeoutMs)));
+    FV_SET_CURL_OPTION(handle, CURLOPT_TCP_KEEPALIVE, 1L);
+    FV_SET_CURL_OPTION(handle, CURLOPT_TCP_KEEPIDLE, 10L);
+    FV_SET_CURL_OPTION(handle, CURLOPT_TCP_KEEPINTVL, 10L);
+    FV_SET_CURL_OPTION(handle, CURLOPT_NOSIGNAL, 1L);
+    if (CURLSH* share = CCurlHandleCache::getInstance().share())
+        curl_easy_setopt(handle, CURLOPT_SHARE, share);
+    if (logEnabled(LogLevel::trace)) {
+        curl_easy_setopt(handle, CURLOPT_DEBUGFUNCTION, &debugCallback);
+        curl_easy_setopt(handle, CURLOPT_VERBOSE, 1L);
+    }
+    return dt_success;
+}
+
+dt_error setSslOptions(CCurlHandleLease& lease)
+{
+    CURL* handle = lease.handle();
+    FV_SET_CURL_OPTION(handle, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
+    FV_SET_CURL_OPTION(handle, CURLOPT_SSL_VERIFYPEER, 1L);
+    FV_SET_CURL_OPTION(handle, CURLOPT_SSL_VERIFYHOST, 2L);
+    // A cached store would be shared between connections and keep a CA file that the
+    // configuration no longer names.
+    FV_SET_CURL_OPTION(handle, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+    if (curl_easy_setopt(handle, CURLOPT_SSL_CTX_FUNCTION, &addConfiguredCaFile) != CURLE_OK) {
+        FV_LOG_ERROR("Failed to set curl option CURLOPT_SSL_CTX_FUNCTION");
+        return dt_general_error;
+    }
+    return dt_success;
+}
+
+dt_error setProxyOptions(CCurlHandleLease& lease, const std::string& url)
+{
+    CURL* handle = lease.handle();
+    ProxyConfig config;
+    bool useProxy = false;
+    try {
+        useProxy = CFvTransfersGlobalConfig::getInstance()->getProxyConfig(config, url);
+    } catch (const std::exception& e) {
+        FV_LOG_ERROR("curl_helper::setProxyOptions: Exception: " << e.what());
+    }
+    if (!useProxy) {
+        // An empty proxy also keeps libcurl from reading proxy variables of its own.
+        FV_SET_CURL_OPTION(handle, CURLOPT_PROXY, "");
+        return dt_success;
+    }
+    const std::string proxy = config.proxyUri.toString();
+    FV_LOG_INFO("Obtained proxy server URL: " << proxy);
+    FV_SET_CURL_OPTION(handle, CURLOPT_PROXY, proxy.c_str());
+    if (!config.userName.empty())
+        FV_SET_CURL_OPTION(handle, CURLOPT_PROXYUSERNAME, config.userName.c_str());
+    if (!config.password.empty())
+        FV_SET_CURL_OPTION(handle, CURLOPT_PROXYPASSWORD, config.password.c_str());
+    // Requests are written by us in origin form, so even http:// must go through a tunnel.
+    FV_SET_CURL_OPTION(handle, CURLOPT_HTTPPROXYTUNNEL, 1L);
+    return dt_success;
+}
+
+dt_error connect(CCurlHandleLease& lease, const std::string& url, int connectTimeoutMs, bool forceReconnect)
+{
+    CURL* handle = lease.handle();
+    if (!handle) {
+        FV_LOG_ERROR("Failed to create curl easy handle!");
+        return dt_general_error;
+    }
+    std::string scheme;
+    try {
+        scheme = Poco::URI(url).getScheme();
+    } catch (const std::exception& e) {
+        FV_LOG_ERROR("curl_helper::connect: invalid URL: " << e.what());
+        return dt_general_error;
+    }
+    if (scheme != "http" && scheme != "https") {
+        FV_LOG_ERROR("curl_helper::connect: unsupported scheme " << scheme);
+        return dt_general_error;
+    }
+    // Nothing from an earlier connect on this handle (a proxy, its credentials) may stay in
+    // force; the shared caches are set again with the options.
+    curl_easy_reset(handle);
+    dt_error result = setConnectOptions(lease, url, connectTimeoutMs);
+    if (result == dt_success && scheme == "https")
+        result = setSslOptions(lease);
+    if (result == dt_success)
+        result = setProxyOptions(lease, url);
+    if (result != dt_success)
+        return result;
+    if (forceReconnect)
+        FV_LOG_ERROR("Force reconnect (" << forceReconnect << ") requested, requesting a fresh connection from CURL");
+    FV_SET_CURL_OPTION(handle, CURLOPT_FRESH_CONNECT, forceReconnect ? 1L : 0L);
+
+    char errorText[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorText);
+    const Poco::Timestamp start;
+    const CURLcode code = curl_easy_perform(handle);
+    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, static_cast<char*>(nullptr));
+    if (code != CURLE_OK) {
+        FV_LOG_ERROR("Error calling curl_easy_perform: "
+                     << code << " (" << (errorText[0] ? errorText : curl_easy_strerror(code)) << ")");
+        return dt_general_error;
+    }
+    FV_LOG_TRACE("TIMING: " << start.elapsed());
+    return dt_success;
+}
+
+bool formatRequestHead(const std::string& url, Poco::Net::HTTPRequest& request, std::string& head)
+{
+    try {
+        const Poco::URI uri(url);
+        const std::string target = uri.getPathAndQuery();
+        request.setURI(target.empty() ? "/" : target);
+        request.setVersion(Poco::Net::HTTPMessage::HTTP_1_1);
+        request.setKeepAlive(true);
+        if (request.get("User-Agent", "").empty())
+            request.set("User-Agent", CFvTransfersGlobalConfig::getInstance()->getUserAgent());
+        request.setHost(hostHeader(uri));
+        bool unsafe = hasControlCharacter(request.getMethod()) || hasControlCharacter(request.getURI()) ||
+                      request.getURI().find(' ') != std::string::npos;
+        for (const auto& field : request)
+            unsafe = unsafe || hasControlCharacter(field.first) || hasControlCharacter(field.second);
+        if (unsafe) {
+            FV_LOG_ERROR("curl_helper::sendRequest: refusing a request with control characters");
+            return false;
+        }
+        std::ostringstream out;
+        request.write(out);
+        head = out.str();
+        return true;
+    } catch (const std::exception& e) {
+        FV_LOG_ERROR("curl_helper::sendRequest: Exception: " << e.what());
+        return false;
+    }
+}
+
+dt_error sendRequest(CCurlHandleLease& lease, const std::string& url, Poco::Net::HTTPRequest& request,
+                     int sendTimeoutMs, curl_socket_t socket)
+{
+    std::string head;
+    if (!formatRequestHead(url, request, head))
+        return dt_general_error;
+    FV_LOG_TRACE("Sending HTTP request: " << head);
+    if ((socket == 0 || socket == CURL_SOCKET_BAD) && !activeSocket(lease.handle(), socket))
+        return dt_general_error;
+    std::size_t offset = 0;
+    while (offset < head.size()) {
+        std::size_t sent = 0;
+        const dt_error result = send(lease, socket, head.data() + offset, head.size() - offset, sent, sendTimeoutMs);
+        if (result != dt_success)
+            return result;
+        offset += sent;
+    }
+    return dt_success;
+}
+
+dt_error receiveResponse(CCurlHandleLease& lease, Poco::Net::HTTPResponse& response, std::vector<char>& extraBytes,
+                         int receiveTimeoutMs, curl_socket_t socket)
+{
+    if ((socket == 0 || socket == CURL_SOCKET_BAD) && !activeSocket(lease.handle(), socket))
+        return dt_general_error;
+    std::string text(extraBytes.begin(), extraBytes.end());
+    std::size_t searchFrom = 0;
+    std::size_t headEnd = std::string::npos;
+    Poco::Timestamp lastByte;
+    char chunk[4096];
+    for (;;) {
+        const std::size_t terminator = text.find("\r\n\r\n", searchFrom);
+        if (terminator != std::string::npos) {
+            headEnd = terminator + 4;
+            break;
+        }
+        if (text.size() >= kMaxResponseHeadSize)
+            break;
+        // Only the new bytes, plus three that may start a terminator, are searched next time.
+        searchFrom = text.size() < 3 ? 0 : text.size() - 3;
+        const long remaining = receiveTimeoutMs - elapsedMs(lastByte);
+        if (remaining <= 0) {
+            FV_LOG_WARNING("Timed out waiting for the response head after " << receiveTimeoutMs << " ms");
+            return dt_timeout;
+        }
+        std::size_t received = 0;
+        const dt_error result = receive(lease, socket, chunk, sizeof chunk, received, static_cast<int>(remaining));
+        if (result == dt_timeout) {
+            FV_LOG_WARNING("Timed out waiting for the response head after " << receiveTimeoutMs << " ms");
+            return dt_timeout;
+        }
+        if (result != dt_success) {
+            FV_LOG_ERROR("Receive failure when receiving response!");
+            return result;
+        }
+        text.append(chunk, received);
+        lastByte.update();
+    }
+    if (headEnd == std::string::npos || headEnd > kMaxResponseHeadSize) {
+        FV_LOG_ERROR("Response head exceeds " << kMaxResponseHeadSize << " bytes");
+        return dt_general_error;
+    }
+    FV_LOG_TRACE("Received http response: " << text.substr(0, headEnd - 4));
+    try {
+        response.clear();
+        std::istringstream in(text.substr(0, headEnd));
+        response.read(in);
+        const int status = static_cast<int>(response.getStatus());
+        if (status < 100 || status > 999 || response.getVersion().compare(0, 7, "HTTP/1.") != 0) {
+            FV_LOG_ERROR("Malformed response head: status line");
+            return dt_general_error;
+        }
+        if (response.has(Poco::Net::HTTPMessage::CONTENT_LENGTH) && response.getContentLength64() < 0) {
+            FV_LOG_ERROR("Malformed response head: negative Content-Length");
+            return dt_general_error;
+        }
+    } catch (const std::exception& e) {
+        FV_LOG_ERROR("Malformed response head: " << e.what());
+        return dt_general_error;
+    }
+    extraBytes.assign(text.begin() + static_cast<std::ptrdiff_t>(headEnd), text.end());
+    return dt_success;
+}
+
+dt_error send(CCurlHandleLease& lease, curl_socket_t socket, const char* data, std::size_t size, std::size_t& sent,
+              int timeoutMs)
+{
+    sent = 0;
+    const Poco::Timestamp start;
+    for (;;) {
+        std::size_t count = 0;
+        const CURLcode code = curl_easy_send(lease.handle(), data, size, &count);
+        if (code == CURLE_OK || (code == CURLE_AGAIN && count > 0)) {
+            sent = count;
+            return dt_success;
+        }
+        if (code != CURLE_AGAIN) {
+            FV_LOG_ERROR("Error calling curl_easy_send: " << code << ". Buffer size: " << size);
+            return dt_network_error;
+        }
+        const long remaining = timeoutMs - elapsedMs(start);
+        const int ready = remaining > 0 ? wait_on_socket(socket, false, remaining) : 0;
+        if (ready == 0) {
+            FV_LOG_DEBUG("Timed out when waiting for socket!");
+            return dt_timeout;
+        }
+        if (ready < 0) {
+            FV_LOG_ERROR("Error waiting on socket while sending");
+            return dt_general_error;
+        }
+    }
+}
+
+dt_error receive(CCurlHandleLease& lease, curl_socket_t socket, char* buffer, std::size_t size, std::size_t& received,
+                 int timeoutMs)
+{
+    received = 0;
+    if (size == 0)
+        return dt_success;
+    const Poco::Timestamp start;
+    for (;;) {
+        std::size_t count = 0;
+        const CURLcode code = curl_easy_recv(lease.handle(), buffer + received, size - received, &count);
+        if (code == CURLE_OK && count > 0) {
+            received += count;
+            if (received == size)
+                return dt_success;
+            continue;
+        }
+        if (code == CURLE_AGAIN) {
+            if (received > 0)
+                return dt_success;
+            const long remaining = timeoutMs - elapsedMs(start);
+            const int ready = remaining > 0 ? wait_on_socket(socket, true, remaining) : 0;
+            if (ready == 0) {
+                FV_LOG_DEBUG("Timed out when waiting for socket, timeoutMs: " << timeoutMs);
+                return dt_timeout;
+            }
+            if (ready < 0) {
+                FV_LOG_ERROR("Error waiting on socket while receiving");
+                return dt_general_error;
+            }
+            continue;
+        }
+        // Bytes that arrived before a close or an error are delivered first; the next call
+        // reports what ended the stream.
+        if (received > 0)
+            return dt_success;
+        if (code == CURLE_OK || code == CURLE_UNSUPPORTED_PROTOCOL) {
+            FV_LOG_DEBUG("curl_easy_recv: connection closed by the peer");
+            return dt_connection_closed;
+        }
+        FV_LOG_ERROR("Error calling curl_easy_recv: " << code);
+        return dt_network_error;
+    }
+}
+
+int debugCallback(CURL*, curl_infotype type, char* data, size_t size, void*)
+{
+    // Payload events would put bodies and TLS records in the log.
+    if (type == CURLINFO_TEXT || type == CURLINFO_HEADER_IN || type == CURLINFO_HEADER_OUT)
+        FV_LOG_TRACE("[CURL] Type: " << static_cast<int>(type) << ". Msg: " << std::string(data, size));
+    return 0;
+}
+
+} // namespace curl_helper
+} // namespace fv_transfers

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "core/http/CurlHandleCache.h"
+#include "core/base/DtError.h"
+
+#include <Poco/Net/HTTPRequest.h>
+#include <Poco/Net/HTTPResponse.h>
+
+#include <curl/curl.h>
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fv_transfers {
+
+// Waits until the socket is readable (forReceive) or writable, or has an error or hang-up.
+// Returns 0 when the time-out passed, -1 on error, a positive value when ready. Uses poll,
+// so descriptors above FD_SETSIZE work.
+int wait_on_socket(curl_socket_t socket, bool forReceive, long timeoutMs);
+
+// Requests are written by the library itself over a connect-only libcurl connection.
+namespace curl_helper {
+
+// A response head larger than this is refused.
+constexpr std::size_t kMaxResponseHeadSize = 64 * 1024;
+
+// A lease on a new handle for the URL's host; throws CCurlHandleCreateFailedException.
+std::unique_ptr<CCurlHandleLease> getCurlHandle(const std::string& url);
+
+// Opens the TCP (and TLS) connection.
+dt_error connect(CCurlHandleLease& lease, const std::string& url, int connectTimeoutMs, bool forceReconnect);
+
+// Writes the request head: origin-form target, HTTP/1.1, "Connection: Keep-Alive", the
+// configured "User-Agent" unless the request has one, "Host" with the port unless it is the
+// scheme's default. The caller sends any body afterwards.
+dt_error sendRequest(CCurlHandleLease& lease, const std::string& url, Poco::Net::HTTPRequest& request,
+                     int sendTimeoutMs, curl_socket_t socket);
+
+// The request head exactly as sendRequest sends it; false when it cannot be sent safely
+// (control characters in the target or a header).
+bool formatRequestHead(const std::string& url, Poco::Net::HTTPRequest& request, std::string& head);
+
+// Reads and parses a response head. `extraBytes` holds, on entry, bytes already read from the
+// connection and not consumed (usually none), and on success the bytes read past the head.
+// The time-out is an idle time-out: it runs from the last byte received.
+dt_error receiveResponse(CCurlHandleLease& lease, Poco::Net::HTTPResponse& response, std::vector<char>& extraBytes,
+                         int receiveTimeoutMs, curl_socket_t socket);
+
+// One wait of at most `timeoutMs` and at most one successful curl_easy_send; `sent` may be
+// less than `size`. dt_timeout with sent 0 when the socket stayed unwritable.
+dt_error send(CCurlHandleLease& lease, curl_socket_t socket, const char* data, std::size_t size, std::size_t& sent,
+              int timeoutMs);
+
+// Receives what is available, up to `size` bytes, waiting at most `timeoutMs` for the first.
+// A peer's close yields dt_connection_closed once every byte before it was delivered.
+dt_error receive(CCurlHandleLease& lease, curl_socket_t socket, char* buffer, std::size_t size, std::size_t& received,
+                 int timeoutMs);
+
+dt_error setConnectOptions(CCurlHandleLease& lease, const std::string& url, int connectTimeoutMs);
+// Peer and host verification against the system store plus the configured CA file.
+dt_error setSslOptions(CCurlHandleLease& lease);
+// The proxy that the configuration names for the URL, or explicitly none; a proxy is always
+// tunnelled with CONNECT.
+dt_error setProxyOptions(CCurlHandleLease& lease, const std::string& url);
+
+int debugCallback(CURL* handle, curl_infotype type, char* data, size_t size, void* userData);
+
+} // namespace curl_helper
+} // namespace fv_transfers

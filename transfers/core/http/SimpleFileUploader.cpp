@@ -1,0 +1,152 @@
+#include "core/http/SimpleFileUploader.h"
+
+#include "core/http/CurlConnection.h"
+#include "core/log/FvTransfersLogger.h"
+#include "core/http/HttpResponseFetcher.h"
+
+#include <Poco/Net/HTTPRequest.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fv_transfers {
+
+namespace {
+
+constexpr std::size_t kBlockSize = 102400;
+
+// A read-only descriptor of the file to upload, closed with the scope.
+class ReadOnlyFile {
+public:
+    explicit ReadOnlyFile(const std::string& path) : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~ReadOnlyFile()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+
+    bool isOpen() const { return m_fd >= 0; }
+
+    bool size(uint64_t& size) const
+    {
+        struct stat info {};
+        if (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode))
+            return false;
+        size = static_cast<uint64_t>(info.st_size);
+        return true;
+    }
+
+    // Bytes read, 0 at the end, -1 on error.
+    ssize_t read(char* buffer, std::size_t size)
+    {
+        for (;;) {
+            const ssize_t count = ::read(m_fd, buffer, size);
+            if (count >= 0 || errno != EINTR)
+                return count;
+        }
+    }
+
+private:
+    int m_fd;
+};
+
+void logCheckFailure(int check, dt_error result)
+{
+    FV_LOG_ERROR("Error check failed in file: DataTransport\\CSimpleFileUploader, function: "
+                 "fv_transfers::CSimpleFileUploader::doUpload, line: "
+                 << check << ". Error code: " << result);
+}
+
+// Sends exactly `size` bytes of the file; a file that ends early is an error.
+dt_error sendFileBody(CCurlConnection& connection, ReadOnlyFile& file, uint64_t size)
+{
+    std::vector<char> block(kBlockSize);
+    uint64_t sentTotal = 0;
+    while (sentTotal < size) {
+        const std::size_t wanted = static_cast<std::size_t>(std::min<uint64_t>(kBlockSize, size - sentTotal));
+        const ssize_t count = file.read(block.data(), wanted);
+        if (count <= 0) {
+            FV_LOG_ERROR("CSimpleFileUploader::doUpload: the file ended after " << sentTotal << " of " << size
+                                                                                << " bytes");
+            return dt_general_error;
+        }
+        const dt_error result = connection.sendAll(block.data(), static_cast<std::size_t>(count));
+        if (result != dt_success)
+            return result;
+        sentTotal += static_cast<uint64_t>(count);
+    }
+    return dt_success;
+}
+
+} // namespace
+
+CSimpleFileUploader::CSimpleFileUploader(const std::string& url, const std::string& filePath)
+    : url(url), filePath(filePath)
+{
+}
+
+CSimpleFileUploader::~CSimpleFileUploader()
+{
+    // The body reader refers to the connection, so it goes first.
+    m_responseFetcher.reset();
+    m_connection.reset();
+}
+
+dt_error CSimpleFileUploader::doUpload(IHttpResponseBodyFetcher*& body, const HeaderList& headers)
+{
+    body = nullptr;
+    m_responseFetcher.reset();
+    m_connection = std::make_unique<CCurlConnection>();
+
+    // The file is checked before anything is sent, so a failure never leaves a request half-way.
+    ReadOnlyFile file(filePath);
+    uint64_t size = 0;
+    if (!file.isOpen() || !file.size(size)) {
+        FV_LOG_ERROR("CSimpleFileUploader::doUpload: cannot read " << filePath);
+        return dt_local_file_error;
+    }
+
+    dt_error result = m_connection->connect(url, false);
+    if (result != dt_success) {
+        logCheckFailure(40, result);
+        return result;
+    }
+    Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_POST, "/", Poco::Net::HTTPMessage::HTTP_1_1);
+    for (const auto& header : headers)
+        request.set(header.first, header.second);
+    request.setContentLength64(static_cast<Poco::Int64>(size));
+    result = m_connection->sendRequest(request);
+    if (result != dt_success) {
+        logCheckFailure(60, result);
+        m_connection->discard();
+        return result;
+    }
+    result = sendFileBody(*m_connection, file, size);
+    if (result != dt_success) {
+        m_connection->discard();
+        return result;
+    }
+
+    m_responseFetcher = std::make_unique<CHttpResponseFetcher>(m_connection.get());
+    Poco::Net::HTTPResponse* response = nullptr;
+    result = m_responseFetcher->fetch(response, body);
+    if (result != dt_success) {
+        logCheckFailure(101, result);
+        m_connection->discard();
+        return result;
+    }
+    const int status = static_cast<int>(response->getStatus());
+    if (status < 200 || status >= 300) {
+        FV_LOG_ERROR("Error uploading file, invalid HTTP status: " << status);
+        return dt_network_error;
+    }
+    return dt_success;
+}
+
+} // namespace fv_transfers

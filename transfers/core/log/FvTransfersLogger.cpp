@@ -1,0 +1,139 @@
+#include "core/log/FvTransfersLogger.h"
+
+#include "core/config/AppFilesDirectory.h"
+#include "core/log/LogRedaction.h"
+
+#include <Poco/Message.h>
+#include <Poco/PatternFormatter.h>
+
+#include <exception>
+
+namespace fv_transfers {
+
+const char* const CFvTransfersLogger::kLoggerName = "FvTransfersLogger";
+
+namespace {
+
+const char* const kLogFileName = "fv_transfers.log";
+
+// Freed at process exit; unitialize drops it earlier.
+std::unique_ptr<CFvTransfersLogger>& holder()
+{
+    static std::unique_ptr<CFvTransfersLogger> instance;
+    return instance;
+}
+
+Poco::Message::Priority toPriority(LogLevel level)
+{
+    switch (level) {
+    case LogLevel::error: return Poco::Message::PRIO_ERROR;
+    case LogLevel::warning: return Poco::Message::PRIO_WARNING;
+    case LogLevel::information: return Poco::Message::PRIO_INFORMATION;
+    case LogLevel::debug: return Poco::Message::PRIO_DEBUG;
+    case LogLevel::trace: return Poco::Message::PRIO_TRACE;
+    }
+    return Poco::Message::PRIO_INFORMATION;
+}
+
+// Runs `use` on the logger under the global mutex, creating the logger first when there is
+// none. The usual case takes the mutex once. The path of a new logger is worked out without
+// the mutex, because reading the configuration takes its lock, and code holding that lock logs.
+template <typename Use>
+void withLogger(Use use)
+{
+    {
+        Poco::FastMutex::ScopedLock lock(CFvTransfersLogger::globalMutex());
+        if (auto& instance = holder()) {
+            use(*instance);
+            return;
+        }
+    }
+    const std::string path = getLogFilePath();
+    Poco::FastMutex::ScopedLock lock(CFvTransfersLogger::globalMutex());
+    auto& instance = holder();
+    if (!instance) {
+        try {
+            instance = std::make_unique<CFvTransfersLogger>(path);
+        } catch (const std::exception&) {
+            return;
+        }
+    }
+    use(*instance);
+}
+
+} // namespace
+
+std::string getLogFilePath()
+{
+    const std::string folder = getAppFilesDirectory();
+    return folder.empty() ? std::string(kLogFileName) : folder + "/" + kLogFileName;
+}
+
+Poco::FastMutex& CFvTransfersLogger::globalMutex()
+{
+    static Poco::FastMutex mutex;
+    return mutex;
+}
+
+CFvTransfersLogger* CFvTransfersLogger::getInstance()
+{
+    CFvTransfersLogger* logger = nullptr;
+    withLogger([&](CFvTransfersLogger& instance) { logger = &instance; });
+    return logger;
+}
+
+void CFvTransfersLogger::destroyInstance()
+{
+    Poco::FastMutex::ScopedLock lock(globalMutex());
+    holder().reset();
+}
+
+CFvTransfersLogger::CFvTransfersLogger(const std::string& path)
+{
+    m_fileChannel = new Poco::FileChannel(path);
+    m_fileChannel->setProperty("rotation", "2 M");
+    m_fileChannel->setProperty("purgeCount", "5");
+
+    Poco::AutoPtr<Poco::PatternFormatter> formatter(
+        new Poco::PatternFormatter("[%n-%e-%y %H:%M:%S:%i] [%I %T] [%p] %t"));
+    formatter->setProperty("times", "local");
+    m_formattingChannel = new Poco::FormattingChannel(formatter, m_fileChannel);
+
+    m_logger = &Poco::Logger::create(kLoggerName, m_formattingChannel, Poco::Message::PRIO_INFORMATION);
+    m_logStream = std::make_unique<Poco::LogStream>(*m_logger, Poco::Message::PRIO_DEBUG);
+}
+
+CFvTransfersLogger::~CFvTransfersLogger()
+{
+    m_logStream.reset();
+    Poco::Logger::destroy(kLoggerName);
+    m_formattingChannel.reset();
+    if (m_fileChannel)
+        m_fileChannel->close();
+    m_fileChannel.reset();
+}
+
+bool logEnabled(LogLevel level)
+{
+    bool enabled = false;
+    withLogger([&](CFvTransfersLogger& logger) { enabled = logger.logger().is(toPriority(level)); });
+    return enabled;
+}
+
+void logWrite(LogLevel level, const std::string& text)
+{
+    try {
+        const std::string line = redactSecrets(text);
+        withLogger([&](CFvTransfersLogger& logger) {
+            try {
+                logger.stream().priority(toPriority(level)) << line << std::endl;
+            } catch (const std::exception&) {
+                logger.stream().clear();
+            }
+        });
+    } catch (const std::exception&) {
+        // A failure to log never reaches the caller.
+    }
+}
+
+} // namespace fv_transfers

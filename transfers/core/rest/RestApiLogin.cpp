@@ -1,0 +1,28 @@
+#include "core/rest/RestApiLogin.h"
+
+#include "core/rest/RestJson.h"
+
+namespace fv_transfers {
+
+dt_error CRestApiLogin::execute(const CBucket::UserCredentials& credentials)
+{
+    Json::Value body(Json::objectValue);
+    body["userId"] = credentials.userId;
+    body["password"] = credentials.password;
+    return sendRequest("/login", body, {}, RestRequestType::Post);
+}
+
+dt_error CRestApiLogin::getResult(LoginResult& result)
+{
+    Json::Value root;
+    const dt_error received = receiveResponse(root, false);
+    if (received != dt_success)
+        return received;
+    LoginResult read;
+    if (!rest_json::getTokenWithExpiry(root, read.token, read.tokenExpires))
+        return dt_general_error;
+    result = std::move(read);
+    return dt_success;
+}
+
+} // namespace fv_transfers

@@ -1,0 +1,139 @@
+#include "core/system/ServiceWindow.h"
+
+#include "core/log/FvTransfersLogger.h"
+#include "core/base/SharedInstanceSlot.h"
+#include "core/system/linux/NetworkMonitorLinux.h"
+#include "core/system/linux/PowerEventSourceLinux.h"
+
+#include <gio/gio.h>
+
+#include <chrono>
+
+namespace fv_transfers {
+
+namespace {
+
+// Connecting to a live bus takes milliseconds; a hung one must not hold up the library's start.
+const auto kReadyWait = std::chrono::seconds(10);
+
+CSharedInstanceSlot<CServiceWindow>& instanceSlot()
+{
+    static CSharedInstanceSlot<CServiceWindow> slot;
+    return slot;
+}
+
+} // namespace
+
+const char* CServiceWindow::CNotInitializedException::what() const noexcept
+{
+    return "Service window is not initialized (CServiceWindow::initialize has not been called)";
+}
+
+bool CServiceWindow::create()
+{
+    try {
+        instanceSlot().getOrCreate([] { return std::make_shared<CServiceWindow>(); });
+        return true;
+    } catch (const std::exception& e) {
+        FV_LOG_ERROR("fv_transfers::CServiceWindow::create: Exception: " << e.what());
+        return false;
+    }
+}
+
+void CServiceWindow::destroy()
+{
+    if (std::shared_ptr<CServiceWindow> window = instanceSlot().take())
+        window->stop();
+}
+
+std::shared_ptr<CServiceWindow> CServiceWindow::getInstance()
+{
+    std::shared_ptr<CServiceWindow> window = instanceSlot().get();
+    if (!window)
+        throw CNotInitializedException();
+    return window;
+}
+
+CServiceWindow::CServiceWindow()
+    : m_context(g_main_context_new()), m_cancel(g_cancellable_new()),
+      m_connectivity(std::make_shared<CConnectivityBroadcaster>()), m_events("fv-power-events"), m_thread("fv-service")
+{
+    try {
+        m_thread.start(*this);
+    } catch (...) {
+        g_object_unref(m_cancel);
+        g_main_context_unref(m_context);
+        throw;
+    }
+    std::unique_lock<std::mutex> lock(m_readyLock);
+    if (!m_readyCondition.wait_for(lock, kReadyWait, [this] { return m_ready; }))
+        FV_LOG_WARNING("fv_transfers::CServiceWindow: service thread not ready yet, continuing");
+}
+
+CServiceWindow::~CServiceWindow()
+{
+    stop();
+    g_object_unref(m_cancel);
+    g_main_context_unref(m_context);
+}
+
+void CServiceWindow::stop()
+{
+    // First, so that no power event starts once stop has begun. Not under a lock: a power
+    // subscriber may stop the window too.
+    m_events.stop();
+    m_stopping = true;
+    g_cancellable_cancel(m_cancel);
+    // The loop checks the flag after every wake-up, so this ends it at once.
+    g_main_context_wakeup(m_context);
+    {
+        std::lock_guard<std::mutex> lock(m_joinLock);
+        if (!m_joined && Poco::Thread::current() != &m_thread) {
+            m_thread.join();
+            m_joined = true;
+        }
+    }
+}
+
+bool CServiceWindow::listensToPower() const
+{
+    std::lock_guard<std::mutex> lock(m_readyLock);
+    return m_listensToPower;
+}
+
+void CServiceWindow::run()
+{
+    g_main_context_push_thread_default(m_context);
+    try {
+        CPowerEventSourceLinux power([this](std::uint32_t mode) { raisePowerEvent(mode); }, m_cancel);
+        CNetworkMonitorLinux network(m_connectivity, m_cancel);
+        markReady(power.isListening());
+        while (!m_stopping)
+            g_main_context_iteration(m_context, TRUE);
+    } catch (const std::exception& e) {
+        FV_LOG_ERROR("fv_transfers::CServiceWindow::run: Exception: " << e.what());
+        markReady(false);
+    }
+    g_main_context_pop_thread_default(m_context);
+}
+
+void CServiceWindow::markReady(bool listensToPower)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_readyLock);
+        m_ready = true;
+        m_listensToPower = listensToPower;
+    }
+    m_readyCondition.notify_all();
+}
+
+void CServiceWindow::raisePowerEvent(std::uint32_t powerMode)
+{
+    FV_LOG_INFO("fv_transfers::CServiceWindow: power mode " << powerMode);
+    m_events.post([this, powerMode] {
+        const PowerModeChangeData data{powerMode};
+        powerEvent.notify(this, data);
+    });
+}
+
+} // namespace fv_transfers

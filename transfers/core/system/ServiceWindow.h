@@ -1,0 +1,87 @@
+#pragma once
+
+#include "core/system/ConnectivityBroadcaster.h"
+#include "core/system/EventDispatcher.h"
+
+#include <Poco/BasicEvent.h>
+#include <Poco/Mutex.h>
+#include <Poco/Runnable.h>
+#include <Poco/Thread.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <mutex>
+
+typedef struct _GMainContext GMainContext;
+typedef struct _GCancellable GCancellable;
+
+namespace fv_transfers {
+
+// The library's service thread: it runs its own GLib main context, learns there of sleep and
+// wake (logind) and of network changes (GIO), and raises the power event on a thread of its own.
+class CServiceWindow : public Poco::Runnable {
+public:
+    static const std::uint32_t kPowerModeSuspending = 1;
+    static const std::uint32_t kPowerModeResumed = 2;
+
+    struct PowerModeChangeData {
+        std::uint32_t powerMode;
+    };
+
+    class CNotInitializedException : public std::exception {
+    public:
+        const char* what() const noexcept override;
+    };
+
+    // The process's instance, used by the library's start-up and shut-down:
+    // create() makes and publishes one unless one exists, and is false only when none could be
+    // made (a missing system bus is not a failure: the window then reports no power events).
+    static bool create();
+    // Stops the thread and forgets the instance; holders of it keep a stopped, silent object.
+    static void destroy();
+    // Throws CNotInitializedException when there is none.
+    static std::shared_ptr<CServiceWindow> getInstance();
+
+    // Starts the thread and waits (bounded) until it listens, so no event after the return is missed.
+    CServiceWindow();
+    ~CServiceWindow() override;
+    CServiceWindow(const CServiceWindow&) = delete;
+    CServiceWindow& operator=(const CServiceWindow&) = delete;
+
+    // Stops the event thread (waiting for a delivery under way, dropping the queued ones), then
+    // wakes the loop and joins the thread: no power event starts once stop has begun.
+    // Idempotent.
+    void stop();
+
+    // Whether logind's signal is subscribed (false without a system bus).
+    bool listensToPower() const;
+    std::shared_ptr<CConnectivityBroadcaster> connectivity() const { return m_connectivity; }
+
+    // Raised on the window's event thread, never on the caller's, never after stop().
+    Poco::BasicEvent<const PowerModeChangeData, Poco::FastMutex> powerEvent;
+
+    void run() override;
+
+private:
+    void raisePowerEvent(std::uint32_t powerMode);
+    void markReady(bool listensToPower);
+
+    GMainContext* m_context;
+    GCancellable* m_cancel; // ends a bus set-up that hangs
+    std::atomic<bool> m_stopping{false};
+    std::shared_ptr<CConnectivityBroadcaster> m_connectivity;
+    CEventDispatcher m_events;
+    Poco::Thread m_thread;
+    std::mutex m_joinLock;
+    bool m_joined = false;
+
+    mutable std::mutex m_readyLock;
+    std::condition_variable m_readyCondition;
+    bool m_ready = false;
+    bool m_listensToPower = false;
+};
+
+} // namespace fv_transfers
