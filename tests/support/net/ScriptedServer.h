@@ -2,8 +2,8 @@
 
 #include "support/net/LoopbackListener.h"
 
-#include <cstddef>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
