@@ -184,6 +184,12 @@ Script& Script::sleep(int ms)
     return *this;
 }
 
+Script& Script::gate(const std::string& name)
+{
+    m_steps.push_back({Step::Kind::Gate, name, 0, 0});
+    return *this;
+}
+
 Script& Script::halfClose()
 {
     m_steps.push_back({Step::Kind::HalfClose, {}, 0, 0});
@@ -233,7 +239,37 @@ ScriptedServer::~ScriptedServer()
 
 void ScriptedServer::stop()
 {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_gatesReleased = true;
+    }
+    m_gateChanged.notify_all();
     m_listener->stop();
+}
+
+bool ScriptedServer::waitAtGate(const std::string& name, int timeoutMs) const
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_gateChanged.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                  [&] { return m_reachedGates.count(name) > 0; });
+}
+
+void ScriptedServer::openGate(const std::string& name)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_openGates.insert(name);
+    }
+    m_gateChanged.notify_all();
+}
+
+bool ScriptedServer::passGate(const std::string& name)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_reachedGates.insert(name);
+    m_gateChanged.notify_all();
+    m_gateChanged.wait(lock, [&] { return m_gatesReleased || m_openGates.count(name) > 0; });
+    return m_openGates.count(name) > 0;
 }
 
 std::string ScriptedServer::url(const std::string& path) const
@@ -312,6 +348,10 @@ void ScriptedServer::serve(int fd, int index)
         case Script::Step::Kind::ReadBody: consume(contentLength(lastHead)); break;
         case Script::Step::Kind::Write: stream.write(step.data.data(), step.data.size()); break;
         case Script::Step::Kind::Sleep: m_listener->sleepFor(step.ms); break;
+        case Script::Step::Kind::Gate:
+            if (!passGate(step.data))
+                return;
+            break;
         case Script::Step::Kind::HalfClose: stream.halfClose(); break;
         case Script::Step::Kind::Close: closed = true; break;
         case Script::Step::Kind::Reset: {

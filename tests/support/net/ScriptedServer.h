@@ -2,10 +2,12 @@
 
 #include "support/net/LoopbackListener.h"
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -16,7 +18,7 @@ namespace fv_test {
 class Script {
 public:
     struct Step {
-        enum class Kind { ReadHead, ReadBytes, ReadBody, Write, Sleep, HalfClose, Close, Reset, Stall };
+        enum class Kind { ReadHead, ReadBytes, ReadBody, Write, Sleep, Gate, HalfClose, Close, Reset, Stall };
         Kind kind;
         std::string data;
         std::size_t count = 0;
@@ -33,6 +35,9 @@ public:
     // peer sees separate reads.
     Script& writeSplit(const std::string& bytes, const std::vector<std::size_t>& cuts, int pauseMs = 40);
     Script& sleep(int ms);
+    // Waits until the test opens the named gate (or the server stops): the test acts while
+    // the server is known to stand here, then lets it go on.
+    Script& gate(const std::string& name);
     Script& halfClose();
     Script& close();
     // Closes at once, reading nothing more, so the peer's further sends fail with a reset.
@@ -72,12 +77,20 @@ public:
     std::string received(int connection) const;
     // The first request head read on connection i, terminator included.
     std::string head(int connection) const;
+    // True once a connection stands at the named gate (or went through it); false when none
+    // got there within the time-out.
+    bool waitAtGate(const std::string& name, int timeoutMs) const;
+    // Lets the connections at the named gate, and any that reach it later, go on.
+    void openGate(const std::string& name);
+    // Also opens every gate, so no connection waits on a test that has given up.
     void stop();
 
 private:
     struct TlsContext;
     void serve(int fd, int index);
     void record(int index, const char* data, std::size_t size);
+    // False when the server stopped before the gate opened.
+    bool passGate(const std::string& name);
 
     std::vector<Script> m_scripts;
     Options m_options;
@@ -85,6 +98,10 @@ private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_received;
     std::vector<std::string> m_heads;
+    mutable std::condition_variable m_gateChanged;
+    std::set<std::string> m_reachedGates;
+    std::set<std::string> m_openGates;
+    bool m_gatesReleased = false;
     std::unique_ptr<LoopbackListener> m_listener;
 };
 

@@ -23,19 +23,6 @@ TEST(TransferRecords, ConfigurationDefaults)
     EXPECT_EQ(300000u, c.serverTransferProgressInterval);
 }
 
-TEST(TransferRecords, GroupStateDefaults)
-{
-    const CUploadManager::GroupState g;
-    EXPECT_EQ(0, g.state);
-    EXPECT_STREQ("UNKNWON", CTransferManagerBase::groupStateText(g.state));
-    EXPECT_TRUE(g.empty);
-    EXPECT_FALSE(g.paused);
-    EXPECT_FALSE(g.cancelled);
-    EXPECT_FALSE(g.marked);
-    EXPECT_EQ(0u, g.bytesTotal);
-    EXPECT_EQ(0, g.filesCompleted);
-}
-
 TEST(TransferRecords, StateTextsDifferBetweenGroupsAndFiles)
 {
     struct Case {
@@ -43,9 +30,8 @@ TEST(TransferRecords, StateTextsDifferBetweenGroupsAndFiles)
         const char* group;
         const char* file;
     };
-    const Case cases[] = {{-1, "UNKNWON", "UNKNWON"},   {0, "UNKNWON", "TRANSFERRING"},
-                          {1, "TRANSFERRING", "COMPLETED"}, {2, "ERRORED", "ERRORED"},
-                          {3, "COMPLETED", "PAUSED"},     {4, "PAUSED", "UNKNWON"},
+    const Case cases[] = {{-1, "UNKNWON", "UNKNWON"}, {0, "UNKNWON", "TRANSFERRING"}, {1, "TRANSFERRING", "COMPLETED"},
+                          {2, "ERRORED", "ERRORED"},  {3, "COMPLETED", "PAUSED"},     {4, "PAUSED", "UNKNWON"},
                           {5, "UNKNWON", "UNKNWON"}};
     for (const Case& c : cases) {
         EXPECT_STREQ(c.group, CTransferManagerBase::groupStateText(c.code)) << c.code;

@@ -1,5 +1,6 @@
 #include "core/config/FvTransfersGlobalConfig.h"
 #include "core/config/SystemInfo.h"
+#include "core/log/FvTransfersLogger.h"
 #include "support/fixtures/TestEnvironment.h"
 
 #include "FvVersion.h"
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <ostream>
 #include <thread>
 
 using namespace fv_transfers;
@@ -63,10 +65,10 @@ TEST(GlobalConfig, OsVersionStringNeedsRoomForTheTerminator)
     }
 }
 
-TEST(GlobalConfig, FileNames)
+TEST(GlobalConfig, FirstLogFileNameIsTheFileTheLoggerWrites)
 {
-    EXPECT_EQ("fv_transfers_v8.db", CFvTransfersGlobalConfig::getDbFileName());
-    EXPECT_EQ("fv_transfers.log", config().getFirstLogFileName());
+    config().setAppFilesPath(L"");
+    EXPECT_EQ(getLogFilePath(), config().getFirstLogFileName());
 }
 
 TEST(SystemInfo, PrettyNameFromOsRelease)
@@ -102,25 +104,63 @@ TEST(GlobalConfig, GettersAreSafeWhileSettersRun)
     writer.join();
 }
 
-// Each TEST runs in its own process, so the libproxy factory sees the environment set here.
-TEST(ProxyConfig, NoProxyVariablesMeanDirect)
+// What the proxy variables give for one URL. The REST endpoint is always
+// https://rest.example, so a lookup that asked for it instead of the URL would be caught.
+struct ProxyLookupCase {
+    const char* name;
+    const char* httpsProxy; // nullptr: unset
+    const char* noProxy;    // nullptr: unset
+    std::string url;        // empty: the no-argument lookup, for the REST endpoint
+    bool viaProxy;
+    std::string userName;
+    std::string password;
+};
+
+// The case's name, not its bytes, in test names and messages.
+void PrintTo(const ProxyLookupCase& c, std::ostream* out)
 {
-    ProxyConfig proxy;
-    EXPECT_FALSE(config().getProxyConfig(proxy, "https://127.0.0.1:1/x"));
-    EXPECT_EQ("", proxy.proxyUri.toString());
+    *out << c.name;
 }
 
-TEST(ProxyConfig, UserInfoSplitsAtTheFirstColon)
+class ProxyLookup : public ::testing::TestWithParam<ProxyLookupCase> {};
+
+TEST_P(ProxyLookup, GivesTheProxyTheVariablesNameForTheUrl)
 {
-    ::setenv("https_proxy", "http://u:p:q@127.0.0.1:3128", 1);
+    const ProxyLookupCase& c = GetParam();
+    // The libproxy factory reads the environment set here; every variable is set or cleared.
+    fv_test::prepareProcessEnvironment();
+    if (c.httpsProxy)
+        ::setenv("https_proxy", c.httpsProxy, 1);
+    if (c.noProxy)
+        ::setenv("no_proxy", c.noProxy, 1);
+    config().setRestEndPointUrl("https://rest.example");
+    config().setProxyCredentials("", "");
+
     ProxyConfig proxy;
-    ASSERT_TRUE(config().getProxyConfig(proxy, "https://storage.example/o"));
-    EXPECT_EQ("u", proxy.userName);
-    EXPECT_EQ("p:q", proxy.password);
-    EXPECT_EQ("", proxy.proxyUri.getUserInfo());
+    EXPECT_EQ(c.viaProxy, c.url.empty() ? config().getProxyConfig(proxy) : config().getProxyConfig(proxy, c.url));
+    if (!c.viaProxy) {
+        EXPECT_EQ("", proxy.proxyUri.toString());
+        return;
+    }
     EXPECT_EQ("127.0.0.1", proxy.proxyUri.getHost());
     EXPECT_EQ(3128, proxy.proxyUri.getPort());
+    // The credentials leave the URI for the fields; the password keeps its colons.
+    EXPECT_EQ("", proxy.proxyUri.getUserInfo());
+    EXPECT_EQ(c.userName, proxy.userName);
+    EXPECT_EQ(c.password, proxy.password);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Variables, ProxyLookup,
+    ::testing::Values(ProxyLookupCase{"NoVariablesMeanDirect", nullptr, nullptr, "https://127.0.0.1:1/x", false, "",
+                                      ""},
+                      ProxyLookupCase{"UserInfoSplitsAtTheFirstColon", "http://u:p:q@127.0.0.1:3128", nullptr,
+                                      "https://storage.example/o", true, "u", "p:q"},
+                      ProxyLookupCase{"TargetUrlExcludedByNoProxyIsDirect", "http://127.0.0.1:3128", "storage.internal",
+                                      "https://storage.internal/object", false, "", ""},
+                      ProxyLookupCase{"RestEndpointNotExcludedTakesTheProxy", "http://127.0.0.1:3128",
+                                      "storage.internal", "", true, "", ""}),
+    [](const ::testing::TestParamInfo<ProxyLookupCase>& info) { return std::string(info.param.name); });
 
 TEST(ProxyConfig, StoredCredentialsFillOnlyAnEmptyUser)
 {
@@ -138,19 +178,4 @@ TEST(ProxyConfig, StoredCredentialsFillOnlyAnEmptyUser)
     ASSERT_TRUE(config().getProxyConfig(given, "https://storage.example/o"));
     EXPECT_EQ("mine", given.userName);
     EXPECT_EQ("minepw", given.password);
-}
-
-TEST(ProxyConfig, IsAskedForTheTargetUrlNotTheRestEndpoint)
-{
-    ::setenv("https_proxy", "http://127.0.0.1:3128", 1);
-    ::setenv("no_proxy", "storage.internal", 1);
-    config().setRestEndPointUrl("https://rest.example");
-
-    ProxyConfig forStorage;
-    EXPECT_FALSE(config().getProxyConfig(forStorage, "https://storage.internal/object"));
-    EXPECT_EQ("", forStorage.proxyUri.toString());
-
-    ProxyConfig forRest;
-    EXPECT_TRUE(config().getProxyConfig(forRest));
-    EXPECT_EQ("127.0.0.1", forRest.proxyUri.getHost());
 }

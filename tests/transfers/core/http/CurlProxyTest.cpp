@@ -16,6 +16,7 @@
 #endif
 
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -56,39 +57,59 @@ std::string proxyUrl(const ConnectProxy& proxy, const std::string& userInfo)
 
 } // namespace
 
-TEST(CurlProxy, TunnelsHttpsThroughTheProxyWithItsCredentials)
+// Which variable sends which request through the proxy, and with what credentials.
+struct ProxyVariableCase {
+    const char* name;
+    const char* variable;
+    std::string credentials; // "user:password" in the proxy URL; empty: none
+    bool tls;
+    std::string path;
+    bool tunnelled;
+};
+
+// The case's name, not its bytes, in test names and messages.
+void PrintTo(const ProxyVariableCase& c, std::ostream* out)
 {
+    *out << c.name;
+}
+
+class CurlProxyVariable : public ::testing::TestWithParam<ProxyVariableCase> {};
+
+TEST_P(CurlProxyVariable, RoutesTheRequestAsTheVariableSays)
+{
+    const ProxyVariableCase& c = GetParam();
+    fv_test::prepareProcessEnvironment();
     fv_test::prepareTransportTest();
     CFvTransfersGlobalConfig::getInstance()->setCaCertificatesFile(fv_test::TestCa::instance().caFile());
     ConnectProxy proxy;
-    ::setenv("https_proxy", proxyUrl(proxy, "user:pa:ss@").c_str(), 1);
+    ::setenv(c.variable, proxyUrl(proxy, c.credentials.empty() ? "" : c.credentials + "@").c_str(), 1);
     ScriptedServer::Options options;
-    options.tls = true;
+    options.tls = c.tls;
     ScriptedServer server({Script().readHead().write(kAnswer)}, options);
 
-    EXPECT_EQ("ok", exchange(server.url("/through")));
+    EXPECT_EQ("ok", exchange(server.url(c.path)));
+    EXPECT_EQ(1, server.connectionCount());
+    // Origin form inside a tunnel, as to any server.
+    EXPECT_EQ(0u, server.head(0).find("GET " + c.path + " HTTP/1.1\r\n"));
     const auto requests = proxy.requests();
+    if (!c.tunnelled) {
+        EXPECT_EQ(0u, requests.size());
+        return;
+    }
     ASSERT_EQ(1u, requests.size());
     EXPECT_EQ("CONNECT 127.0.0.1:" + std::to_string(server.port()) + " HTTP/1.1", requests[0].requestLine);
-    EXPECT_EQ("Basic " + fv_test::base64("user:pa:ss"), requests[0].proxyAuthorization);
-    EXPECT_EQ(0u, server.head(0).find("GET /through HTTP/1.1\r\n"));
+    EXPECT_EQ(c.credentials.empty() ? std::string() : "Basic " + fv_test::base64(c.credentials),
+              requests[0].proxyAuthorization);
 }
 
-TEST(CurlProxy, TunnelsPlainHttpTooAndSendsNoCredentialsWithoutAUserName)
-{
-    fv_test::prepareTransportTest();
-    ConnectProxy proxy;
-    ::setenv("http_proxy", proxyUrl(proxy, "").c_str(), 1);
-    ScriptedServer server({Script().readHead().write(kAnswer)});
-
-    EXPECT_EQ("ok", exchange(server.url("/plain?q=1")));
-    const auto requests = proxy.requests();
-    ASSERT_EQ(1u, requests.size());
-    EXPECT_EQ("CONNECT 127.0.0.1:" + std::to_string(server.port()) + " HTTP/1.1", requests[0].requestLine);
-    EXPECT_EQ(std::string(), requests[0].proxyAuthorization);
-    // Origin form inside the tunnel, as to any server.
-    EXPECT_EQ(0u, server.head(0).find("GET /plain?q=1 HTTP/1.1\r\n"));
-}
+// The lookup reads http_proxy and https_proxy only, so all_proxy leaves the request direct;
+// libcurl itself would take it.
+INSTANTIATE_TEST_SUITE_P(
+    Variables, CurlProxyVariable,
+    ::testing::Values(ProxyVariableCase{"HttpsWithCredentials", "https_proxy", "user:pa:ss", true, "/through", true},
+                      ProxyVariableCase{"PlainHttpWithoutUserName", "http_proxy", "", false, "/plain?q=1", true},
+                      ProxyVariableCase{"AllProxyIsIgnored", "all_proxy", "", false, "/", false}),
+    [](const ::testing::TestParamInfo<ProxyVariableCase>& info) { return std::string(info.param.name); });
 
 TEST(CurlProxy, DirectAnswerAfterAProxyReallyGoesDirect)
 {
@@ -103,19 +124,6 @@ TEST(CurlProxy, DirectAnswerAfterAProxyReallyGoesDirect)
     EXPECT_EQ("ok", exchange(server.url()));
     EXPECT_EQ(1u, proxy.requests().size());
     EXPECT_EQ(2, server.connectionCount());
-}
-
-TEST(CurlProxy, ProxyVariablesTheLookupIgnoresAreNotUsed)
-{
-    fv_test::prepareTransportTest();
-    ConnectProxy proxy;
-    // The lookup reads http_proxy and https_proxy only, so the answer is direct; libcurl itself
-    // would take all_proxy.
-    ::setenv("all_proxy", proxyUrl(proxy, "").c_str(), 1);
-    ScriptedServer server({Script().readHead().write(kAnswer)});
-    EXPECT_EQ("ok", exchange(server.url()));
-    EXPECT_EQ(0u, proxy.requests().size());
-    EXPECT_EQ(1, server.connectionCount());
 }
 
 TEST(CurlProxy, AnotherConnectOnTheSameHandleForgetsTheEarlierProxy)

@@ -7,10 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <future>
 #include <string>
-#include <thread>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -28,6 +26,12 @@ std::string patterned(std::size_t size)
         bytes[i] = static_cast<char>((i * 131 + i / 7) & 0xff);
     return bytes;
 }
+
+// Stops the server when the scope ends, so an upload it holds back returns.
+struct StopAtExit {
+    ScriptedServer& server;
+    ~StopAtExit() { server.stop(); }
+};
 
 } // namespace
 
@@ -120,18 +124,20 @@ TEST(SimpleFileUploader, FileThatShrinksDuringTheUploadIsAnError)
     const std::string path = dir.file("shrinking");
     fv_test::writeFile(path, patterned(48 << 20));
     ScriptedServer::Options options;
-    options.receiveBufferBytes = 4096;
-    // The server holds back while the file is cut, then reads what still comes.
-    ScriptedServer server({Script().readHead().sleep(800).readBody().write("HTTP/1.1 201 Created\r\n\r\n")}, options);
+    options.receiveBufferBytes = 4096; // the upload cannot get far while the server holds back
+    // The server holds back while the file is cut, then reads what still comes and, if the
+    // uploader stopped short without failing, answers as if all was well.
+    ScriptedServer server({Script().readHead().gate("cut").readBody().write("HTTP/1.1 201 Created\r\n\r\n")}, options);
 
     CSimpleFileUploader uploader(server.url(), path);
     auto upload = std::async(std::launch::async, [&uploader] {
         IHttpResponseBodyFetcher* body = nullptr;
         return uploader.doUpload(body, {});
     });
-    for (int i = 0; i < 500 && server.head(0).empty(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_FALSE(server.head(0).empty());
+    // Declared after the upload so that it ends first: a failed assertion releases the upload.
+    const StopAtExit stopAtExit{server};
+    ASSERT_TRUE(server.waitAtGate("cut", 10000));
     ASSERT_EQ(0, ::truncate(path.c_str(), 1024));
+    server.openGate("cut");
     EXPECT_EQ(dt_general_error, upload.get());
 }
