@@ -32,6 +32,7 @@
 #include <functional>
 #include <iomanip>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -282,8 +283,8 @@ int main(int argc, char** argv)
     CFvTransfersGlobalConfig* config = CFvTransfersGlobalConfig::getInstance();
     config->setAppFilesPath(utf8ToWide(options->logDirectory));
     config->setCaCertificatesFile(options->caFile);
-    bool curlReady = false;
-    if (!initializeCurlGlobal(curlReady)) {
+    const std::shared_ptr<CCurlGlobal> curl = CCurlGlobal::acquire();
+    if (!curl) {
         std::cerr << "libcurl could not be initialised\n";
         return 1;
     }

@@ -1,46 +1,31 @@
 #include "FvTransfersInitializer.h"
 
-#include "core/http/CryptoInitializerOpenSsl.h"
-#include "core/http/CurlGlobal.h"
+#include "TransfersRuntime.h"
 #include "core/base/ExceptionText.h"
 #include "core/log/FvTransfersLogger.h"
-#include "core/config/ProxyEnvironment.h"
-#include "core/system/ServiceWindow.h"
-#include "core/system/SleepNotifierHolder.h"
-#include "db/DbHolder.h"
-
-#include <curl/curl.h>
 
 #include <exception>
+#include <memory>
 #include <mutex>
 
 namespace fv_transfers {
 
 namespace {
 
-// libcurl is cleaned up at process exit, after the handle cache that was created later.
-struct CurlGlobalState {
+// The process's runtime. Start and end run under the lock, so a restart never overlaps the end
+// before it. At exit without unitialize the runtime is left running: ending it then could reach
+// the statics of its parts, which are already gone.
+struct RuntimeSlot {
+    ~RuntimeSlot() { (void)runtime.release(); }
+
     std::mutex mutex;
-    bool initialised = false;
-    ~CurlGlobalState()
-    {
-        if (initialised)
-            curl_global_cleanup();
-    }
+    std::unique_ptr<CTransfersRuntime> runtime;
 };
 
-CurlGlobalState& curlState()
+RuntimeSlot& runtimeSlot()
 {
-    static CurlGlobalState state;
-    return state;
-}
-
-ICryptoInitializer& cryptoInitializer()
-{
-    static CCryptoInitializerOpenSsl initializer;
-    static std::once_flag once;
-    std::call_once(once, [] { initializer.initialize(); });
-    return initializer;
+    static RuntimeSlot slot;
+    return slot;
 }
 
 } // namespace
@@ -48,18 +33,11 @@ ICryptoInitializer& cryptoInitializer()
 bool CFvTransfersInitializer::initialize()
 {
     try {
-        // libproxy reads its order from the environment; setenv must come before any thread.
-        preparePxConfigOrder();
-        if (!CServiceWindow::create()) {
-            FV_LOG_ERROR("CFvTransfersInitializer::initialize: the service thread could not be started");
-            return false;
-        }
-        // A new holder is opened on first use; one still held by a manager keeps working.
-        CDbHolder::releaseInstance();
-        cryptoInitializer();
-        CurlGlobalState& curl = curlState();
-        std::lock_guard<std::mutex> lock(curl.mutex);
-        return initializeCurlGlobal(curl.initialised);
+        RuntimeSlot& slot = runtimeSlot();
+        std::lock_guard<std::mutex> lock(slot.mutex);
+        if (!slot.runtime)
+            slot.runtime = std::make_unique<CTransfersRuntime>();
+        return true;
     } catch (const std::exception& e) {
         FV_LOG_ERROR("Exception when executing method CFvTransfersInitializer::initialize: " << exceptionText(e));
         return false;
@@ -71,16 +49,9 @@ bool CFvTransfersInitializer::initialize()
 
 void CFvTransfersInitializer::unitialize()
 {
-    try {
-        CDbHolder::releaseInstance();
-        CSleepNotifierHolder::destroyInstance();
-        CFvTransfersLogger::destroyInstance();
-        CServiceWindow::destroy();
-    } catch (const std::exception& e) {
-        FV_LOG_ERROR("Exception when executing method CFvTransfersInitializer::unitialize: " << exceptionText(e));
-    } catch (...) {
-        FV_LOG_ERROR("Exception when executing method CFvTransfersInitializer::unitialize: unknown exception");
-    }
+    RuntimeSlot& slot = runtimeSlot();
+    std::lock_guard<std::mutex> lock(slot.mutex);
+    slot.runtime.reset();
 }
 
 } // namespace fv_transfers

@@ -1,7 +1,6 @@
 #include "core/config/ProxyEnvironment.h"
 
-#include <Poco/Environment.h>
-
+#include <cstdlib>
 #include <mutex>
 
 namespace fv_transfers {
@@ -9,7 +8,9 @@ namespace fv_transfers {
 void preparePxConfigOrder()
 {
     static std::once_flag once;
-    std::call_once(once, [] { Poco::Environment::set("PX_CONFIG_ORDER", "config_envvar"); });
+    // setenv copies into memory the C library keeps to the end; a putenv'd string that a static
+    // frees at exit would leave the environment pointing at freed memory for later exit handlers.
+    std::call_once(once, [] { ::setenv("PX_CONFIG_ORDER", "config_envvar", 1); });
 }
 
 } // namespace fv_transfers

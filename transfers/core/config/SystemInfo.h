@@ -7,6 +7,7 @@ namespace fv_transfers {
 // Module version and the OS names, read once.
 class CSystemInfo {
 public:
+    // A process-lifetime object, read on first use.
     static const CSystemInfo& getInstance();
 
     const std::string& getModuleVersion() const { return m_moduleVersion; }

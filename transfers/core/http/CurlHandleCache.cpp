@@ -4,6 +4,8 @@
 #include "core/log/FvTransfersLogger.h"
 
 #include <algorithm>
+#include <mutex>
+#include <utility>
 
 namespace fv_transfers {
 
@@ -20,48 +22,74 @@ CCurlHandleLease::~CCurlHandleLease()
         m_cache->releaseHandle(m_handle);
 }
 
+// One curl share and the libcurl state it was made in, which it keeps up.
+class CCurlHandleCache::CShare {
+public:
+    explicit CShare(std::shared_ptr<CCurlGlobal> curl) : m_curl(std::move(curl)), m_share(curl_share_init())
+    {
+        if (!m_share)
+            return;
+        curl_share_setopt(m_share, CURLSHOPT_LOCKFUNC, &CShare::lock);
+        curl_share_setopt(m_share, CURLSHOPT_UNLOCKFUNC, &CShare::unlock);
+        curl_share_setopt(m_share, CURLSHOPT_USERDATA, this);
+        curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    }
+    ~CShare()
+    {
+        if (m_share)
+            curl_share_cleanup(m_share);
+    }
+    CShare(const CShare&) = delete;
+    CShare& operator=(const CShare&) = delete;
+
+    CURLSH* get() const { return m_share; }
+
+private:
+    static void lock(CURL*, curl_lock_data data, curl_lock_access, void* share)
+    {
+        static_cast<CShare*>(share)->m_mutexes[data].lock();
+    }
+    static void unlock(CURL*, curl_lock_data data, void* share)
+    {
+        static_cast<CShare*>(share)->m_mutexes[data].unlock();
+    }
+
+    std::shared_ptr<CCurlGlobal> m_curl; // declared first: ends after the share
+    CURLSH* m_share;
+    std::mutex m_mutexes[CURL_LOCK_DATA_LAST];
+};
+
 CCurlHandleCache& CCurlHandleCache::getInstance()
 {
-    // Function-local statics are created once even with concurrent first calls; libcurl's
-    // global state comes first so that it outlives every handle.
-    static bool curlReady = false;
-    static const bool initialised = initializeCurlGlobal(curlReady);
-    (void)initialised;
     static CCurlHandleCache instance;
     return instance;
 }
 
-CCurlHandleCache::CCurlHandleCache() : m_share(curl_share_init())
+// libcurl's slot is made first, so that it outlives this process-lifetime cache and its shares.
+CCurlHandleCache::CCurlHandleCache()
 {
-    if (!m_share)
-        return;
-    curl_share_setopt(m_share, CURLSHOPT_LOCKFUNC, &CCurlHandleCache::lockShare);
-    curl_share_setopt(m_share, CURLSHOPT_UNLOCKFUNC, &CCurlHandleCache::unlockShare);
-    curl_share_setopt(m_share, CURLSHOPT_USERDATA, this);
-    curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
-    curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    CCurlGlobal::current();
 }
 
 CCurlHandleCache::~CCurlHandleCache()
 {
-    m_hosts.clear(); // every handle lets go of the share before it is freed
-    if (m_share)
-        curl_share_cleanup(m_share);
-}
-
-void CCurlHandleCache::lockShare(CURL*, curl_lock_data data, curl_lock_access, void* cache)
-{
-    static_cast<CCurlHandleCache*>(cache)->m_shareMutexes[data].lock();
-}
-
-void CCurlHandleCache::unlockShare(CURL*, curl_lock_data data, void* cache)
-{
-    static_cast<CCurlHandleCache*>(cache)->m_shareMutexes[data].unlock();
+    m_hosts.clear(); // every handle lets go of its share before the share is freed
+    m_retiredShares.clear();
+    m_share.reset();
 }
 
 std::unique_ptr<CCurlHandleLease> CCurlHandleCache::acquireHandle(const std::string& host)
 {
     Poco::FastMutex::ScopedLock lock(m_mutex);
+    if (!m_share) {
+        std::shared_ptr<CCurlGlobal> curl = CCurlGlobal::current();
+        if (!curl) {
+            FV_LOG_ERROR("CCurlHandleCache::acquireHandle: libcurl is not initialised");
+            throw CCurlHandleCreateFailedException();
+        }
+        m_share = std::make_unique<CShare>(std::move(curl));
+    }
     auto& entries = m_hosts[host];
     Handle handle(curl_easy_init());
     if (!handle) {
@@ -76,7 +104,9 @@ std::unique_ptr<CCurlHandleLease> CCurlHandleCache::acquireHandle(const std::str
 
 void CCurlHandleCache::releaseHandle(CURL* handle)
 {
-    Handle doomed; // cleaned up once the lock is let go
+    // Both are cleaned up once the lock is let go, the handle before the shares it may use.
+    std::vector<std::unique_ptr<CShare>> retired;
+    Handle doomed;
     Poco::FastMutex::ScopedLock lock(m_mutex);
     for (auto host = m_hosts.begin(); host != m_hosts.end(); ++host) {
         auto& entries = host->second;
@@ -88,6 +118,8 @@ void CCurlHandleCache::releaseHandle(CURL* handle)
         entries.erase(it);
         if (entries.empty())
             m_hosts.erase(host);
+        if (m_hosts.empty())
+            retired.swap(m_retiredShares);
         return;
     }
 }
@@ -103,6 +135,22 @@ std::size_t CCurlHandleCache::hostCount() const
 {
     Poco::FastMutex::ScopedLock lock(m_mutex);
     return m_hosts.size();
+}
+
+CURLSH* CCurlHandleCache::share() const
+{
+    Poco::FastMutex::ScopedLock lock(m_mutex);
+    return m_share ? m_share->get() : nullptr;
+}
+
+void CCurlHandleCache::releaseShare()
+{
+    std::unique_ptr<CShare> released; // freed once the lock is let go
+    Poco::FastMutex::ScopedLock lock(m_mutex);
+    if (m_hosts.empty())
+        released = std::move(m_share);
+    else if (m_share)
+        m_retiredShares.push_back(std::move(m_share));
 }
 
 } // namespace fv_transfers

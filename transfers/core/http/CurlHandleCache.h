@@ -7,10 +7,10 @@
 #include <cstddef>
 #include <list>
 #include <map>
-#include <mutex>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace fv_transfers {
 
@@ -41,9 +41,11 @@ private:
 // connection to a host cheaper (resolved names, TLS sessions) is kept in a share that every
 // handle uses: libcurl 7.88 loses the memory of a connect-only connection when its handle
 // connects again, so a released handle is freed rather than used twice, and a host without
-// handles in use leaves no entry.
+// handles in use leaves no entry. The cache never starts libcurl: it uses the state the runtime
+// holds, and each share keeps that state up until no handle can use the share any more.
 class CCurlHandleCache {
 public:
+    // A process-lifetime object; what it holds ends with the leases and releaseShare.
     static CCurlHandleCache& getInstance();
 
     CCurlHandleCache();
@@ -51,7 +53,8 @@ public:
     CCurlHandleCache(const CCurlHandleCache&) = delete;
     CCurlHandleCache& operator=(const CCurlHandleCache&) = delete;
 
-    // A new handle for the host; throws CCurlHandleCreateFailedException.
+    // A new handle for the host; throws CCurlHandleCreateFailedException, also when libcurl is
+    // not running.
     std::unique_ptr<CCurlHandleLease> acquireHandle(const std::string& host);
     // Frees the handle, which closes its connection.
     void releaseHandle(CURL* handle);
@@ -61,12 +64,14 @@ public:
     // The hosts with handles in use.
     std::size_t hostCount() const;
 
-    // The DNS and TLS session caches shared by every handle.
-    CURLSH* share() const { return m_share; }
+    // The DNS and TLS session caches shared by the handles; null before the first handle.
+    CURLSH* share() const;
+    // Lets go of the share and so of libcurl's state, once the handles in use are gone: the
+    // runtime's end, after which the next handle gets a share of the next start.
+    void releaseShare();
 
 private:
-    static void lockShare(CURL*, curl_lock_data data, curl_lock_access, void* cache);
-    static void unlockShare(CURL*, curl_lock_data data, void* cache);
+    class CShare;
 
     struct HandleCleanup {
         void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
@@ -75,8 +80,10 @@ private:
 
     mutable Poco::FastMutex m_mutex;
     std::map<std::string, std::list<Handle>> m_hosts;
-    CURLSH* m_share = nullptr;
-    std::mutex m_shareMutexes[CURL_LOCK_DATA_LAST];
+    std::unique_ptr<CShare> m_share;
+    // Shares let go of while handles were in use; any of them may be set on such a handle, so
+    // they end with the last handle.
+    std::vector<std::unique_ptr<CShare>> m_retiredShares;
 };
 
 } // namespace fv_transfers

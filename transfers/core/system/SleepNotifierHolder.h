@@ -10,10 +10,10 @@ namespace fv_transfers {
 // it while a late subscriber still removes its delegate.
 class CSleepNotifierHolder {
 public:
-    // Creates the notifier on first use; throws CServiceWindow::CNotInitializedException
-    // when the library was not started.
+    // A share of the running library's notifier, made on first use; throws
+    // CServiceWindow::CNotInitializedException when the library was not started.
     static std::shared_ptr<ISleepNotifier> getInstance();
-    // Forgets the process's notifier; the next getInstance makes a new one.
+    // Forgets the process's notifier (the runtime's end); the next getInstance makes a new one.
     static void destroyInstance();
 };
 
