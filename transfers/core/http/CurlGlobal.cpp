@@ -1,6 +1,5 @@
 #include "core/http/CurlGlobal.h"
 
-#include "core/http/CurlConnection.h"
 #include "core/log/FvTransfersLogger.h"
 
 #include <curl/curl.h>
@@ -20,12 +19,6 @@ bool initializeCurlGlobal(bool& initialised)
     if (!initialised)
         FV_LOG_ERROR("Libcurl initialization failure, libcurl error code" << code);
     return initialised;
-}
-
-disconnectOnExit::~disconnectOnExit()
-{
-    if (m_connection)
-        m_connection->disconnect();
 }
 
 } // namespace fv_transfers
