@@ -30,7 +30,7 @@ CDownloadFilesDbInfo::CDownloadFilesDbInfo(std::shared_ptr<CDbConnection> connec
            "TmpFileName VARCHAR, DirectUrl VARCHAR, UrlExpires INTEGER)");
 }
 
-bool CDownloadFilesDbInfo::insert(const CDownloadManager::FileDownloadDetails& details, std::int32_t parentGroupId,
+bool CDownloadFilesDbInfo::insert(const FileDownloadDetails& details, std::int32_t parentGroupId,
                                   const std::wstring& tmpFileName)
 {
     return insertRow("INSERT OR REPLACE INTO DownloadFilesDictionary (" + std::string(kColumns) +

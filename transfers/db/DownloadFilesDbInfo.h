@@ -1,7 +1,7 @@
 #pragma once
 
 #include "db/DbTable.h"
-#include "download/DownloadManager.h"
+#include "records/TransferRecords.h"
 
 #include <cstdint>
 #include <memory>
@@ -15,7 +15,7 @@ namespace fv_transfers {
 class CDownloadFilesDbInfo : public CDbTable {
 public:
     struct FileInfo {
-        CDownloadManager::FileDownloadDetails details;
+        FileDownloadDetails details;
         std::int32_t ParentGroupId = 0;
         std::wstring TmpFileName;
     };
@@ -23,8 +23,7 @@ public:
     explicit CDownloadFilesDbInfo(std::shared_ptr<CDbConnection> connection);
 
     // A file already stored is replaced: the newest description, group and temporary file count.
-    bool insert(const CDownloadManager::FileDownloadDetails& details, std::int32_t parentGroupId,
-                const std::wstring& tmpFileName);
+    bool insert(const FileDownloadDetails& details, std::int32_t parentGroupId, const std::wstring& tmpFileName);
     // Replaces `files` with every stored row (NULL columns read as empty or 0); on failure
     // `files` is left empty.
     bool selectAll(std::vector<FileInfo>& files);

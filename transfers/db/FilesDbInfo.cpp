@@ -25,7 +25,7 @@ CFilesDbInfo::CFilesDbInfo(std::shared_ptr<CDbConnection> connection)
            "ParentGroupId INTEGER, UploadId VARCHAR, Completed BOOLEAN, LastModified INTEGER)");
 }
 
-bool CFilesDbInfo::insert(const CUploadManager::FileDesc& file, std::int32_t parentGroupId)
+bool CFilesDbInfo::insert(const UploadFileDesc& file, std::int32_t parentGroupId)
 {
     return insertRow("INSERT OR REPLACE INTO FilesDictionary (" + std::string(kColumns) + ") VALUES(?, ?, ?, ?, ?, ?)",
                      Row(file.fileUid, wideToUtf8(file.fileUrl), parentGroupId, std::string(), false, 0));

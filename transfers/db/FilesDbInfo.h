@@ -1,7 +1,7 @@
 #pragma once
 
 #include "db/DbTable.h"
-#include "upload/UploadManager.h"
+#include "records/TransferRecords.h"
 
 #include <cstdint>
 #include <memory>
@@ -27,7 +27,7 @@ public:
 
     // A file already stored is replaced: the newest description (group, path) is the one that
     // counts, with a fresh upload id, completion and modification time.
-    bool insert(const CUploadManager::FileDesc& file, std::int32_t parentGroupId);
+    bool insert(const UploadFileDesc& file, std::int32_t parentGroupId);
     // Replaces `files` with every stored row; on failure `files` is left empty.
     bool selectAll(std::vector<FileInfo>& files);
     bool removeByFileUid(const std::string& fileUid);

@@ -2,9 +2,9 @@
 
 #include "core/base/FvTransfersExport.h"
 #include "framework/TransferManagerBase.h"
+#include "records/TransferRecords.h"
 
 #include <cstdint>
-#include <string>
 
 namespace fv_transfers {
 
@@ -25,10 +25,7 @@ public:
         bool marked; // no more files will be added; only a marked group can complete
     };
 
-    struct FileDesc {
-        std::string fileUid;
-        std::wstring fileUrl; // a local file URL
-    };
+    using FileDesc = UploadFileDesc;
 
     // Called on library threads and, synchronously, inside some manager calls with the
     // manager's locks held: copy the record, hand it to a thread of your own, return, and

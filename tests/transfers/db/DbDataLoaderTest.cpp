@@ -32,7 +32,7 @@ void storeUploadState(CDbHolder& holder, const StoredState& state)
         ASSERT_TRUE(holder.getGroupsDbInfo()->insert(group));
     }
     for (const auto& file : state.files) {
-        fv_transfers::CUploadManager::FileDesc desc;
+        fv_transfers::UploadFileDesc desc;
         desc.fileUid = file.first;
         ASSERT_TRUE(holder.getFilesDbInfo()->insert(desc, file.second));
     }
@@ -53,7 +53,7 @@ void storeDownloadState(CDbHolder& holder, const StoredState& state)
         ASSERT_TRUE(holder.getDownloadGroupInfoAggregator()->insert(group));
     }
     for (const auto& file : state.files) {
-        fv_transfers::CDownloadManager::FileDownloadDetails details;
+        fv_transfers::FileDownloadDetails details;
         details.id = file.first;
         ASSERT_TRUE(holder.getDownloadFilesDbInfo()->insert(details, file.second, L"tmp"));
     }

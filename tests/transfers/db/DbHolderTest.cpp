@@ -17,7 +17,7 @@
 #include <sys/stat.h>
 
 using fv_transfers::CDbHolder;
-using fv_transfers::CUploadManager;
+using fv_transfers::UploadFileDesc;
 
 namespace {
 
@@ -35,9 +35,9 @@ unsigned modeOf(const std::string& path)
     return info.st_mode & 0777;
 }
 
-CUploadManager::FileDesc fileDesc(const std::string& uid)
+UploadFileDesc fileDesc(const std::string& uid)
 {
-    CUploadManager::FileDesc desc;
+    UploadFileDesc desc;
     desc.fileUid = uid;
     desc.fileUrl = L"file:///tmp/" + fv_transfers::utf8ToWide(uid);
     return desc;
@@ -252,7 +252,7 @@ TEST(DbHolder, ConcurrentOperationsOnAllTablesStayConsistent)
                     break;
                 }
                 default: {
-                    fv_transfers::CDownloadManager::FileDownloadDetails details;
+                    fv_transfers::FileDownloadDetails details;
                     details.id = id;
                     check(holder->getDownloadFilesDbInfo()->insert(details, groupId, L"tmp"));
                     check(holder->getDownloadChannelsDbInfo()->insert({id, 0, 10, 1, ""}));

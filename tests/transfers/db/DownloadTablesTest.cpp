@@ -15,7 +15,7 @@
 using fv_transfers::CDbDownloadGroupInfoAggregator;
 using fv_transfers::CDownloadChannelsDbInfo;
 using fv_transfers::CDownloadFilesDbInfo;
-using fv_transfers::CDownloadManager;
+using fv_transfers::FileDownloadDetails;
 using Params = std::map<std::string, std::string>;
 
 using DownloadGroupsTable = fv_test::DbFileTest;
@@ -50,9 +50,9 @@ std::map<int, std::shared_ptr<Params>> paramsByGroup(CDbDownloadGroupInfoAggrega
     return result;
 }
 
-CDownloadManager::FileDownloadDetails details(const std::string& id)
+FileDownloadDetails details(const std::string& id)
 {
-    CDownloadManager::FileDownloadDetails file;
+    FileDownloadDetails file;
     file.id = id;
     file.path = kWidePath + L"/" + fv_transfers::utf8ToWide(id);
     file.size = 6442450944ull; // 6 GiB

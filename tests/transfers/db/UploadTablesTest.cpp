@@ -13,7 +13,7 @@
 using fv_transfers::CChannelsDbInfo;
 using fv_transfers::CFilesDbInfo;
 using fv_transfers::CGroupsDbInfo;
-using fv_transfers::CUploadManager;
+using fv_transfers::UploadFileDesc;
 
 using UploadGroupsTable = fv_test::DbFileTest;
 using UploadFilesTable = fv_test::DbFileTest;
@@ -26,9 +26,9 @@ const std::wstring kWidePath = L"file:///home/\u00fc/\u30d5\u30a1\u30a4\u30eb \U
 const std::string kUtf8Path =
     "file:///home/\xc3\xbc/\xe3\x83\x95\xe3\x82\xa1\xe3\x82\xa4\xe3\x83\xab \xf0\x9f\x98\x80.txt";
 
-CUploadManager::FileDesc fileDesc(const std::string& uid, const std::wstring& url = L"file:///tmp/a")
+UploadFileDesc fileDesc(const std::string& uid, const std::wstring& url = L"file:///tmp/a")
 {
-    CUploadManager::FileDesc desc;
+    UploadFileDesc desc;
     desc.fileUid = uid;
     desc.fileUrl = url;
     return desc;

@@ -1,21 +1,16 @@
 #include "core/config/FvTransfersGlobalConfig.h"
 
-#include "core/config/AppFilesDirectory.h"
 #include "core/log/FvTransfersLogger.h"
 #include "core/config/ProxyEnvironment.h"
 #include "core/base/ServiceDefaults.h"
 #include "core/base/StringConversion.h"
 #include "core/config/SystemInfo.h"
 
-#include <Poco/File.h>
-#include <Poco/Path.h>
-
 #include <proxy.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <sys/stat.h>
 #include <vector>
 
 namespace fv_transfers {
@@ -89,6 +84,8 @@ void CFvTransfersGlobalConfig::setAppFilesPath(const std::wstring& path)
 {
     Poco::FastMutex::ScopedLock lock(*m_lock);
     m_appFilesPath = path;
+    // Under the lock, so the logger's folder is always the last one set.
+    setLogFolder(wideToUtf8(path));
 }
 
 std::string CFvTransfersGlobalConfig::getRestEndPointUrl() const
@@ -152,7 +149,7 @@ bool CFvTransfersGlobalConfig::getProxyConfig(ProxyConfig& config, const std::st
             lookupError = e.what();
         }
     }
-    // Logged outside the configuration lock: the logger reads the configuration.
+    // Logged once the lock is released: it serialises the lookups only.
     if (!lookupError.empty())
         FV_LOG_ERROR("CFvTransfersGlobalConfig::getProxyConfig: Exception: " << lookupError);
     if (proxies.empty())
@@ -225,27 +222,6 @@ std::string CFvTransfersGlobalConfig::getCaCertificatesFile() const
 {
     Poco::FastMutex::ScopedLock lock(*m_lock);
     return m_caCertificatesFile;
-}
-
-std::string getAppFilesDirectory()
-{
-    const std::string folder = wideToUtf8(CFvTransfersGlobalConfig::getInstance()->getAppFilesPath());
-    if (folder.empty())
-        return folder;
-    try {
-        Poco::File file(folder);
-        if (!file.exists()) {
-            Poco::Path path(folder);
-            path.makeDirectory();
-            if (path.depth() > 0) {
-                Poco::File(path.parent()).createDirectories();
-            }
-            ::mkdir(folder.c_str(), 0700); // a folder made meanwhile by another thread is as good
-        }
-    } catch (const std::exception&) {
-        // The caller still gets the path; opening files there will fail on their own terms.
-    }
-    return folder;
 }
 
 } // namespace fv_transfers

@@ -135,4 +135,10 @@ void CCurlConnection::discard()
     disconnect();
 }
 
+disconnectOnExit::~disconnectOnExit()
+{
+    if (m_connection)
+        m_connection->disconnect();
+}
+
 } // namespace fv_transfers

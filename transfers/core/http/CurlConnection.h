@@ -54,4 +54,16 @@ private:
     void resetActivity();
 };
 
+// Disconnects the connection when the scope ends (channel run loops).
+class disconnectOnExit {
+public:
+    explicit disconnectOnExit(CCurlConnection* connection) : m_connection(connection) {}
+    ~disconnectOnExit();
+    disconnectOnExit(const disconnectOnExit&) = delete;
+    disconnectOnExit& operator=(const disconnectOnExit&) = delete;
+
+private:
+    CCurlConnection* m_connection;
+};
+
 } // namespace fv_transfers

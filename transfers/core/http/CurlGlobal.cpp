@@ -1,6 +1,5 @@
 #include "core/http/CurlGlobal.h"
 
-#include "core/http/CurlConnection.h"
 #include "core/log/FvTransfersLogger.h"
 
 #include <curl/curl.h>
@@ -52,12 +51,6 @@ CCurlGlobal::~CCurlGlobal()
 {
     std::lock_guard<std::mutex> lock(slot().mutex);
     curl_global_cleanup();
-}
-
-disconnectOnExit::~disconnectOnExit()
-{
-    if (m_connection)
-        m_connection->disconnect();
 }
 
 } // namespace fv_transfers

@@ -4,8 +4,6 @@
 
 namespace fv_transfers {
 
-class CCurlConnection;
-
 // libcurl's process-wide state. The first holder starts it (curl_global_init) and the last one
 // to let go ends it (curl_global_cleanup), so every start has its one matching end, and a
 // library restart within one process starts libcurl afresh. The library's runtime holds it;
@@ -23,18 +21,6 @@ public:
     ~CCurlGlobal();
     CCurlGlobal(const CCurlGlobal&) = delete;
     CCurlGlobal& operator=(const CCurlGlobal&) = delete;
-};
-
-// Disconnects the connection when the scope ends (channel run loops).
-class disconnectOnExit {
-public:
-    explicit disconnectOnExit(CCurlConnection* connection) : m_connection(connection) {}
-    ~disconnectOnExit();
-    disconnectOnExit(const disconnectOnExit&) = delete;
-    disconnectOnExit& operator=(const disconnectOnExit&) = delete;
-
-private:
-    CCurlConnection* m_connection;
 };
 
 } // namespace fv_transfers

@@ -1,6 +1,6 @@
 #include "core/log/FvTransfersLogger.h"
 
-#include "core/config/AppFilesDirectory.h"
+#include "core/base/PrivateDirectory.h"
 #include "core/log/LogRedaction.h"
 
 #include <Poco/Message.h>
@@ -35,25 +35,29 @@ Poco::Message::Priority toPriority(LogLevel level)
     return Poco::Message::PRIO_INFORMATION;
 }
 
+// Guarded by the global mutex.
+std::string& logFolder()
+{
+    static std::string folder;
+    return folder;
+}
+
+std::string logFilePath(const std::string& folder)
+{
+    createPrivateDirectory(folder);
+    return folder.empty() ? std::string(kLogFileName) : folder + "/" + kLogFileName;
+}
+
 // Runs `use` on the logger under the global mutex, creating the logger first when there is
-// none. The usual case takes the mutex once. The path of a new logger is worked out without
-// the mutex, because reading the configuration takes its lock, and code holding that lock logs.
+// none.
 template <typename Use>
 void withLogger(Use use)
 {
-    {
-        Poco::FastMutex::ScopedLock lock(CFvTransfersLogger::globalMutex());
-        if (auto& instance = holder()) {
-            use(*instance);
-            return;
-        }
-    }
-    const std::string path = getLogFilePath();
     Poco::FastMutex::ScopedLock lock(CFvTransfersLogger::globalMutex());
     auto& instance = holder();
     if (!instance) {
         try {
-            instance = std::make_unique<CFvTransfersLogger>(path);
+            instance = std::make_unique<CFvTransfersLogger>(logFilePath(logFolder()));
         } catch (const std::exception&) {
             return;
         }
@@ -63,10 +67,20 @@ void withLogger(Use use)
 
 } // namespace
 
+void setLogFolder(const std::string& folder)
+{
+    Poco::FastMutex::ScopedLock lock(CFvTransfersLogger::globalMutex());
+    logFolder() = folder;
+}
+
 std::string getLogFilePath()
 {
-    const std::string folder = getAppFilesDirectory();
-    return folder.empty() ? std::string(kLogFileName) : folder + "/" + kLogFileName;
+    std::string folder;
+    {
+        Poco::FastMutex::ScopedLock lock(CFvTransfersLogger::globalMutex());
+        folder = logFolder();
+    }
+    return logFilePath(folder);
 }
 
 Poco::FastMutex& CFvTransfersLogger::globalMutex()

@@ -41,7 +41,11 @@ private:
     Poco::AutoPtr<Poco::FormattingChannel> m_formattingChannel;
 };
 
-// "<app files folder>/fv_transfers.log", or the bare name when no folder is set.
+// The folder of the log file, set by the configuration with the app files path; empty (the
+// start) means the current directory. A logger already made keeps its file until
+// destroyInstance.
+void setLogFolder(const std::string& folder);
+// "<log folder>/fv_transfers.log", creating the folder, or the bare name when no folder is set.
 std::string getLogFilePath();
 
 enum class LogLevel { error, warning, information, debug, trace };

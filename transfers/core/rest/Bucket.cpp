@@ -75,7 +75,7 @@ CBucket::bucketDesc CBucket::makeBucket()
     return desc;
 }
 
-CUploadManager::FileDesc CBucket::addFile(std::wstring fileUrl)
+UploadFileDesc CBucket::addFile(std::wstring fileUrl)
 {
     try {
         return registerFile(fileUrl);
@@ -84,26 +84,26 @@ CUploadManager::FileDesc CBucket::addFile(std::wstring fileUrl)
     } catch (...) {
         FV_LOG_ERROR("CBucket::addFile: unknown exception");
     }
-    return CUploadManager::FileDesc();
+    return UploadFileDesc();
 }
 
-CUploadManager::FileDesc CBucket::registerFile(const std::wstring& fileUrl)
+UploadFileDesc CBucket::registerFile(const std::wstring& fileUrl)
 {
     if (m_bucketId.empty()) {
         FV_LOG_ERROR("CBucket::addFile: no bucket; init must succeed first");
-        return CUploadManager::FileDesc();
+        return UploadFileDesc();
     }
     std::wstring widePath;
     if (!succeeded(urlToLocalPath(fileUrl, widePath))) {
         FV_LOG_ERROR("CBucket::addFile: not a local file URL");
-        return CUploadManager::FileDesc();
+        return UploadFileDesc();
     }
     const std::string path = wideToUtf8(widePath);
     NewFileDesc file;
     LocalFileInfo info;
     if (!readLocalFileInfo(path, info)) {
         FV_LOG_ERROR("CBucket::addFile: cannot read the file " << path);
-        return CUploadManager::FileDesc();
+        return UploadFileDesc();
     }
     file.name = Poco::Path(path).getFileName();
     file.size = info.size;
@@ -120,8 +120,8 @@ CUploadManager::FileDesc CBucket::registerFile(const std::wstring& fileUrl)
     std::vector<AddedFileDetails> added;
     if (call.execute(params) != dt_success || call.getResult(added) != dt_success || added.empty() ||
         added.front().fileId.empty())
-        return CUploadManager::FileDesc();
-    CUploadManager::FileDesc desc;
+        return UploadFileDesc();
+    UploadFileDesc desc;
     desc.fileUid = added.front().fileId;
     desc.fileUrl = fileUrl;
     return desc;

@@ -2,7 +2,8 @@
 
 #include "core/base/DtError.h"
 #include "core/base/FvTransfersExport.h"
-#include "upload/UploadManager.h"
+#include "core/rest/BucketRestRecords.h"
+#include "records/TransferRecords.h"
 
 #include <cstdint>
 #include <string>
@@ -14,10 +15,7 @@ namespace fv_transfers {
 // No call throws: failures come back as a code or an empty result, and are logged.
 class FV_TRANSFERS_API CBucket {
 public:
-    struct UserCredentials {
-        std::string userId;
-        std::string password;
-    };
+    using UserCredentials = fv_transfers::UserCredentials;
 
     // Empty strings and zeros when the bucket could not be made.
     struct bucketDesc {
@@ -39,11 +37,11 @@ public:
     // Registers the local file of a "file:" URL in the bucket: the service's file id and the
     // URL, or an empty record when the URL is not a local file, the file cannot be read, no
     // bucket was made or the service refuses.
-    CUploadManager::FileDesc addFile(std::wstring fileUrl);
+    UploadFileDesc addFile(std::wstring fileUrl);
 
 private:
     bucketDesc makeBucket();
-    CUploadManager::FileDesc registerFile(const std::wstring& fileUrl);
+    UploadFileDesc registerFile(const std::wstring& fileUrl);
 
     std::string m_bucketId;
     std::string m_bucketToken;

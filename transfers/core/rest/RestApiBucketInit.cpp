@@ -30,7 +30,7 @@ dt_error CRestApiBucketInit::getResult(BucketInitResult& result)
     // A bucket without its id or token cannot take files: that answer is no bucket.
     BucketInitResult read;
     if (!rest_json::getString(root, "bucketId", read.bucketId) || read.bucketId.empty()) {
-        logMissingMandatoryAttribute("bucketId", "");
+        rest_json::logMissingMandatoryAttribute("bucketId", "");
         return dt_general_error;
     }
     if (!rest_json::getTokenWithExpiry(root, read.token, read.tokenExpires))

@@ -70,12 +70,6 @@ RestTimeouts CRestApiCallBase::timeouts() const
     return {m_connection.connectTimeoutMs, m_connection.sendTimeoutMs, m_connection.receiveTimeoutMs};
 }
 
-void CRestApiCallBase::logMissingMandatoryAttribute(const std::string& attribute, const std::string& objectName)
-{
-    FV_LOG_ERROR("REST response doesn't contain mandatory attribute '"
-                 << attribute << "'" << (objectName.empty() ? std::string() : " in object '" + objectName + "'"));
-}
-
 bool CRestApiCallBase::acceptRequestValues(std::initializer_list<const std::string*> ids, const std::string& token,
                                            const char* caller)
 {

@@ -45,9 +45,6 @@ public:
     // The status of the last answer read; 0 before one arrived.
     int httpStatus() const { return m_httpStatus; }
 
-    // "REST response doesn't contain mandatory attribute '<attribute>'[ in object '<object>']".
-    static void logMissingMandatoryAttribute(const std::string& attribute, const std::string& objectName);
-
 protected:
     // False, with an error line, unless every id is a safe path segment
     // (rest_encoding::isSafeId) and the token has no control characters.

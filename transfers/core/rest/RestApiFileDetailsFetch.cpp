@@ -38,16 +38,16 @@ dt_error CRestApiFileDetailsFetch::readUploadDetails(const Json::Value& root, Fi
 {
     const Json::Value* put = rest_json::objectMember(root, "put");
     if (!put) {
-        logMissingMandatoryAttribute("put", "");
+        rest_json::logMissingMandatoryAttribute("put", "");
         return dt_rest_client_error;
     }
     FileUploadDetails details;
     if (!rest_json::getString(*put, "url", details.url) || details.url.empty()) {
-        logMissingMandatoryAttribute("url", "put");
+        rest_json::logMissingMandatoryAttribute("url", "put");
         return dt_rest_client_error;
     }
     if (!rest_json::getUInt64(*put, "expires", details.expires)) {
-        logMissingMandatoryAttribute("expires", "put");
+        rest_json::logMissingMandatoryAttribute("expires", "put");
         return dt_rest_client_error;
     }
     const Json::Value* headers = rest_json::member(*put, "headers");

@@ -4,7 +4,7 @@
 
 namespace fv_transfers {
 
-dt_error CRestApiLogin::execute(const CBucket::UserCredentials& credentials)
+dt_error CRestApiLogin::execute(const UserCredentials& credentials)
 {
     Json::Value body(Json::objectValue);
     body["userId"] = credentials.userId;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "core/rest/Bucket.h"
 #include "core/rest/BucketRestRecords.h"
 #include "core/rest/RestApiCallBase.h"
 
@@ -11,7 +10,7 @@ class CRestApiLogin : public CRestApiCallBase {
 public:
     using CRestApiCallBase::CRestApiCallBase;
 
-    virtual dt_error execute(const CBucket::UserCredentials& credentials);
+    virtual dt_error execute(const UserCredentials& credentials);
     // dt_general_error without a non-empty string "token"; "tokenExpires" is 0 when absent.
     virtual dt_error getResult(LoginResult& result);
 };

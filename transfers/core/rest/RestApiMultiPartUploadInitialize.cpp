@@ -59,7 +59,7 @@ dt_error CRestApiMultiPartUploadInitialize::getResult(MultiPartInitResult& resul
         return received;
     MultiPartInitResult initialized;
     if (!rest_json::getString(root, "uploadId", initialized.uploadId) || initialized.uploadId.empty()) {
-        logMissingMandatoryAttribute("uploadId", "");
+        rest_json::logMissingMandatoryAttribute("uploadId", "");
         return dt_general_error;
     }
     const Json::Value* list = rest_json::member(root, "partUploadDetails");
@@ -76,7 +76,7 @@ dt_error CRestApiMultiPartUploadInitialize::readParts(const Json::Value& list,
     if (list.isNull() && m_requestedParts.empty())
         return dt_success;
     if (!list.isArray()) {
-        logMissingMandatoryAttribute("partUploadDetails", "");
+        rest_json::logMissingMandatoryAttribute("partUploadDetails", "");
         return dt_general_error;
     }
     std::set<uint32_t> seen;

@@ -1,6 +1,6 @@
 #include "core/rest/RestJson.h"
 
-#include "core/rest/RestApiCallBase.h"
+#include "core/log/FvTransfersLogger.h"
 
 #include <memory>
 #include <sstream>
@@ -109,11 +109,17 @@ Json::Value stringOrNull(const std::string& text)
 bool getTokenWithExpiry(const Json::Value& object, std::string& token, uint64_t& expires)
 {
     if (!getString(object, "token", token) || token.empty()) {
-        CRestApiCallBase::logMissingMandatoryAttribute("token", "");
+        logMissingMandatoryAttribute("token", "");
         return false;
     }
     getUInt64(object, "tokenExpires", expires);
     return true;
+}
+
+void logMissingMandatoryAttribute(const std::string& attribute, const std::string& objectName)
+{
+    FV_LOG_ERROR("REST response doesn't contain mandatory attribute '"
+                 << attribute << "'" << (objectName.empty() ? std::string() : " in object '" + objectName + "'"));
 }
 
 } // namespace rest_json

@@ -39,5 +39,8 @@ Json::Value stringOrNull(const std::string& text);
 // (0 when absent). Logs the missing token; false when there is none.
 bool getTokenWithExpiry(const Json::Value& object, std::string& token, uint64_t& expires);
 
+// "REST response doesn't contain mandatory attribute '<attribute>'[ in object '<object>']".
+void logMissingMandatoryAttribute(const std::string& attribute, const std::string& objectName);
+
 } // namespace rest_json
 } // namespace fv_transfers

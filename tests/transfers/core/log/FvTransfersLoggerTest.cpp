@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace fv_transfers;
@@ -38,6 +40,33 @@ TEST(Logger, WithoutAppFolderLogsToTheCurrentDirectory)
 {
     CFvTransfersGlobalConfig::getInstance()->setAppFilesPath(L"");
     EXPECT_EQ("fv_transfers.log", getLogFilePath());
+}
+
+// Lines before the configuration names a folder go to the current directory, and a logger once
+// made stays on its file until it is destroyed, whatever folder is set meanwhile.
+TEST_F(LoggerFixture, ALoggerKeepsItsFileUntilDestroyed)
+{
+    char* previous = ::getcwd(nullptr, 0);
+    ASSERT_NE(nullptr, previous);
+    const fv_test::TempDir cwd;
+    ASSERT_EQ(0, ::chdir(cwd.path().c_str()));
+    CFvTransfersGlobalConfig::getInstance()->setAppFilesPath(L"");
+    CFvTransfersLogger::destroyInstance();
+    FV_LOG_INFO("before the folder");
+    CFvTransfersGlobalConfig::getInstance()->setAppFilesPath(utf8ToWide(appDir));
+    FV_LOG_INFO("folder set, same logger");
+    CFvTransfersLogger::destroyInstance();
+    FV_LOG_INFO("new logger");
+    EXPECT_EQ(0, ::chdir(previous));
+    std::free(previous);
+
+    const std::string early = fv_test::readFile(cwd.file("fv_transfers.log"));
+    EXPECT_NE(std::string::npos, early.find("before the folder"));
+    EXPECT_NE(std::string::npos, early.find("folder set, same logger"));
+    EXPECT_EQ(std::string::npos, early.find("new logger"));
+    const std::string late = logText();
+    EXPECT_EQ(std::string::npos, late.find("folder set, same logger"));
+    EXPECT_NE(std::string::npos, late.find("new logger"));
 }
 
 TEST_F(LoggerFixture, TraceIsDroppedUntilVerboseLoggingIsOn)

@@ -112,7 +112,7 @@ TEST_F(BucketClient, LogsInMakesABucketAndRegistersAFile)
     EXPECT_FALSE(desc.loginToken.empty());
     EXPECT_GT(desc.loginTokenExpires, 0u);
 
-    const CUploadManager::FileDesc file = bucket.addFile(fileUrl(path));
+    const UploadFileDesc file = bucket.addFile(fileUrl(path));
     ASSERT_FALSE(file.fileUid.empty());
     EXPECT_EQ(fileUrl(path), file.fileUrl);
     EXPECT_EQ(desc.bucketId, routes.file(file.fileUid).bucketId);
@@ -207,7 +207,7 @@ TEST_F(BucketClient, BadAnswersGiveTheirCodesAndEmptyResults)
         CBucket bucket({kUser, kPassword}, "");
         EXPECT_EQ(c.login, bucket.login()) << c.name;
         EXPECT_EQ(c.bucketMade, !bucket.init().bucketId.empty()) << c.name;
-        const CUploadManager::FileDesc file = bucket.addFile(fileUrl(path));
+        const UploadFileDesc file = bucket.addFile(fileUrl(path));
         EXPECT_EQ(c.fileAdded, !file.fileUid.empty()) << c.name;
         EXPECT_EQ(c.fileAdded, !file.fileUrl.empty()) << c.name;
     }
@@ -236,7 +236,7 @@ TEST_F(BucketClient, FilesThatCannotBeReadAreNotSent)
     ASSERT_FALSE(bucket.init().bucketId.empty());
     for (const std::wstring& url : {fileUrl(input.file("missing.txt")), fileUrl(input.file("folder")),
                                     utf8ToWide("http://127.0.0.1/a.txt"), std::wstring(L"not a url"), std::wstring()}) {
-        const CUploadManager::FileDesc file = bucket.addFile(url);
+        const UploadFileDesc file = bucket.addFile(url);
         EXPECT_TRUE(file.fileUid.empty()) << wideToUtf8(url);
         EXPECT_TRUE(file.fileUrl.empty()) << wideToUtf8(url);
     }
@@ -279,7 +279,7 @@ TEST(BucketClientTls, WorksOverHttps)
 
     CBucket bucket({kUser, kPassword}, "");
     ASSERT_FALSE(bucket.init().bucketId.empty());
-    const CUploadManager::FileDesc file = bucket.addFile(fileUrl(input.file("a.txt")));
+    const UploadFileDesc file = bucket.addFile(fileUrl(input.file("a.txt")));
     EXPECT_EQ(3u, routes.file(file.fileUid).size);
     for (const fv_test::LoggedRequest& request : service.log().all())
         EXPECT_TRUE(request.secure) << request.path;
