@@ -60,6 +60,7 @@ public:
     std::shared_ptr<CConnectivityBroadcaster> connectivity() const { return m_connectivity; }
 
     // Raised on the window's event thread, never on the caller's, never after stop().
+    // A subscriber must not take a lock held where the window is stopped or destroyed.
     Poco::BasicEvent<const PowerModeChangeData, Poco::FastMutex> powerEvent;
 
     void run() override;
