@@ -5,7 +5,7 @@
 #include <Poco/String.h>
 
 #include <fstream>
-#include <sys/utsname.h>
+#include <utility>
 
 namespace fv_transfers {
 
@@ -17,13 +17,11 @@ const CSystemInfo& CSystemInfo::getInstance()
 
 CSystemInfo::CSystemInfo() : m_moduleVersion(FV_VERSION_STRING)
 {
-    struct utsname names {};
-    const bool haveUname = ::uname(&names) == 0;
-    if (haveUname)
-        m_osVersionText = std::string("Linux ") + names.release;
+    KernelNames kernel = readKernelNames();
+    m_osVersionText = std::move(kernel.versionText);
     m_osProductName = readPrettyName("/etc/os-release");
-    if (m_osProductName.empty() && haveUname)
-        m_osProductName = std::string(names.sysname) + " " + names.release;
+    if (m_osProductName.empty())
+        m_osProductName = std::move(kernel.productName);
 }
 
 std::string CSystemInfo::readPrettyName(const std::string& osReleasePath)

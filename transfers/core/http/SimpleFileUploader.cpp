@@ -1,60 +1,37 @@
 #include "core/http/SimpleFileUploader.h"
 
+#include "core/files/linux/FilePosix.h"
 #include "core/http/CurlConnection.h"
-#include "core/log/FvTransfersLogger.h"
 #include "core/http/HttpResponseFetcher.h"
+#include "core/log/FvTransfersLogger.h"
 
+#include <Poco/Exception.h>
+#include <Poco/File.h>
 #include <Poco/Net/HTTPRequest.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <cstdint>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace fv_transfers {
 
 namespace {
 
-constexpr std::size_t kBlockSize = 102400;
+constexpr int kBlockSize = 102400;
 
-// A read-only descriptor of the file to upload, closed with the scope.
-class ReadOnlyFile {
-public:
-    explicit ReadOnlyFile(const std::string& path) : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-    ~ReadOnlyFile()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    ReadOnlyFile(const ReadOnlyFile&) = delete;
-    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
-
-    bool isOpen() const { return m_fd >= 0; }
-
-    bool size(uint64_t& size) const
-    {
-        struct stat info {};
-        if (::fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode))
+// The size of a regular file; false for anything else, or when it cannot be read.
+bool regularFileSize(const std::string& path, std::uint64_t& size)
+{
+    try {
+        const Poco::File file(path);
+        if (!file.isFile())
             return false;
-        size = static_cast<uint64_t>(info.st_size);
+        size = file.getSize();
         return true;
+    } catch (const Poco::Exception&) {
+        return false;
     }
-
-    // Bytes read, 0 at the end, -1 on error.
-    ssize_t read(char* buffer, std::size_t size)
-    {
-        for (;;) {
-            const ssize_t count = ::read(m_fd, buffer, size);
-            if (count >= 0 || errno != EINTR)
-                return count;
-        }
-    }
-
-private:
-    int m_fd;
-};
+}
 
 void logCheckFailure(int check, dt_error result)
 {
@@ -64,14 +41,14 @@ void logCheckFailure(int check, dt_error result)
 }
 
 // Sends exactly `size` bytes of the file; a file that ends early is an error.
-dt_error sendFileBody(CCurlConnection& connection, ReadOnlyFile& file, uint64_t size)
+dt_error sendFileBody(CCurlConnection& connection, ILocalFile& file, std::uint64_t size)
 {
     std::vector<char> block(kBlockSize);
-    uint64_t sentTotal = 0;
+    std::uint64_t sentTotal = 0;
     while (sentTotal < size) {
-        const std::size_t wanted = static_cast<std::size_t>(std::min<uint64_t>(kBlockSize, size - sentTotal));
-        const ssize_t count = file.read(block.data(), wanted);
-        if (count <= 0) {
+        const int wanted = static_cast<int>(std::min<std::uint64_t>(kBlockSize, size - sentTotal));
+        int count = 0;
+        if (!file.read(block.data(), wanted, count)) {
             FV_LOG_ERROR("CSimpleFileUploader::doUpload: the file ended after " << sentTotal << " of " << size
                                                                                 << " bytes");
             return dt_general_error;
@@ -79,7 +56,7 @@ dt_error sendFileBody(CCurlConnection& connection, ReadOnlyFile& file, uint64_t 
         const dt_error result = connection.sendAll(block.data(), static_cast<std::size_t>(count));
         if (result != dt_success)
             return result;
-        sentTotal += static_cast<uint64_t>(count);
+        sentTotal += static_cast<std::uint64_t>(count);
     }
     return dt_success;
 }
@@ -105,9 +82,9 @@ dt_error CSimpleFileUploader::doUpload(IHttpResponseBodyFetcher*& body, const He
     m_connection = std::make_unique<CCurlConnection>();
 
     // The file is checked before anything is sent, so a failure never leaves a request half-way.
-    ReadOnlyFile file(filePath);
-    uint64_t size = 0;
-    if (!file.isOpen() || !file.size(size)) {
+    CFilePosix file;
+    std::uint64_t size = 0;
+    if (!file.open(filePath, false) || !regularFileSize(filePath, size)) {
         FV_LOG_ERROR("CSimpleFileUploader::doUpload: cannot read " << filePath);
         return dt_local_file_error;
     }

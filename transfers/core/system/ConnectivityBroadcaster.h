@@ -19,6 +19,7 @@ public:
 
     // Calls the listener at once with the current state, then with every published state.
     // Listeners run under the broadcaster's lock: they must be quick and must not call back.
+    // A listener must not take a lock held where it is unsubscribed.
     int subscribe(Listener listener);
     // After the return the listener is never called again.
     void unsubscribe(int id);

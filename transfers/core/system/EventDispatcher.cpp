@@ -4,7 +4,61 @@
 
 #include <pthread.h>
 
+#include <utility>
+#include <vector>
+
 namespace fv_transfers {
+
+namespace {
+
+// A thread cannot join itself. A dispatcher destroyed by one of its own tasks hands its thread
+// here: it is joined as soon as a later hand-over finds its loop returned, and at the latest
+// when the process exits.
+class FinishedThreadJoiner {
+public:
+    static FinishedThreadJoiner& instance()
+    {
+        static FinishedThreadJoiner joiner;
+        return joiner;
+    }
+
+    ~FinishedThreadJoiner()
+    {
+        for (Entry& entry : m_threads) {
+            if (entry.thread.get_id() != std::this_thread::get_id())
+                entry.thread.join();
+        }
+    }
+
+    void adopt(std::thread thread, std::shared_ptr<const std::atomic<bool>> ended)
+    {
+        std::vector<std::thread> finished; // joined outside the lock
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            for (auto it = m_threads.begin(); it != m_threads.end();) {
+                if (*it->ended) {
+                    finished.push_back(std::move(it->thread));
+                    it = m_threads.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+            m_threads.push_back(Entry{std::move(thread), std::move(ended)});
+        }
+        for (std::thread& done : finished)
+            done.join();
+    }
+
+private:
+    struct Entry {
+        std::thread thread;
+        std::shared_ptr<const std::atomic<bool>> ended;
+    };
+    std::mutex m_lock;
+    std::vector<Entry> m_threads;
+};
+
+} // namespace
 
 CEventDispatcher::CEventDispatcher(const std::string& threadName) : m_state(std::make_shared<State>())
 {
@@ -20,7 +74,8 @@ CEventDispatcher::~CEventDispatcher()
     stop();
     std::lock_guard<std::mutex> lock(m_threadLock);
     if (m_thread.joinable())
-        m_thread.detach(); // destroyed by its own task: the thread holds its own share of the state
+        FinishedThreadJoiner::instance().adopt(std::move(m_thread),
+                                               std::shared_ptr<const std::atomic<bool>>(m_state, &m_state->ended));
 }
 
 bool CEventDispatcher::post(std::function<void()> task)
@@ -57,15 +112,21 @@ void CEventDispatcher::stop()
 
 void CEventDispatcher::run(std::shared_ptr<State> state)
 {
+    runTasks(*state);
+    state->ended = true;
+}
+
+void CEventDispatcher::runTasks(State& state)
+{
     for (;;) {
         std::function<void()> task;
         {
-            std::unique_lock<std::mutex> lock(state->lock);
-            state->wake.wait(lock, [&] { return state->stopping || !state->tasks.empty(); });
-            if (state->stopping)
+            std::unique_lock<std::mutex> lock(state.lock);
+            state.wake.wait(lock, [&] { return state.stopping || !state.tasks.empty(); });
+            if (state.stopping)
                 return;
-            task = std::move(state->tasks.front());
-            state->tasks.pop_front();
+            task = std::move(state.tasks.front());
+            state.tasks.pop_front();
         }
         try {
             task();

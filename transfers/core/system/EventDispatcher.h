@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -15,8 +16,8 @@ namespace fv_transfers {
 class CEventDispatcher {
 public:
     explicit CEventDispatcher(const std::string& threadName);
-    // stop(), and joins the thread; destroyed by one of its own tasks, it lets the thread end on
-    // its own once that task returns.
+    // stop(), and joins the thread. Destroyed by one of its own tasks, it cannot wait for itself:
+    // the thread is then handed to the process's joiner of finished threads.
     ~CEventDispatcher();
     CEventDispatcher(const CEventDispatcher&) = delete;
     CEventDispatcher& operator=(const CEventDispatcher&) = delete;
@@ -35,8 +36,10 @@ private:
         std::condition_variable wake;
         std::deque<std::function<void()>> tasks;
         bool stopping = false;
+        std::atomic<bool> ended{false}; // the loop has returned: a join takes no time
     };
     static void run(std::shared_ptr<State> state);
+    static void runTasks(State& state);
 
     std::shared_ptr<State> m_state;
     std::mutex m_threadLock;

@@ -13,6 +13,7 @@ public:
     virtual void start() = 0;
 
     // Always raised with true.
+    // A subscriber must not take a lock held where the checker is destroyed.
     Poco::BasicEvent<const bool> reachabilityEvent;
 };
 

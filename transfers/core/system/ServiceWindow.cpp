@@ -2,19 +2,11 @@
 
 #include "core/log/FvTransfersLogger.h"
 #include "core/base/SharedInstanceSlot.h"
-#include "core/system/linux/NetworkMonitorLinux.h"
-#include "core/system/linux/PowerEventSourceLinux.h"
-
-#include <gio/gio.h>
-
-#include <chrono>
+#include "core/system/linux/ServiceWindowLinux.h"
 
 namespace fv_transfers {
 
 namespace {
-
-// Connecting to a live bus takes milliseconds; a hung one must not hold up the library's start.
-const auto kReadyWait = std::chrono::seconds(10);
 
 CSharedInstanceSlot<CServiceWindow>& instanceSlot()
 {
@@ -54,27 +46,19 @@ std::shared_ptr<CServiceWindow> CServiceWindow::getInstance()
     return window;
 }
 
-CServiceWindow::CServiceWindow()
-    : m_context(g_main_context_new()), m_cancel(g_cancellable_new()),
-      m_connectivity(std::make_shared<CConnectivityBroadcaster>()), m_events("fv-power-events"), m_thread("fv-service")
+CServiceWindow::CServiceWindow(std::chrono::milliseconds readyWait)
+    : m_platform(std::make_unique<CServiceWindowLinux>()), m_connectivity(std::make_shared<CConnectivityBroadcaster>()),
+      m_events("fv-power-events"), m_thread("fv-service")
 {
-    try {
-        m_thread.start(*this);
-    } catch (...) {
-        g_object_unref(m_cancel);
-        g_main_context_unref(m_context);
-        throw;
-    }
+    m_thread.start(*this);
     std::unique_lock<std::mutex> lock(m_readyLock);
-    if (!m_readyCondition.wait_for(lock, kReadyWait, [this] { return m_ready; }))
+    if (!m_readyCondition.wait_for(lock, readyWait, [this] { return m_ready; }))
         FV_LOG_WARNING("fv_transfers::CServiceWindow: service thread not ready yet, continuing");
 }
 
 CServiceWindow::~CServiceWindow()
 {
     stop();
-    g_object_unref(m_cancel);
-    g_main_context_unref(m_context);
 }
 
 void CServiceWindow::stop()
@@ -82,10 +66,7 @@ void CServiceWindow::stop()
     // First, so that no power event starts once stop has begun. Not under a lock: a power
     // subscriber may stop the window too.
     m_events.stop();
-    m_stopping = true;
-    g_cancellable_cancel(m_cancel);
-    // The loop checks the flag after every wake-up, so this ends it at once.
-    g_main_context_wakeup(m_context);
+    m_platform->stop();
     {
         std::lock_guard<std::mutex> lock(m_joinLock);
         if (!m_joined && Poco::Thread::current() != &m_thread) {
@@ -103,18 +84,13 @@ bool CServiceWindow::listensToPower() const
 
 void CServiceWindow::run()
 {
-    g_main_context_push_thread_default(m_context);
     try {
-        CPowerEventSourceLinux power([this](std::uint32_t mode) { raisePowerEvent(mode); }, m_cancel);
-        CNetworkMonitorLinux network(m_connectivity, m_cancel);
-        markReady(power.isListening());
-        while (!m_stopping)
-            g_main_context_iteration(m_context, TRUE);
+        m_platform->run([this](std::uint32_t mode) { raisePowerEvent(mode); }, m_connectivity,
+                        [this](bool listensToPower) { markReady(listensToPower); });
     } catch (const std::exception& e) {
         FV_LOG_ERROR("fv_transfers::CServiceWindow::run: Exception: " << e.what());
         markReady(false);
     }
-    g_main_context_pop_thread_default(m_context);
 }
 
 void CServiceWindow::markReady(bool listensToPower)

@@ -2,34 +2,31 @@
 
 #include "core/system/ConnectivityBroadcaster.h"
 #include "core/system/EventDispatcher.h"
+#include "core/system/PowerMode.h"
 
 #include <Poco/BasicEvent.h>
 #include <Poco/Mutex.h>
 #include <Poco/Runnable.h>
 #include <Poco/Thread.h>
 
-#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <memory>
 #include <mutex>
 
-typedef struct _GMainContext GMainContext;
-typedef struct _GCancellable GCancellable;
-
 namespace fv_transfers {
 
-// The library's service thread: it runs its own GLib main context, learns there of sleep and
-// wake (logind) and of network changes (GIO), and raises the power event on a thread of its own.
+class CServiceWindowLinux;
+
+// The library's service thread: there the platform half learns of sleep and wake and of network
+// changes, and the power event is raised on a thread of its own.
 class CServiceWindow : public Poco::Runnable {
 public:
-    static const std::uint32_t kPowerModeSuspending = 1;
-    static const std::uint32_t kPowerModeResumed = 2;
-
-    struct PowerModeChangeData {
-        std::uint32_t powerMode;
-    };
+    static constexpr std::uint32_t kPowerModeSuspending = fv_transfers::kPowerModeSuspending;
+    static constexpr std::uint32_t kPowerModeResumed = fv_transfers::kPowerModeResumed;
+    using PowerModeChangeData = fv_transfers::PowerModeChangeData;
 
     class CNotInitializedException : public std::exception {
     public:
@@ -45,8 +42,10 @@ public:
     // Throws CNotInitializedException when there is none.
     static std::shared_ptr<CServiceWindow> getInstance();
 
-    // Starts the thread and waits (bounded) until it listens, so no event after the return is missed.
-    CServiceWindow();
+    // Starts the thread and waits, at most `readyWait`, until it listens, so no event after the
+    // return is missed. Connecting to a live bus takes milliseconds; a hung one must not hold up
+    // the library's start.
+    explicit CServiceWindow(std::chrono::milliseconds readyWait = std::chrono::seconds(10));
     ~CServiceWindow() override;
     CServiceWindow(const CServiceWindow&) = delete;
     CServiceWindow& operator=(const CServiceWindow&) = delete;
@@ -61,6 +60,7 @@ public:
     std::shared_ptr<CConnectivityBroadcaster> connectivity() const { return m_connectivity; }
 
     // Raised on the window's event thread, never on the caller's, never after stop().
+    // A subscriber must not take a lock held where the window is stopped or destroyed.
     Poco::BasicEvent<const PowerModeChangeData, Poco::FastMutex> powerEvent;
 
     void run() override;
@@ -69,9 +69,7 @@ private:
     void raisePowerEvent(std::uint32_t powerMode);
     void markReady(bool listensToPower);
 
-    GMainContext* m_context;
-    GCancellable* m_cancel; // ends a bus set-up that hangs
-    std::atomic<bool> m_stopping{false};
+    std::unique_ptr<CServiceWindowLinux> m_platform;
     std::shared_ptr<CConnectivityBroadcaster> m_connectivity;
     CEventDispatcher m_events;
     Poco::Thread m_thread;

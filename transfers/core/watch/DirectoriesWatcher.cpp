@@ -3,15 +3,18 @@
 #include "core/log/FvTransfersLogger.h"
 
 #include <chrono>
-#include <climits>
 #include <cstdlib>
+#include <utility>
 
 namespace fv_transfers {
 
 namespace {
 
-// A callback that has not returned by then is taken to be stuck on a lock of the unwatching thread.
-const auto kCallbackWait = std::chrono::seconds(10);
+dt_error watchError(efsw::WatchID error)
+{
+    return error == efsw::Errors::FileNotFound || error == efsw::Errors::FileNotReadable ? dt_local_file_error
+                                                                                         : dt_general_error;
+}
 
 // Two spellings of one folder share its watch.
 bool canonicalFolder(const std::string& folder, std::string& canonical)
@@ -32,6 +35,11 @@ CDirectoriesWatcher& CDirectoriesWatcher::getInstance()
     return instance;
 }
 
+CDirectoriesWatcher::CDirectoriesWatcher(std::chrono::milliseconds longCallbackNotice)
+    : m_longCallbackNotice(longCallbackNotice)
+{
+}
+
 CDirectoriesWatcher::~CDirectoriesWatcher()
 {
     std::unique_ptr<efsw::FileWatcher> retired;
@@ -43,15 +51,43 @@ CDirectoriesWatcher::~CDirectoriesWatcher()
     }
 }
 
-efsw::WatchID CDirectoriesWatcher::watchDirectory(const std::string& folder, IWatchCallback* callback)
+CDirectoriesWatcher::Subscription::~Subscription()
 {
+    reset();
+}
+
+CDirectoriesWatcher::Subscription::Subscription(Subscription&& other) noexcept
+    : m_owner(std::exchange(other.m_owner, nullptr)), m_id(std::exchange(other.m_id, 0))
+{
+}
+
+CDirectoriesWatcher::Subscription& CDirectoriesWatcher::Subscription::operator=(Subscription&& other) noexcept
+{
+    if (this != &other) {
+        reset();
+        m_owner = std::exchange(other.m_owner, nullptr);
+        m_id = std::exchange(other.m_id, 0);
+    }
+    return *this;
+}
+
+void CDirectoriesWatcher::Subscription::reset()
+{
+    if (CDirectoriesWatcher* owner = std::exchange(m_owner, nullptr))
+        owner->unwatch(std::exchange(m_id, 0));
+}
+
+dt_error CDirectoriesWatcher::watchDirectory(const std::string& folder, IWatchCallback& callback,
+                                             Subscription& subscription)
+{
+    subscription.reset();
     std::unique_ptr<efsw::FileWatcher> retired; // joined after the lock is released
     try {
         FV_LOG_INFO("Start watching directory: " << folder);
         std::string key;
         if (!canonicalFolder(folder, key)) {
             FV_LOG_ERROR("Cannot watch missing directory: " << folder);
-            return efsw::Errors::FileNotFound;
+            return dt_local_file_error;
         }
         std::lock_guard<std::mutex> lock(m_lock);
         if (!m_watcher) {
@@ -66,22 +102,23 @@ efsw::WatchID CDirectoriesWatcher::watchDirectory(const std::string& folder, IWa
                 FV_LOG_ERROR("Cannot watch directory " << folder << ", error " << efswId);
                 if (m_folders.empty())
                     retired = std::move(m_watcher);
-                return efswId;
+                return watchError(efswId);
             }
             it = m_folders.emplace(key, Folder{efswId, {}}).first;
         }
         const efsw::WatchID id = ++m_lastId;
-        it->second.registrations.emplace(id, Registration{folder, callback});
+        it->second.registrations.emplace(id, Registration{folder, &callback});
         m_folderOfId.emplace(id, key);
         FV_LOG_INFO("Directory watch id: " << id);
-        return id;
+        subscription = Subscription(*this, id);
+        return dt_success;
     } catch (const std::exception& e) {
         FV_LOG_ERROR("Exception caught when adding directory to watch list: " << e.what());
-        return efsw::Errors::FileNotFound;
+        return dt_general_error;
     }
 }
 
-void CDirectoriesWatcher::unwatchDirectory(efsw::WatchID watchId)
+void CDirectoriesWatcher::unwatch(efsw::WatchID watchId)
 {
     // Deleting the watcher joins its thread: so it is deleted after the lock is released, and
     // never on that thread.
@@ -89,16 +126,8 @@ void CDirectoriesWatcher::unwatchDirectory(efsw::WatchID watchId)
     try {
         FV_LOG_INFO("Stop watching directory with id: " << watchId);
         std::unique_lock<std::mutex> lock(m_lock);
-        if (!m_watcher) {
-            FV_LOG_ERROR("fv_transfers::CDirectoriesWatcher::unwatchDirectory"
-                         << ": m_watcherPtr is NULL, most likely no watches have been added");
-            return;
-        }
-        const bool onWatcherThread = m_deliveringThread == std::this_thread::get_id();
         const auto idIt = m_folderOfId.find(watchId);
-        if (idIt == m_folderOfId.end()) {
-            FV_LOG_WARNING("fv_transfers::CDirectoriesWatcher::unwatchDirectory: unknown watch id " << watchId);
-        } else {
+        if (idIt != m_folderOfId.end()) {
             const auto folderIt = m_folders.find(idIt->second);
             m_folderOfId.erase(idIt);
             if (folderIt != m_folders.end()) {
@@ -109,14 +138,28 @@ void CDirectoriesWatcher::unwatchDirectory(efsw::WatchID watchId)
                 }
             }
         }
-        if (!onWatcherThread && !m_callDone.wait_for(lock, kCallbackWait, [&] { return m_callingId != watchId; }))
-            FV_LOG_ERROR("fv_transfers::CDirectoriesWatcher::unwatchDirectory: callback of id " << watchId
-                                                                                                << " still running");
-        if (m_folders.empty() && !onWatcherThread)
+        // The watcher's thread may be unsubscribing from inside this very callback.
+        const bool onWatcherThread = m_deliveringThread == std::this_thread::get_id();
+        if (onWatcherThread)
+            return;
+        waitUntilNotCalling(lock, watchId);
+        if (m_folders.empty())
             retired = std::move(m_watcher);
     } catch (const std::exception& e) {
-        FV_LOG_ERROR("fv_transfers::CDirectoriesWatcher::unwatchDirectory: Exception: " << e.what());
+        FV_LOG_ERROR("fv_transfers::CDirectoriesWatcher::unwatch: Exception: " << e.what());
     }
+}
+
+void CDirectoriesWatcher::waitUntilNotCalling(std::unique_lock<std::mutex>& lock, efsw::WatchID id)
+{
+    // A callback still running that long probably waits for a lock of the unsubscribing thread:
+    // worth a line in the log, though the wait goes on, as ending it would free what the callback uses.
+    const auto done = [&] { return m_callingId != id; };
+    if (m_callDone.wait_for(lock, m_longCallbackNotice, done))
+        return;
+    FV_LOG_WARNING("fv_transfers::CDirectoriesWatcher: callback of id " << id
+                                                                        << " still running, waiting for it to return");
+    m_callDone.wait(lock, done);
 }
 
 void CDirectoriesWatcher::handleFileAction(efsw::WatchID watchid, const std::string&, const std::string& filename,
@@ -171,7 +214,7 @@ void CDirectoriesWatcher::notify(const std::vector<Target>& targets, const std::
             m_callingId = target.id;
         }
         try {
-            target.registration.callback->onWatchEvent(target.id, target.registration.folder, fileName, event);
+            target.registration.callback->onWatchEvent(target.registration.folder, fileName, event);
         } catch (...) {
             FV_LOG_ERROR("fv_transfers::CDirectoriesWatcher: callback of id " << target.id << " failed");
         }

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "core/base/DtError.h"
 #include "core/watch/FileSystemEvent.h"
 #include "core/watch/efsw/FileWatcher.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <map>
@@ -15,8 +17,8 @@
 namespace fv_transfers {
 
 // Routes folder notifications to the file watchers. Each folder is watched once, however many
-// files in it are watched; every watchDirectory gets its own id and is undone by its own
-// unwatchDirectory.
+// files in it are watched; every watchDirectory gives a subscription of its own, and the
+// subscription's end undoes it.
 class CDirectoriesWatcher : public efsw::FileWatchListener {
 public:
     class IWatchCallback {
@@ -26,23 +28,45 @@ public:
         // any folder, its own included. `folder` is the text given to watchDirectory. An empty
         // `fileName` concerns every file of the folder; after a Deleted one the folder went
         // away and is watched no more: watching it again makes a new watch.
-        virtual void onWatchEvent(efsw::WatchID watchId, const std::string& folder, const std::string& fileName,
+        // It must not take a lock that is held where its subscription is destroyed.
+        virtual void onWatchEvent(const std::string& folder, const std::string& fileName,
                                   files_watch::FileSystemEvent event) = 0;
+    };
+
+    // One watchDirectory, undone when it is destroyed or reset: after that the callback is not
+    // called again, and a call under way on the watcher's thread has returned (destroyed by that
+    // very callback, it does not wait for itself). Must not outlive its directories watcher.
+    class Subscription {
+    public:
+        Subscription() = default; // empty
+        ~Subscription();
+        Subscription(Subscription&& other) noexcept;
+        Subscription& operator=(Subscription&& other) noexcept;
+        Subscription(const Subscription&) = delete;
+        Subscription& operator=(const Subscription&) = delete;
+
+        explicit operator bool() const { return m_owner != nullptr; }
+        void reset();
+
+    private:
+        friend class CDirectoriesWatcher;
+        Subscription(CDirectoriesWatcher& owner, efsw::WatchID id) : m_owner(&owner), m_id(id) {}
+
+        CDirectoriesWatcher* m_owner = nullptr;
+        efsw::WatchID m_id = 0;
     };
 
     static CDirectoriesWatcher& getInstance();
 
-    CDirectoriesWatcher() = default;
+    // A callback that has not returned after `longCallbackNotice` is logged once, and still waited for.
+    explicit CDirectoriesWatcher(std::chrono::milliseconds longCallbackNotice = std::chrono::seconds(10));
     ~CDirectoriesWatcher() override;
     CDirectoriesWatcher(const CDirectoriesWatcher&) = delete;
     CDirectoriesWatcher& operator=(const CDirectoriesWatcher&) = delete;
 
-    // A positive id, or a negative efsw error: every negative id is a failure.
-    efsw::WatchID watchDirectory(const std::string& folder, IWatchCallback* callback);
-    // After the return the callback of that id is not called again; a delivery to it that is
-    // under way on another thread is waited for (bounded). Called from a callback, it does not
-    // wait for that callback.
-    void unwatchDirectory(efsw::WatchID watchId);
+    // dt_success with a live subscription; dt_local_file_error when the folder is missing or not
+    // one, dt_general_error when the system refuses the watch: the subscription is then empty.
+    dt_error watchDirectory(const std::string& folder, IWatchCallback& callback, Subscription& subscription);
 
     void handleFileAction(efsw::WatchID watchid, const std::string& dir, const std::string& filename,
                           efsw::Action action, std::string oldFilename = "") override;
@@ -68,8 +92,11 @@ private:
         Registration registration;
     };
 
+    void unwatch(efsw::WatchID id);
+    void waitUntilNotCalling(std::unique_lock<std::mutex>& lock, efsw::WatchID id);
     void notify(const std::vector<Target>& targets, const std::string& fileName, files_watch::FileSystemEvent event);
 
+    const std::chrono::milliseconds m_longCallbackNotice;
     mutable std::mutex m_lock;
     std::condition_variable m_callDone;
     efsw::WatchID m_callingId = 0;      // the registration whose callback runs now

@@ -13,14 +13,13 @@ CFileWatcher::CFileWatcher(CDirectoriesWatcher& directories) : m_directories(dir
 
 CFileWatcher::~CFileWatcher()
 {
-    efsw::WatchID id = -1;
+    // Ended outside the lock: it waits for a delivery under way, which takes the lock.
+    CDirectoriesWatcher::Subscription subscription;
     {
         std::lock_guard<std::mutex> lock(m_lock);
-        std::swap(id, m_watchId);
+        subscription = std::move(m_subscription);
         m_fileName.clear();
     }
-    if (id >= 0)
-        m_directories.unwatchDirectory(id);
 }
 
 dt_error CFileWatcher::startMonitoring(const std::wstring& filePath)
@@ -49,19 +48,20 @@ dt_error CFileWatcher::startMonitoring(const std::wstring& filePath)
             m_fileName = name;
             m_folder = folder;
         }
-        const efsw::WatchID id = m_directories.watchDirectory(folder, this);
+        CDirectoriesWatcher::Subscription subscription;
+        const dt_error result = m_directories.watchDirectory(folder, *this, subscription);
         std::lock_guard<std::mutex> lock(m_lock);
-        if (id < 0) {
+        if (result != dt_success) {
             m_fileName.clear();
             m_folder.clear();
             return dt_general_error;
         }
-        m_watchId = id;
+        m_subscription = std::move(subscription);
         return dt_success;
     } catch (const std::exception& e) {
         FV_LOG_ERROR("Exception when starting monitoring file for changes: " << e.what());
         std::lock_guard<std::mutex> lock(m_lock);
-        if (m_watchId < 0) {
+        if (!m_subscription) {
             m_fileName.clear();
             m_folder.clear();
         }
@@ -69,7 +69,7 @@ dt_error CFileWatcher::startMonitoring(const std::wstring& filePath)
     }
 }
 
-void CFileWatcher::onWatchEvent(efsw::WatchID watchId, const std::string& folder, const std::string& fileName,
+void CFileWatcher::onWatchEvent(const std::string& folder, const std::string& fileName,
                                 files_watch::FileSystemEvent event)
 {
     try {
@@ -82,11 +82,6 @@ void CFileWatcher::onWatchEvent(efsw::WatchID watchId, const std::string& folder
                 return;
             if (folder != m_folder) {
                 FV_LOG_ERROR("Unexpected directory received in watcher callback: " << folder);
-                return;
-            }
-            // Until startMonitoring stored the id, the folder's events are already ours.
-            if (m_watchId >= 0 && watchId != m_watchId) {
-                FV_LOG_ERROR("Unexpected watch id received in watcher callback: " << watchId);
                 return;
             }
         }

@@ -16,7 +16,9 @@ class CFileWatcher : public CDirectoriesWatcher::IWatchCallback {
 public:
     CFileWatcher(); // on the process's directories watcher
     explicit CFileWatcher(CDirectoriesWatcher& directories);
-    ~CFileWatcher() override; // unwatches; no event is raised after the return
+    // Unwatches; no event is raised after the return. The change event's subscribers must not
+    // take a lock held where the watcher is destroyed.
+    ~CFileWatcher() override;
     CFileWatcher(const CFileWatcher&) = delete;
     CFileWatcher& operator=(const CFileWatcher&) = delete;
 
@@ -24,7 +26,7 @@ public:
     // already watched. A failed start leaves the watcher idle, so it may be tried again.
     dt_error startMonitoring(const std::wstring& filePath);
 
-    void onWatchEvent(efsw::WatchID watchId, const std::string& folder, const std::string& fileName,
+    void onWatchEvent(const std::string& folder, const std::string& fileName,
                       files_watch::FileSystemEvent event) override;
 
     Poco::BasicEvent<files_watch::FileSystemEvent> changeEvent;
@@ -32,7 +34,7 @@ public:
 private:
     CDirectoriesWatcher& m_directories;
     std::mutex m_lock;
-    efsw::WatchID m_watchId = -1;
+    CDirectoriesWatcher::Subscription m_subscription;
     std::string m_fileName; // UTF-8, empty while idle
     std::string m_folder;
 };

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
@@ -139,7 +140,8 @@ TEST(SleepPreventerCounter, WithoutAnsweringSystemBusFailsToPreventButKeepsCount
             noBus = std::make_unique<fv_test::NoSystemBus>();
         fv_test::Watchdog watchdog("a sleep counter increment without an answering bus");
         fv_test::LogCapture log;
-        CSleepPreventerCounterProxy counter;
+        // The bus time-out is short here to keep the test quick; the hung bus still has to hit it.
+        CSleepPreventerCounterProxy counter(std::make_shared<CSleepPreventerLinux>(std::chrono::milliseconds(100)));
         counter.sleepCounterIncrement();
         counter.sleepCounterDecrement();
         EXPECT_EQ(1, log.count("Failed to start preventing sleep!")) << busHangs;

@@ -14,12 +14,15 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <tuple>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -82,19 +85,48 @@ struct ActionListener : efsw::FileWatchListener {
 
 } // namespace
 
-TEST(FileWatcher, AddModifyDeleteOfTheWatchedFile)
+TEST(FileWatcher, ReportsWhatHappensToTheWatchedFile)
 {
-    fv_test::TempDir dir;
-    CDirectoriesWatcher directories;
-    WatchedFile file(directories);
-    ASSERT_EQ(dt_success, file.start(dir.file("a.txt")));
-
-    fv_test::writeFile(dir.file("a.txt"), "one");
-    EXPECT_TRUE(file.sawEvent(kAdded));
-    appendTo(dir.file("a.txt"), "two");
-    EXPECT_TRUE(file.sawEvent(kModified));
-    ASSERT_EQ(0, ::unlink(dir.file("a.txt").c_str()));
-    EXPECT_TRUE(file.sawEvent(kDeleted));
+    struct Case {
+        const char* name;
+        const char* watched;                         // relative to the temp dir, made before the watch
+        bool exists;                                 // whether the watched file is written first
+        std::function<void(fv_test::TempDir&)> step; // what happens once it is watched
+        int event;
+    };
+    const auto rename = [](const char* from, const char* to) {
+        return [from, to](fv_test::TempDir& dir) {
+            ASSERT_EQ(0, std::rename(dir.file(from).c_str(), dir.file(to).c_str()));
+        };
+    };
+    const Case cases[] = {
+        {"made", "a.txt", false, [](fv_test::TempDir& dir) { fv_test::writeFile(dir.file("a.txt"), "one"); }, kAdded},
+        {"appended to", "a.txt", true, [](fv_test::TempDir& dir) { appendTo(dir.file("a.txt"), "two"); }, kModified},
+        {"deleted", "a.txt", true, [](fv_test::TempDir& dir) { ASSERT_EQ(0, ::unlink(dir.file("a.txt").c_str())); },
+         kDeleted},
+        {"renamed away", "a.txt", true, rename("a.txt", "renamed.txt"), kDeleted},
+        {"moved to another folder", "a.txt", true, rename("a.txt", "other/a.txt"), kDeleted},
+        // Editors save by writing a new file and renaming it over the old one.
+        {"renamed over", "a.txt", true,
+         [](fv_test::TempDir& dir) {
+             fv_test::writeFile(dir.file("a.txt.tmp"), "new");
+             ASSERT_EQ(0, std::rename(dir.file("a.txt.tmp").c_str(), dir.file("a.txt").c_str()));
+         },
+         kAdded},
+        {"folder moved away", "sub/a.txt", true, rename("sub", "moved"), kDeleted},
+    };
+    for (const Case& c : cases) {
+        fv_test::TempDir dir;
+        ASSERT_EQ(0, ::mkdir(dir.file("other").c_str(), 0700));
+        ASSERT_EQ(0, ::mkdir(dir.file("sub").c_str(), 0700));
+        if (c.exists)
+            fv_test::writeFile(dir.file(c.watched), "a");
+        CDirectoriesWatcher directories;
+        WatchedFile file(directories);
+        ASSERT_EQ(dt_success, file.start(dir.file(c.watched))) << c.name;
+        c.step(dir);
+        EXPECT_TRUE(file.sawEvent(c.event)) << c.name;
+    }
 }
 
 TEST(FileWatcher, TwoFilesInOneFolderShareOneWatchAndSeeOnlyTheirOwnEvents)
@@ -116,47 +148,6 @@ TEST(FileWatcher, TwoFilesInOneFolderShareOneWatchAndSeeOnlyTheirOwnEvents)
 
     appendTo(dir.file("a.txt"), "more");
     ASSERT_TRUE(a.sawEvent(kModified));
-}
-
-TEST(FileWatcher, RenameAwayIsReportedAsDeletedAndRenameOverAsAdded)
-{
-    struct Case {
-        const char* target; // relative to the temp dir
-        int event;
-    };
-    const Case cases[] = {{"renamed.txt", kDeleted}, {"other/a.txt", kDeleted}};
-    for (const Case& c : cases) {
-        fv_test::TempDir dir;
-        ASSERT_EQ(0, ::mkdir(dir.file("other").c_str(), 0700));
-        fv_test::writeFile(dir.file("a.txt"), "a");
-        CDirectoriesWatcher directories;
-        WatchedFile file(directories);
-        ASSERT_EQ(dt_success, file.start(dir.file("a.txt")));
-        ASSERT_EQ(0, std::rename(dir.file("a.txt").c_str(), dir.file(c.target).c_str()));
-        EXPECT_TRUE(file.sawEvent(c.event)) << c.target;
-    }
-
-    // Editors save by writing a new file and renaming it over the old one.
-    fv_test::TempDir dir;
-    fv_test::writeFile(dir.file("a.txt"), "a");
-    CDirectoriesWatcher directories;
-    WatchedFile file(directories);
-    ASSERT_EQ(dt_success, file.start(dir.file("a.txt")));
-    fv_test::writeFile(dir.file("a.txt.tmp"), "new");
-    ASSERT_EQ(0, std::rename(dir.file("a.txt.tmp").c_str(), dir.file("a.txt").c_str()));
-    EXPECT_TRUE(file.sawEvent(kAdded));
-}
-
-TEST(FileWatcher, MovingTheFolderAwayIsReportedAsDeleted)
-{
-    fv_test::TempDir dir;
-    ASSERT_EQ(0, ::mkdir(dir.file("sub").c_str(), 0700));
-    fv_test::writeFile(dir.file("sub/a.txt"), "a");
-    CDirectoriesWatcher directories;
-    WatchedFile file(directories);
-    ASSERT_EQ(dt_success, file.start(dir.file("sub/a.txt")));
-    ASSERT_EQ(0, std::rename(dir.file("sub").c_str(), dir.file("moved").c_str()));
-    EXPECT_TRUE(file.sawEvent(kDeleted));
 }
 
 TEST(FileWatcher, FolderDeletedAndMadeAgainIsWatchedAgain)
@@ -243,23 +234,20 @@ TEST(FileWatcher, LastUnwatchStopsTheWatcherAndWatchingAgainWorks)
     EXPECT_TRUE(again.sawEvent(kModified));
 }
 
-TEST(FileWatcher, FiltersNotificationsByNameFolderAndId)
+TEST(FileWatcher, FiltersNotificationsByNameAndFolder)
 {
     struct Case {
         const char* name;
-        efsw::WatchID id;
         const char* folderSuffix; // appended to the temp dir
         const char* fileName;
         bool raised;
         const char* logged;
     };
-    // A fresh directories watcher numbers its first watch 1.
     const Case cases[] = {
-        {"own file", 1, "/", "a.txt", true, nullptr},
-        {"another file", 1, "/", "b.txt", false, nullptr},
-        {"lost notifications", 1, "/", "", true, nullptr},
-        {"another folder", 1, "/x/", "a.txt", false, "Unexpected directory received in watcher callback: "},
-        {"another id", 7, "/", "a.txt", false, "Unexpected watch id received in watcher callback: 7"},
+        {"own file", "/", "a.txt", true, nullptr},
+        {"another file", "/", "b.txt", false, nullptr},
+        {"lost notifications", "/", "", true, nullptr},
+        {"another folder", "/x/", "a.txt", false, "Unexpected directory received in watcher callback: "},
     };
     for (const Case& c : cases) {
         fv_test::TempDir dir;
@@ -268,7 +256,7 @@ TEST(FileWatcher, FiltersNotificationsByNameFolderAndId)
         WatchedFile file(directories);
         ASSERT_EQ(dt_success, file.start(dir.file("a.txt")));
         files_watch::FileSystemEvent event = files_watch::FileSystemEventModified;
-        file.watcher.onWatchEvent(c.id, dir.path() + c.folderSuffix, c.fileName, event);
+        file.watcher.onWatchEvent(dir.path() + c.folderSuffix, c.fileName, event);
         EXPECT_EQ(c.raised ? 1u : 0u, file.events.values().size()) << c.name;
         if (c.logged) {
             EXPECT_EQ(1, log.count(c.logged)) << c.name;
@@ -276,12 +264,9 @@ TEST(FileWatcher, FiltersNotificationsByNameFolderAndId)
     }
 }
 
-TEST(FileWatcher, UnknownIdsAreLoggedAndIgnored)
+TEST(FileWatcher, UnknownActionIsLoggedAndReportedAsOther)
 {
     fv_test::LogCapture log;
-    CDirectoriesWatcher directories;
-    directories.unwatchDirectory(42);
-    EXPECT_EQ(1, log.count("m_watcherPtr is NULL, most likely no watches have been added"));
     EXPECT_EQ(files_watch::FileSystemEventOther, CDirectoriesWatcher::FwActionToFsEvent(efsw::Actions::Moved));
     EXPECT_EQ(1, log.count("unexpected action received: 4"));
 }
@@ -418,4 +403,113 @@ TEST(FileWatcher, UnwatchWhileAnotherSubscriberWaitsForTheUnwatchersLock)
     }
     EXPECT_EQ(1u, directories.watchedFolderCount());
     a.changeEvent -= Poco::delegate(&subscriber, &Subscriber::onChange);
+}
+
+namespace {
+
+// Records the folder's events; the first call waits until the gate opens.
+struct GatedCallback : CDirectoriesWatcher::IWatchCallback {
+    struct Gate {
+        std::mutex lock;
+        std::condition_variable opened;
+        bool open = false;
+        std::atomic<bool> entered{false};
+        std::atomic<bool> returned{false};
+    };
+    explicit GatedCallback(Gate& gate) : gate(gate) {}
+    void onWatchEvent(const std::string&, const std::string&, files_watch::FileSystemEvent) override
+    {
+        if (++calls > 1)
+            return;
+        gate.entered = true;
+        {
+            std::unique_lock<std::mutex> lock(gate.lock);
+            gate.opened.wait(lock, [this] { return gate.open; });
+        }
+        lastCall = calls.load(); // a use after free when the subscription's end did not wait
+        gate.returned = true;
+    }
+    Gate& gate;
+    std::atomic<int> calls{0};
+    int lastCall = 0;
+};
+
+} // namespace
+
+TEST(DirectoriesWatcher, EndingASubscriptionWaitsForItsRunningCallbackWithoutTimeLimit)
+{
+    fv_test::TempDir dir;
+    fv_test::LogCapture log;
+    // Noticed early, so that the test sees the unsubscriber wait beyond the notice.
+    CDirectoriesWatcher directories(std::chrono::milliseconds(20));
+    GatedCallback::Gate gate;
+    auto callback = std::make_unique<GatedCallback>(gate);
+    CDirectoriesWatcher::Subscription subscription;
+    ASSERT_EQ(dt_success, directories.watchDirectory(dir.path(), *callback, subscription));
+    ASSERT_TRUE(subscription);
+    // Another folder keeps the reader thread, so nothing but the wait holds the owner back.
+    fv_test::TempDir otherDir;
+    GatedCallback other(gate);
+    CDirectoriesWatcher::Subscription otherSubscription;
+    ASSERT_EQ(dt_success, directories.watchDirectory(otherDir.path(), other, otherSubscription));
+    fv_test::writeFile(dir.file("a.txt"), "a");
+    ASSERT_TRUE(fv_test::waitUntil([&] { return gate.entered.load(); }));
+
+    std::atomic<bool> ended{false};
+    bool returnedBeforeEnd = false;
+    std::thread owner([&] {
+        subscription.reset();
+        returnedBeforeEnd = gate.returned;
+        callback.reset(); // what a subscriber does once unsubscribed
+        ended = true;
+    });
+    // The gate opens once the owner has waited past the notice, or once it gave up waiting.
+    ASSERT_TRUE(fv_test::waitUntil([&] { return ended || log.count("still running") > 0; }, 30000));
+    {
+        std::lock_guard<std::mutex> lock(gate.lock);
+        gate.open = true;
+    }
+    gate.opened.notify_all();
+    owner.join();
+    EXPECT_TRUE(returnedBeforeEnd);
+    EXPECT_FALSE(subscription);
+    EXPECT_EQ(1u, directories.watchedFolderCount());
+}
+
+TEST(DirectoriesWatcher, FailedWatchGivesAnErrorAndAnEmptySubscription)
+{
+    fv_test::TempDir dir;
+    fv_test::writeFile(dir.file("file"), "x");
+    CDirectoriesWatcher directories;
+    GatedCallback::Gate gate;
+    GatedCallback callback(gate);
+    for (const std::string& folder : {dir.file("missing"), dir.file("file")}) {
+        CDirectoriesWatcher::Subscription subscription;
+        EXPECT_EQ(fv_transfers::dt_local_file_error, directories.watchDirectory(folder, callback, subscription))
+            << folder;
+        EXPECT_FALSE(subscription) << folder;
+    }
+    EXPECT_FALSE(directories.hasFileWatcher());
+}
+
+TEST(DirectoriesWatcher, MovedSubscriptionEndsOnce)
+{
+    fv_test::TempDir dir;
+    CDirectoriesWatcher directories;
+    GatedCallback::Gate gate;
+    GatedCallback callback(gate);
+    CDirectoriesWatcher::Subscription first;
+    ASSERT_EQ(dt_success, directories.watchDirectory(dir.path(), callback, first));
+    CDirectoriesWatcher::Subscription second = std::move(first);
+    EXPECT_FALSE(first);
+    EXPECT_TRUE(second);
+    first.reset();
+    EXPECT_EQ(1u, directories.watchedFolderCount());
+    CDirectoriesWatcher::Subscription third;
+    ASSERT_EQ(dt_success, directories.watchDirectory(dir.path(), callback, third));
+    second = std::move(third); // ends the one it held
+    EXPECT_EQ(1u, directories.watchedFolderCount());
+    second.reset();
+    EXPECT_EQ(0u, directories.watchedFolderCount());
+    EXPECT_FALSE(directories.hasFileWatcher());
 }

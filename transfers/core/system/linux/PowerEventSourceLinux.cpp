@@ -1,7 +1,9 @@
 #include "core/system/linux/PowerEventSourceLinux.h"
 
 #include "core/log/FvTransfersLogger.h"
-#include "core/system/ServiceWindow.h"
+#include "core/system/PowerMode.h"
+
+#include <atomic>
 
 namespace fv_transfers {
 
@@ -12,6 +14,15 @@ const char* const kLogindPath = "/org/freedesktop/login1";
 const char* const kManagerInterface = "org.freedesktop.login1.Manager";
 const int kBusCallTimeoutMs = 5000;
 
+// Every start of the library looks for the bus again; that it is missing is said once per process.
+void warnNoSystemBus(const std::string& error)
+{
+    static std::atomic<bool> warned{false};
+    if (!warned.exchange(true))
+        FV_LOG_WARNING("fv_transfers::CPowerEventSourceLinux: no system bus (" << error
+                                                                               << "), sleep and wake are not reported");
+}
+
 } // namespace
 
 CPowerEventSourceLinux::CPowerEventSourceLinux(Handler handler, GCancellable* cancel) : m_handler(std::move(handler))
@@ -19,8 +30,7 @@ CPowerEventSourceLinux::CPowerEventSourceLinux(Handler handler, GCancellable* ca
     std::string error;
     m_connection = openPrivateSystemBus(error, cancel);
     if (!m_connection) {
-        FV_LOG_WARNING("fv_transfers::CPowerEventSourceLinux: no system bus (" << error
-                                                                               << "), sleep and wake are not reported");
+        warnNoSystemBus(error);
         return;
     }
     m_subscription =
@@ -55,8 +65,7 @@ void CPowerEventSourceLinux::onSignal(GDBusConnection*, const gchar*, const gcha
         return;
     gboolean suspending = FALSE;
     g_variant_get(parameters, "(b)", &suspending);
-    static_cast<CPowerEventSourceLinux*>(self)->m_handler(suspending ? CServiceWindow::kPowerModeSuspending
-                                                                     : CServiceWindow::kPowerModeResumed);
+    static_cast<CPowerEventSourceLinux*>(self)->m_handler(suspending ? kPowerModeSuspending : kPowerModeResumed);
 }
 
 } // namespace fv_transfers

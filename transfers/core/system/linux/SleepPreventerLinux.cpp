@@ -13,15 +13,11 @@ namespace fv_transfers {
 
 namespace {
 
-const int kInhibitTimeoutMs = 5000;
-// A bus that accepts but never answers must not hold the counter's callers for good.
-const auto kConnectLimit = std::chrono::milliseconds(5000);
-
 // The inhibitor's descriptor, or -1 with the reason logged.
-int takeSleepInhibitor()
+int takeSleepInhibitor(std::chrono::milliseconds busTimeout)
 {
     std::string error;
-    DBusConnectionPtr bus = openPrivateSystemBusWithin(error, kConnectLimit);
+    DBusConnectionPtr bus = openPrivateSystemBusWithin(error, busTimeout);
     if (!bus) {
         FV_LOG_WARNING("fv_transfers::CSleepPreventerLinux::prevent: no system bus: " << error);
         return -1;
@@ -31,7 +27,7 @@ int takeSleepInhibitor()
     GVariant* reply = g_dbus_connection_call_with_unix_fd_list_sync(
         bus.get(), "org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "Inhibit",
         g_variant_new("(ssss)", "sleep", "fv-transfers", "Transfers in progress", "block"), G_VARIANT_TYPE("(h)"),
-        G_DBUS_CALL_FLAGS_NONE, kInhibitTimeoutMs, nullptr, &fds, nullptr, &gerror);
+        G_DBUS_CALL_FLAGS_NONE, static_cast<gint>(busTimeout.count()), nullptr, &fds, nullptr, &gerror);
     if (!reply) {
         FV_LOG_WARNING("fv_transfers::CSleepPreventerLinux::prevent: Inhibit failed: " << takeGError(gerror));
         return -1;
@@ -54,6 +50,8 @@ int takeSleepInhibitor()
 
 } // namespace
 
+CSleepPreventerLinux::CSleepPreventerLinux(std::chrono::milliseconds busTimeout) : m_busTimeout(busTimeout) {}
+
 CSleepPreventerLinux::~CSleepPreventerLinux()
 {
     if (isPreventing())
@@ -65,7 +63,7 @@ bool CSleepPreventerLinux::prevent()
     std::lock_guard<std::mutex> lock(m_lock);
     if (m_inhibitorFd >= 0)
         return true;
-    m_inhibitorFd = takeSleepInhibitor();
+    m_inhibitorFd = takeSleepInhibitor(m_busTimeout);
     return m_inhibitorFd >= 0;
 }
 

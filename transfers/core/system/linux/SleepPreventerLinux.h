@@ -2,6 +2,7 @@
 
 #include "core/system/SleepPreventer.h"
 
+#include <chrono>
 #include <mutex>
 
 namespace fv_transfers {
@@ -11,7 +12,9 @@ namespace fv_transfers {
 // thread, so any thread may prevent and another allow.
 class CSleepPreventerLinux : public ISleepPreventer {
 public:
-    CSleepPreventerLinux() = default;
+    // A bus that accepts but never answers must not hold the counter's callers for good:
+    // connecting and asking logind are each given up after `busTimeout`.
+    explicit CSleepPreventerLinux(std::chrono::milliseconds busTimeout = std::chrono::seconds(5));
     ~CSleepPreventerLinux() override; // allows when still preventing
     CSleepPreventerLinux(const CSleepPreventerLinux&) = delete;
     CSleepPreventerLinux& operator=(const CSleepPreventerLinux&) = delete;
@@ -21,6 +24,7 @@ public:
     bool allow() override;
 
 private:
+    const std::chrono::milliseconds m_busTimeout;
     std::mutex m_lock;
     int m_inhibitorFd = -1;
 };
