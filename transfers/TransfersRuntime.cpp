@@ -5,6 +5,7 @@
 #include "core/http/CurlGlobal.h"
 #include "core/http/CurlHandleCache.h"
 #include "core/log/FvTransfersLogger.h"
+#include "core/system/EventDispatcher.h"
 #include "core/system/ServiceWindow.h"
 #include "core/system/SleepNotifierHolder.h"
 #include "db/DbHolder.h"
@@ -74,7 +75,10 @@ void CTransfersRuntime::end()
     if (m_started >= Part::database)
         endPart("the database holder", [] { CDbHolder::releaseInstance(); });
     if (m_started >= Part::serviceThread)
-        endPart("the service thread", [] { CServiceWindow::destroy(); });
+        endPart("the service thread", [] {
+            CServiceWindow::destroy();
+            CEventDispatcher::joinHandedOverThreads();
+        });
     if (m_started >= Part::curl) {
         // libcurl ends here, or with the last handle a connection still holds.
         endPart("libcurl", [this] {

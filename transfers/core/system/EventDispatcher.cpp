@@ -12,8 +12,8 @@ namespace fv_transfers {
 namespace {
 
 // A thread cannot join itself. A dispatcher destroyed by one of its own tasks hands its thread
-// here: it is joined as soon as a later hand-over finds its loop returned, and at the latest
-// when the process exits.
+// here: it is joined as soon as a later hand-over finds its loop returned, when the library's
+// runtime ends, and at the latest when the process exits.
 class FinishedThreadJoiner {
 public:
     static FinishedThreadJoiner& instance()
@@ -22,12 +22,25 @@ public:
         return joiner;
     }
 
-    ~FinishedThreadJoiner()
+    ~FinishedThreadJoiner() { joinAll(); }
+
+    // A thread still running its last task is waited for: its dispatcher is already stopped.
+    void joinAll()
     {
-        for (Entry& entry : m_threads) {
-            if (entry.thread.get_id() != std::this_thread::get_id())
-                entry.thread.join();
+        std::vector<std::thread> adopted; // joined outside the lock
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            for (auto it = m_threads.begin(); it != m_threads.end();) {
+                if (it->thread.get_id() != std::this_thread::get_id()) {
+                    adopted.push_back(std::move(it->thread));
+                    it = m_threads.erase(it);
+                } else {
+                    ++it;
+                }
+            }
         }
+        for (std::thread& thread : adopted)
+            thread.join();
     }
 
     void adopt(std::thread thread, std::shared_ptr<const std::atomic<bool>> ended)
@@ -59,6 +72,11 @@ private:
 };
 
 } // namespace
+
+void CEventDispatcher::joinHandedOverThreads()
+{
+    FinishedThreadJoiner::instance().joinAll();
+}
 
 CEventDispatcher::CEventDispatcher(const std::string& threadName) : m_state(std::make_shared<State>())
 {

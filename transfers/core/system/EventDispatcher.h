@@ -22,6 +22,10 @@ public:
     CEventDispatcher(const CEventDispatcher&) = delete;
     CEventDispatcher& operator=(const CEventDispatcher&) = delete;
 
+    // Joins the threads of dispatchers that their own tasks destroyed (the library's runtime
+    // calls it at its end). Not from inside a dispatcher's task: that thread is skipped.
+    static void joinHandedOverThreads();
+
     // False once stopped; the task is then dropped.
     bool post(std::function<void()> task);
 
