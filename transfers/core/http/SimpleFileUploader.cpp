@@ -1,6 +1,7 @@
 #include "core/http/SimpleFileUploader.h"
 
 #include "core/http/CurlConnection.h"
+#include "core/log/ErrorCheckLog.h"
 #include "core/log/FvTransfersLogger.h"
 #include "core/http/HttpResponseFetcher.h"
 
@@ -58,9 +59,8 @@ private:
 
 void logCheckFailure(int check, dt_error result)
 {
-    FV_LOG_ERROR("Error check failed in file: DataTransport\\CSimpleFileUploader, function: "
-                 "fv_transfers::CSimpleFileUploader::doUpload, line: "
-                 << check << ". Error code: " << result);
+    logErrorCheckFailed("DataTransport\\CSimpleFileUploader", "fv_transfers::CSimpleFileUploader::doUpload", check,
+                        result);
 }
 
 // Sends exactly `size` bytes of the file; a file that ends early is an error.
