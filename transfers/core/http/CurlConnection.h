@@ -22,6 +22,7 @@ namespace fv_transfers {
 // at a time. Time-outs are idle time-outs: send and receive fail only after a whole time-out
 // passed without a byte moving in that direction; each call waits at most one second, so
 // callers regain control regularly (a 0-byte dt_success means "nothing yet, call again").
+// A response head must also be complete within twice the receive time-out.
 // A failed step leaves its cause in lastErrorText(): many failures share a code, and retry
 // decisions and the log need to tell them apart.
 class CCurlConnection {

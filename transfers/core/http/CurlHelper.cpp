@@ -12,11 +12,11 @@
 #include <openssl/ssl.h>
 
 #include <algorithm>
-#include <limits>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <poll.h>
 #include <sstream>
 
