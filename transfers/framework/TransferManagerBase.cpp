@@ -20,35 +20,17 @@ static_assert(std::is_same_v<decltype(Grp::creationTimeMs), std::int64_t>);
 static_assert(offsetof(Grp, state) == 0 && offsetof(Grp, errorCode) == 4, "GroupState starts with state, errorCode");
 
 CTransferManagerBase::Configuration::Configuration()
-    : maxConcurrentTransfers(2),
-      minMultipartSize(52428800),
-      maxTransferRetries(3),
-      verify(false),
-      preventSleep(true),
-      throttleBytesPerSecond(0),
-      reserved(0),
-      restEndpoint(kDefaultRestEndpointUrl),
-      connectionTimeoutMs(30000),
-      sendTimeoutMs(60000),
-      receiveTimeoutMs(60000)
+    : maxConcurrentTransfers(2), minMultipartSize(52428800), maxTransferRetries(3), verify(false), preventSleep(true),
+      throttleBytesPerSecond(0), reserved(0), restEndpoint(kDefaultRestEndpointUrl),
+      connectionTimeoutMs(kDefaultConnectTimeoutMs), sendTimeoutMs(kDefaultSendTimeoutMs),
+      receiveTimeoutMs(kDefaultReceiveTimeoutMs)
 {
 }
 
 CTransferManagerBase::GroupState::GroupState()
-    : state(0),
-      errorCode(0),
-      id(0),
-      bytesTransferred(0),
-      bytesTotal(0),
-      bytesTransferredPerSecond(0),
-      percentTransferred(0),
-      estimatedEta(0),
-      creationTimeMs(0),
-      empty(true),
-      paused(false),
-      cancelled(false),
-      retryCounter(0),
-      filesCompleted(0)
+    : state(0), errorCode(0), id(0), bytesTransferred(0), bytesTotal(0), bytesTransferredPerSecond(0),
+      percentTransferred(0), estimatedEta(0), creationTimeMs(0), empty(true), paused(false), cancelled(false),
+      retryCounter(0), filesCompleted(0)
 {
 }
 

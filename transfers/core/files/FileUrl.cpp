@@ -11,37 +11,34 @@ namespace fv_transfers {
 
 namespace {
 
-std::int32_t decodeFileUrl(const std::string& url, std::string& path)
+std::optional<std::string> decodeFileUrl(const std::string& url)
 {
     const Poco::URI uri(url);
     if (uri.getScheme() != "file" || !uri.getUserInfo().empty() || uri.getSpecifiedPort() != 0 ||
         !uri.getRawQuery().empty() || !uri.getFragment().empty())
-        return hresult::invalid_argument;
+        return std::nullopt;
     if (!uri.getHost().empty() && Poco::icompare(uri.getHost(), "localhost") != 0)
-        return hresult::bad_net_path;
+        return std::nullopt; // a file on another host
     const std::string& decoded = uri.getPath();
     if (decoded.empty() || decoded.front() != '/' || decoded.find('\0') != std::string::npos)
-        return hresult::invalid_argument;
-    path = decoded;
-    return hresult::ok;
+        return std::nullopt;
+    return decoded;
 }
 
 } // namespace
 
-std::int32_t urlToLocalPath(const std::wstring& url, std::wstring& path)
+std::optional<std::wstring> urlToLocalPath(const std::wstring& url)
 {
     try {
-        std::string decoded;
-        const std::int32_t result = decodeFileUrl(wideToUtf8(url), decoded);
-        if (!succeeded(result))
-            return result;
-        std::wstring wide = utf8ToWide(decoded);
+        const std::optional<std::string> decoded = decodeFileUrl(wideToUtf8(url));
+        if (!decoded)
+            return std::nullopt;
+        std::wstring wide = utf8ToWide(*decoded);
         if (wide.empty())
-            return hresult::invalid_argument; // the decoded bytes were not UTF-8
-        path.swap(wide);
-        return hresult::ok;
+            return std::nullopt; // the decoded bytes were not UTF-8
+        return wide;
     } catch (const std::exception&) {
-        return hresult::invalid_argument; // malformed URL or percent-encoding
+        return std::nullopt; // malformed URL or percent-encoding
     }
 }
 

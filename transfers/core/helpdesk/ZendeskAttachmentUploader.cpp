@@ -1,6 +1,7 @@
 #include "core/helpdesk/ZendeskAttachmentUploader.h"
 
 #include "core/http/FullHttpBodyRetriever.h"
+#include "core/log/ErrorCheckLog.h"
 #include "core/log/FvTransfersLogger.h"
 #include "core/rest/RestJson.h"
 
@@ -13,9 +14,8 @@ constexpr std::size_t kMaxAnswerSize = 1024 * 1024;
 
 void logCheckFailure(int line, dt_error result)
 {
-    FV_LOG_ERROR("Error check failed in file: Zendesk\\CZendeskAttachmentUploader, function: "
-                 "fv_transfers::CZendeskAttachmentUploader::upload, line: "
-                 << line << ". Error code: " << result);
+    logErrorCheckFailed("Zendesk\\CZendeskAttachmentUploader", "fv_transfers::CZendeskAttachmentUploader::upload", line,
+                        result);
 }
 
 void logAnswerError(const char* detail)

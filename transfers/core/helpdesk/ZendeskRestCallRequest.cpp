@@ -1,6 +1,6 @@
 #include "core/helpdesk/ZendeskRestCallRequest.h"
 
-#include "core/log/FvTransfersLogger.h"
+#include "core/log/ErrorCheckLog.h"
 
 namespace fv_transfers {
 
@@ -21,9 +21,8 @@ dt_error CZendeskRestCallRequest::makeCall(const std::string& name, const std::s
     const dt_error result =
         sendRequest("/api/v2/requests.json", body, {{"Content-Type", "application/json"}}, RestRequestType::Post);
     if (result != dt_success) {
-        FV_LOG_ERROR("Error check failed in file: Zendesk\\CZendeskRestCallRequest, function: "
-                     "fv_transfers::CZendeskRestCallRequest::makeCall, line: "
-                     << __LINE__ << ". Error code: " << result);
+        logErrorCheckFailed("Zendesk\\CZendeskRestCallRequest", "fv_transfers::CZendeskRestCallRequest::makeCall",
+                            __LINE__, result);
         return result;
     }
     Json::Value answer;

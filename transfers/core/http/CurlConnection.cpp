@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 namespace fv_transfers {
 
@@ -23,7 +24,9 @@ int sliceMs(const Poco::Timestamp& lastActivity, int timeoutMs)
 
 } // namespace
 
-CCurlConnection::CCurlConnection() = default;
+CCurlConnection::CCurlConnection() : CCurlConnection(connectionSettingsFromConfig()) {}
+
+CCurlConnection::CCurlConnection(ConnectionSettings settings) : m_settings(std::move(settings)) {}
 
 CCurlConnection::~CCurlConnection()
 {
@@ -38,25 +41,24 @@ void CCurlConnection::resetActivity()
 
 dt_error CCurlConnection::connect(const std::string& newUrl, bool forceReconnect)
 {
+    m_lastErrorText.clear();
     std::unique_ptr<CCurlHandleLease> newLease;
     try {
         // Taken before the old lease goes back, so a reconnect never gets the handle it gives up.
         newLease = curl_helper::getCurlHandle(newUrl);
     } catch (const std::exception& e) {
-        FV_LOG_ERROR("CCurlConnection::connect: Exception: " << e.what());
-        return dt_general_error;
+        return fail(dt_general_error, std::string("no curl handle for the connection: ") + e.what());
     }
     disconnect();
     lease = std::move(newLease);
     url = newUrl;
-    const dt_error result = curl_helper::connect(*lease, url, connectTimeoutMs, forceReconnect);
+    const dt_error result =
+        curl_helper::connect(*lease, url, m_settings, connectTimeoutMs, forceReconnect, m_lastErrorText);
     if (result != dt_success)
         return result;
     curl_socket_t active = CURL_SOCKET_BAD;
-    if (curl_easy_getinfo(lease->handle(), CURLINFO_ACTIVESOCKET, &active) != CURLE_OK || active == CURL_SOCKET_BAD) {
-        FV_LOG_ERROR("Error calling curl_easy_getinfo with CURLINFO_ACTIVESOCKET");
-        return dt_general_error;
-    }
+    if (curl_easy_getinfo(lease->handle(), CURLINFO_ACTIVESOCKET, &active) != CURLE_OK || active == CURL_SOCKET_BAD)
+        return fail(dt_general_error, "the connection has no socket");
     socket = active;
     resetActivity();
     return dt_success;
@@ -67,7 +69,7 @@ dt_error CCurlConnection::sendRequest(Poco::Net::HTTPRequest& request)
     if (!lease)
         return dt_not_connected;
     resetActivity();
-    return curl_helper::sendRequest(*lease, url, request, sendTimeoutMs, socket);
+    return curl_helper::sendRequest(*lease, url, m_settings.userAgent, request, sendTimeoutMs, socket, m_lastErrorText);
 }
 
 dt_error CCurlConnection::sendAll(const char* data, std::size_t size)
@@ -89,9 +91,9 @@ dt_error CCurlConnection::send(const char* data, std::size_t size, std::size_t& 
     if (!lease)
         return dt_not_connected;
     const dt_error result =
-        curl_helper::send(*lease, socket, data, size, sent, sliceMs(lastSendActivity, sendTimeoutMs));
+        curl_helper::send(*lease, socket, data, size, sent, sliceMs(lastSendActivity, sendTimeoutMs), m_lastErrorText);
     if (result == dt_timeout)
-        return elapsedMs(lastSendActivity) >= sendTimeoutMs ? dt_timeout : dt_success;
+        return idleTimeout(lastSendActivity, sendTimeoutMs, "nothing could be sent");
     if (sent > 0)
         lastSendActivity.update();
     return result;
@@ -102,12 +104,12 @@ dt_error CCurlConnection::receive(char* buffer, std::size_t size, std::size_t& r
     received = 0;
     if (!lease)
         return dt_not_connected;
-    const dt_error result =
-        curl_helper::receive(*lease, socket, buffer, size, received, sliceMs(lastReceiveActivity, receiveTimeoutMs));
+    const dt_error result = curl_helper::receive(*lease, socket, buffer, size, received,
+                                                 sliceMs(lastReceiveActivity, receiveTimeoutMs), m_lastErrorText);
     if (received > 0)
         lastReceiveActivity.update();
     if (result == dt_timeout)
-        return elapsedMs(lastReceiveActivity) >= receiveTimeoutMs ? dt_timeout : dt_success;
+        return idleTimeout(lastReceiveActivity, receiveTimeoutMs, "nothing was received");
     return result;
 }
 
@@ -116,7 +118,8 @@ dt_error CCurlConnection::receiveResponse(Poco::Net::HTTPResponse& response, std
     if (!lease)
         return dt_not_connected;
     resetActivity();
-    const dt_error result = curl_helper::receiveResponse(*lease, response, extraBytes, receiveTimeoutMs, socket);
+    const dt_error result =
+        curl_helper::receiveResponse(*lease, response, extraBytes, receiveTimeoutMs, socket, m_lastErrorText);
     if (result == dt_success)
         lastReceiveActivity.update();
     return result;
@@ -139,6 +142,18 @@ disconnectOnExit::~disconnectOnExit()
 {
     if (m_connection)
         m_connection->disconnect();
+}
+
+dt_error CCurlConnection::fail(dt_error code, const std::string& text)
+{
+    return curl_helper::fail(m_lastErrorText, code, text);
+}
+
+dt_error CCurlConnection::idleTimeout(const Poco::Timestamp& lastActivity, int timeoutMs, const char* what)
+{
+    if (elapsedMs(lastActivity) < timeoutMs)
+        return dt_success;
+    return fail(dt_timeout, std::string(what) + " for " + std::to_string(timeoutMs) + " ms");
 }
 
 } // namespace fv_transfers

@@ -1,7 +1,9 @@
 #pragma once
 
-#include "core/http/CurlHandleCache.h"
 #include "core/base/DtError.h"
+#include "core/base/ServiceDefaults.h"
+#include "core/http/ConnectionSettings.h"
+#include "core/http/CurlHandleCache.h"
 
 #include <Poco/Net/HTTPRequest.h>
 #include <Poco/Net/HTTPResponse.h>
@@ -20,9 +22,14 @@ namespace fv_transfers {
 // at a time. Time-outs are idle time-outs: send and receive fail only after a whole time-out
 // passed without a byte moving in that direction; each call waits at most one second, so
 // callers regain control regularly (a 0-byte dt_success means "nothing yet, call again").
+// A response head must also be complete within twice the receive time-out.
+// A failed step leaves its cause in lastErrorText(): many failures share a code, and retry
+// decisions and the log need to tell them apart.
 class CCurlConnection {
 public:
+    // The settings of the library's configuration at construction.
     CCurlConnection();
+    explicit CCurlConnection(ConnectionSettings settings);
     ~CCurlConnection();
     CCurlConnection(const CCurlConnection&) = delete;
     CCurlConnection& operator=(const CCurlConnection&) = delete;
@@ -41,17 +48,31 @@ public:
     // For a connection left mid-request: the same as disconnect, as no handle is used twice.
     void discard();
 
+    const ConnectionSettings& settings() const { return m_settings; }
+    // Why the last failed step failed ("SSL certificate problem: ...", "Failed to connect ...
+    // (Connection refused)", "malformed response head: ..."); empty when none failed since
+    // connect began. Kept across disconnect, so that it can be read after a failure.
+    const std::string& lastErrorText() const { return m_lastErrorText; }
+    // For the readers of this connection's answers: records `text` as the cause, logs it and
+    // returns `code`.
+    dt_error fail(dt_error code, const std::string& text);
+
     std::unique_ptr<CCurlHandleLease> lease;
     curl_socket_t socket = CURL_SOCKET_BAD;
     std::string url;
     Poco::Timestamp lastSendActivity;
     Poco::Timestamp lastReceiveActivity;
-    int connectTimeoutMs = 30000;
-    int sendTimeoutMs = 60000;
-    int receiveTimeoutMs = 60000;
+    int connectTimeoutMs = kDefaultConnectTimeoutMs;
+    int sendTimeoutMs = kDefaultSendTimeoutMs;
+    int receiveTimeoutMs = kDefaultReceiveTimeoutMs;
 
 private:
     void resetActivity();
+    // dt_success while less than `timeoutMs` passed since `lastActivity`, else dt_timeout.
+    dt_error idleTimeout(const Poco::Timestamp& lastActivity, int timeoutMs, const char* what);
+
+    ConnectionSettings m_settings;
+    std::string m_lastErrorText;
 };
 
 // Disconnects the connection when the scope ends (channel run loops).

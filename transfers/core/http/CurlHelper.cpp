@@ -1,8 +1,10 @@
 #include "core/http/CurlHelper.h"
 
-#include "core/config/FvTransfersGlobalConfig.h"
 #include "core/log/FvTransfersLogger.h"
 
+#include <Poco/NumberParser.h>
+#include <Poco/String.h>
+#include <Poco/StringTokenizer.h>
 #include <Poco/Timestamp.h>
 #include <Poco/URI.h>
 
@@ -12,7 +14,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <exception>
+#include <limits>
 #include <poll.h>
 #include <sstream>
 
@@ -56,10 +60,67 @@ bool activeSocket(CURL* handle, curl_socket_t& socket)
     return false;
 }
 
-// Adds the configured CA file to the store that libcurl filled from the system bundle.
-CURLcode addConfiguredCaFile(CURL*, void* sslContext, void*)
+dt_error noActiveSocket(std::string& errorText)
 {
-    const std::string caFile = CFvTransfersGlobalConfig::getInstance()->getCaCertificatesFile();
+    return curl_helper::fail(errorText, dt_general_error, "the connection has no socket");
+}
+
+// libcurl's own text for a failed perform, with the system's reason when libcurl has one and
+// did not name it (a refused or unreachable connection).
+std::string performErrorText(CURL* handle, CURLcode code, const char* errorBuffer)
+{
+    std::string text = errorBuffer[0] ? errorBuffer : curl_easy_strerror(code);
+    long osError = 0;
+    if (curl_easy_getinfo(handle, CURLINFO_OS_ERRNO, &osError) == CURLE_OK && osError != 0) {
+        const std::string reason = std::strerror(static_cast<int>(osError));
+        if (Poco::icompare(text, reason) != 0 && text.find(reason) == std::string::npos)
+            text += " (" + reason + ")";
+    }
+    return text;
+}
+
+// Every Content-Length field and every member of a comma list must give the same number:
+// otherwise the body's end is in doubt, and guessing it would let a response smuggle another.
+bool foldContentLength(Poco::Net::HTTPResponse& response, std::string& problem)
+{
+    std::string value;
+    for (const auto& field : response) {
+        if (Poco::icompare(field.first, Poco::Net::HTTPMessage::CONTENT_LENGTH) != 0)
+            continue;
+        const Poco::StringTokenizer members(field.second, ",",
+                                            Poco::StringTokenizer::TOK_TRIM | Poco::StringTokenizer::TOK_IGNORE_EMPTY);
+        if (members.count() == 0) {
+            problem = "empty Content-Length";
+            return false;
+        }
+        for (const std::string& member : members) {
+            Poco::UInt64 number = 0;
+            if (member.find_first_not_of("0123456789") != std::string::npos ||
+                !Poco::NumberParser::tryParseUnsigned64(member, number) ||
+                number > static_cast<Poco::UInt64>(std::numeric_limits<Poco::Int64>::max())) {
+                problem = "invalid Content-Length \"" + member + "\"";
+                return false;
+            }
+            const std::string canonical = std::to_string(number);
+            if (!value.empty() && value != canonical) {
+                problem = "conflicting Content-Length values " + value + " and " + canonical;
+                return false;
+            }
+            value = canonical;
+        }
+    }
+    if (!value.empty()) {
+        response.erase(Poco::Net::HTTPMessage::CONTENT_LENGTH);
+        response.set(Poco::Net::HTTPMessage::CONTENT_LENGTH, value);
+    }
+    return true;
+}
+
+// Adds the connection's CA file (`caFile`, a std::string) to the store that libcurl filled from
+// the system bundle.
+CURLcode addConfiguredCaFile(CURL*, void* sslContext, void* caFileArgument)
+{
+    const std::string& caFile = *static_cast<const std::string*>(caFileArgument);
     if (caFile.empty())
         return CURLE_OK;
     if (SSL_CTX_load_verify_locations(static_cast<SSL_CTX*>(sslContext), caFile.c_str(), nullptr) != 1) {
@@ -135,29 +196,33 @@ dt_error setConnectOptions(CCurlHandleLease& lease, const std::string& url, int 
     return dt_success;
 }
 
-dt_error setSslOptions(CCurlHandleLease& lease)
+dt_error setSslOptions(CCurlHandleLease& lease, const std::string& caCertificatesFile)
 {
     CURL* handle = lease.handle();
     FV_SET_CURL_OPTION(handle, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
     FV_SET_CURL_OPTION(handle, CURLOPT_SSL_VERIFYPEER, 1L);
     FV_SET_CURL_OPTION(handle, CURLOPT_SSL_VERIFYHOST, 2L);
-    // A cached store would be shared between connections and keep a CA file that the
-    // configuration no longer names.
+    // A cached store would be shared between connections, and so would the CA file of one.
     FV_SET_CURL_OPTION(handle, CURLOPT_CA_CACHE_TIMEOUT, 0L);
     if (curl_easy_setopt(handle, CURLOPT_SSL_CTX_FUNCTION, &addConfiguredCaFile) != CURLE_OK) {
         FV_LOG_ERROR("Failed to set curl option CURLOPT_SSL_CTX_FUNCTION");
         return dt_general_error;
     }
+    // libcurl reads the data only during curl_easy_perform, while the caller's settings live.
+    if (curl_easy_setopt(handle, CURLOPT_SSL_CTX_DATA, &caCertificatesFile) != CURLE_OK) {
+        FV_LOG_ERROR("Failed to set curl option CURLOPT_SSL_CTX_DATA");
+        return dt_general_error;
+    }
     return dt_success;
 }
 
-dt_error setProxyOptions(CCurlHandleLease& lease, const std::string& url)
+dt_error setProxyOptions(CCurlHandleLease& lease, const std::string& url, const IProxyLookup* proxyLookup)
 {
     CURL* handle = lease.handle();
     ProxyConfig config;
     bool useProxy = false;
     try {
-        useProxy = CFvTransfersGlobalConfig::getInstance()->getProxyConfig(config, url);
+        useProxy = proxyLookup && proxyLookup->proxyFor(url, config);
     } catch (const std::exception& e) {
         FV_LOG_ERROR("curl_helper::setProxyOptions: Exception: " << e.what());
     }
@@ -178,53 +243,47 @@ dt_error setProxyOptions(CCurlHandleLease& lease, const std::string& url)
     return dt_success;
 }
 
-dt_error connect(CCurlHandleLease& lease, const std::string& url, int connectTimeoutMs, bool forceReconnect)
+dt_error connect(CCurlHandleLease& lease, const std::string& url, const ConnectionSettings& settings,
+                 int connectTimeoutMs, bool forceReconnect, std::string& errorText)
 {
     CURL* handle = lease.handle();
-    if (!handle) {
-        FV_LOG_ERROR("Failed to create curl easy handle!");
-        return dt_general_error;
-    }
+    if (!handle)
+        return fail(errorText, dt_general_error, "no curl easy handle");
     std::string scheme;
     try {
         scheme = Poco::URI(url).getScheme();
     } catch (const std::exception& e) {
-        FV_LOG_ERROR("curl_helper::connect: invalid URL: " << e.what());
-        return dt_general_error;
+        return fail(errorText, dt_general_error, std::string("invalid URL: ") + e.what());
     }
-    if (scheme != "http" && scheme != "https") {
-        FV_LOG_ERROR("curl_helper::connect: unsupported scheme " << scheme);
-        return dt_general_error;
-    }
+    if (scheme != "http" && scheme != "https")
+        return fail(errorText, dt_general_error, "unsupported scheme " + scheme);
     // Nothing from an earlier connect on this handle (a proxy, its credentials) may stay in
     // force; the shared caches are set again with the options.
     curl_easy_reset(handle);
     dt_error result = setConnectOptions(lease, url, connectTimeoutMs);
     if (result == dt_success && scheme == "https")
-        result = setSslOptions(lease);
+        result = setSslOptions(lease, settings.caCertificatesFile);
     if (result == dt_success)
-        result = setProxyOptions(lease, url);
+        result = setProxyOptions(lease, url, settings.proxyLookup.get());
     if (result != dt_success)
-        return result;
+        return fail(errorText, result, "cannot set the connection's options");
     if (forceReconnect)
         FV_LOG_ERROR("Force reconnect (" << forceReconnect << ") requested, requesting a fresh connection from CURL");
     FV_SET_CURL_OPTION(handle, CURLOPT_FRESH_CONNECT, forceReconnect ? 1L : 0L);
 
-    char errorText[CURL_ERROR_SIZE] = {};
-    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorText);
+    char errorBuffer[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer);
     const Poco::Timestamp start;
     const CURLcode code = curl_easy_perform(handle);
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, static_cast<char*>(nullptr));
-    if (code != CURLE_OK) {
-        FV_LOG_ERROR("Error calling curl_easy_perform: "
-                     << code << " (" << (errorText[0] ? errorText : curl_easy_strerror(code)) << ")");
-        return dt_general_error;
-    }
+    if (code != CURLE_OK)
+        return fail(errorText, dt_general_error, performErrorText(handle, code, errorBuffer));
     FV_LOG_TRACE("TIMING: " << start.elapsed());
     return dt_success;
 }
 
-bool formatRequestHead(const std::string& url, Poco::Net::HTTPRequest& request, std::string& head)
+bool formatRequestHead(const std::string& url, const std::string& userAgent, Poco::Net::HTTPRequest& request,
+                       std::string& head)
 {
     try {
         const Poco::URI uri(url);
@@ -233,7 +292,7 @@ bool formatRequestHead(const std::string& url, Poco::Net::HTTPRequest& request, 
         request.setVersion(Poco::Net::HTTPMessage::HTTP_1_1);
         request.setKeepAlive(true);
         if (request.get("User-Agent", "").empty())
-            request.set("User-Agent", CFvTransfersGlobalConfig::getInstance()->getUserAgent());
+            request.set("User-Agent", userAgent);
         request.setHost(hostHeader(uri));
         bool unsafe = hasControlCharacter(request.getMethod()) || hasControlCharacter(request.getURI()) ||
                       request.getURI().find(' ') != std::string::npos;
@@ -253,19 +312,24 @@ bool formatRequestHead(const std::string& url, Poco::Net::HTTPRequest& request, 
     }
 }
 
-dt_error sendRequest(CCurlHandleLease& lease, const std::string& url, Poco::Net::HTTPRequest& request,
-                     int sendTimeoutMs, curl_socket_t socket)
+dt_error sendRequest(CCurlHandleLease& lease, const std::string& url, const std::string& userAgent,
+                     Poco::Net::HTTPRequest& request, int sendTimeoutMs, curl_socket_t socket, std::string& errorText)
 {
     std::string head;
-    if (!formatRequestHead(url, request, head))
+    if (!formatRequestHead(url, userAgent, request, head)) {
+        errorText = "the request cannot be sent safely";
         return dt_general_error;
+    }
     FV_LOG_TRACE("Sending HTTP request: " << head);
     if ((socket == 0 || socket == CURL_SOCKET_BAD) && !activeSocket(lease.handle(), socket))
-        return dt_general_error;
+        return noActiveSocket(errorText);
     std::size_t offset = 0;
     while (offset < head.size()) {
         std::size_t sent = 0;
-        const dt_error result = send(lease, socket, head.data() + offset, head.size() - offset, sent, sendTimeoutMs);
+        const dt_error result =
+            send(lease, socket, head.data() + offset, head.size() - offset, sent, sendTimeoutMs, errorText);
+        if (result == dt_timeout)
+            errorText = "the request head could not be sent within " + std::to_string(sendTimeoutMs) + " ms";
         if (result != dt_success)
             return result;
         offset += sent;
@@ -274,13 +338,18 @@ dt_error sendRequest(CCurlHandleLease& lease, const std::string& url, Poco::Net:
 }
 
 dt_error receiveResponse(CCurlHandleLease& lease, Poco::Net::HTTPResponse& response, std::vector<char>& extraBytes,
-                         int receiveTimeoutMs, curl_socket_t socket)
+                         int receiveTimeoutMs, curl_socket_t socket, std::string& errorText)
 {
     if ((socket == 0 || socket == CURL_SOCKET_BAD) && !activeSocket(lease.handle(), socket))
-        return dt_general_error;
+        return noActiveSocket(errorText);
     std::string text(extraBytes.begin(), extraBytes.end());
     std::size_t searchFrom = 0;
     std::size_t headEnd = std::string::npos;
+    // The idle time-out alone would let a peer that sends a byte now and then hold the request
+    // for as long as the head cap allows; the whole head gets one time-out to start and one
+    // more to arrive.
+    const long headDeadlineMs = 2L * receiveTimeoutMs;
+    const Poco::Timestamp start;
     Poco::Timestamp lastByte;
     char chunk[4096];
     for (;;) {
@@ -293,52 +362,57 @@ dt_error receiveResponse(CCurlHandleLease& lease, Poco::Net::HTTPResponse& respo
             break;
         // Only the new bytes, plus three that may start a terminator, are searched next time.
         searchFrom = text.size() < 3 ? 0 : text.size() - 3;
-        const long remaining = receiveTimeoutMs - elapsedMs(lastByte);
-        if (remaining <= 0) {
-            FV_LOG_WARNING("Timed out waiting for the response head after " << receiveTimeoutMs << " ms");
-            return dt_timeout;
-        }
+        const long idleLeft = receiveTimeoutMs - elapsedMs(lastByte);
+        const long headLeft = headDeadlineMs - elapsedMs(start);
+        if (idleLeft <= 0)
+            return fail(errorText, dt_timeout,
+                        "no byte of the response head for " + std::to_string(receiveTimeoutMs) + " ms");
+        if (headLeft <= 0)
+            return fail(errorText, dt_timeout,
+                        "the response head did not arrive within " + std::to_string(headDeadlineMs) + " ms");
         std::size_t received = 0;
-        const dt_error result = receive(lease, socket, chunk, sizeof chunk, received, static_cast<int>(remaining));
-        if (result == dt_timeout) {
-            FV_LOG_WARNING("Timed out waiting for the response head after " << receiveTimeoutMs << " ms");
-            return dt_timeout;
-        }
-        if (result != dt_success) {
-            FV_LOG_ERROR("Receive failure when receiving response!");
+        const dt_error result = receive(lease, socket, chunk, sizeof chunk, received,
+                                        static_cast<int>(std::min(idleLeft, headLeft)), errorText);
+        if (result == dt_timeout)
+            continue; // the checks above say which time-out ran out
+        if (result != dt_success)
             return result;
-        }
         text.append(chunk, received);
         lastByte.update();
     }
-    if (headEnd == std::string::npos || headEnd > kMaxResponseHeadSize) {
-        FV_LOG_ERROR("Response head exceeds " << kMaxResponseHeadSize << " bytes");
-        return dt_general_error;
-    }
+    if (headEnd == std::string::npos || headEnd > kMaxResponseHeadSize)
+        return fail(errorText, dt_general_error,
+                    "response head exceeds " + std::to_string(kMaxResponseHeadSize) + " bytes");
     FV_LOG_TRACE("Received http response: " << text.substr(0, headEnd - 4));
+    const dt_error parsed = parseResponseHead(text.substr(0, headEnd), response, errorText);
+    if (parsed == dt_success)
+        extraBytes.assign(text.begin() + static_cast<std::ptrdiff_t>(headEnd), text.end());
+    return parsed;
+}
+
+dt_error parseResponseHead(const std::string& head, Poco::Net::HTTPResponse& response, std::string& errorText)
+{
+    std::string problem;
     try {
         response.clear();
-        std::istringstream in(text.substr(0, headEnd));
+        std::istringstream in(head);
         response.read(in);
         const int status = static_cast<int>(response.getStatus());
-        if (status < 100 || status > 999 || response.getVersion().compare(0, 7, "HTTP/1.") != 0) {
-            FV_LOG_ERROR("Malformed response head: status line");
-            return dt_general_error;
-        }
-        if (response.has(Poco::Net::HTTPMessage::CONTENT_LENGTH) && response.getContentLength64() < 0) {
-            FV_LOG_ERROR("Malformed response head: negative Content-Length");
-            return dt_general_error;
-        }
+        if (status < 100 || status > 999 || response.getVersion().compare(0, 7, "HTTP/1.") != 0)
+            problem = "status line";
+        else if (foldContentLength(response, problem) && response.has(Poco::Net::HTTPMessage::CONTENT_LENGTH) &&
+                 response.getContentLength64() < 0)
+            problem = "negative Content-Length";
     } catch (const std::exception& e) {
-        FV_LOG_ERROR("Malformed response head: " << e.what());
-        return dt_general_error;
+        problem = e.what();
     }
-    extraBytes.assign(text.begin() + static_cast<std::ptrdiff_t>(headEnd), text.end());
-    return dt_success;
+    if (problem.empty())
+        return dt_success;
+    return fail(errorText, dt_general_error, "malformed response head: " + problem);
 }
 
 dt_error send(CCurlHandleLease& lease, curl_socket_t socket, const char* data, std::size_t size, std::size_t& sent,
-              int timeoutMs)
+              int timeoutMs, std::string& errorText)
 {
     sent = 0;
     const Poco::Timestamp start;
@@ -349,25 +423,21 @@ dt_error send(CCurlHandleLease& lease, curl_socket_t socket, const char* data, s
             sent = count;
             return dt_success;
         }
-        if (code != CURLE_AGAIN) {
-            FV_LOG_ERROR("Error calling curl_easy_send: " << code << ". Buffer size: " << size);
-            return dt_network_error;
-        }
+        if (code != CURLE_AGAIN)
+            return fail(errorText, dt_network_error, std::string("send failed: ") + curl_easy_strerror(code));
         const long remaining = timeoutMs - elapsedMs(start);
         const int ready = remaining > 0 ? wait_on_socket(socket, false, remaining) : 0;
         if (ready == 0) {
             FV_LOG_DEBUG("Timed out when waiting for socket!");
             return dt_timeout;
         }
-        if (ready < 0) {
-            FV_LOG_ERROR("Error waiting on socket while sending");
-            return dt_general_error;
-        }
+        if (ready < 0)
+            return fail(errorText, dt_general_error, "error waiting on the socket while sending");
     }
 }
 
 dt_error receive(CCurlHandleLease& lease, curl_socket_t socket, char* buffer, std::size_t size, std::size_t& received,
-                 int timeoutMs)
+                 int timeoutMs, std::string& errorText)
 {
     received = 0;
     if (size == 0)
@@ -391,10 +461,8 @@ dt_error receive(CCurlHandleLease& lease, curl_socket_t socket, char* buffer, st
                 FV_LOG_DEBUG("Timed out when waiting for socket, timeoutMs: " << timeoutMs);
                 return dt_timeout;
             }
-            if (ready < 0) {
-                FV_LOG_ERROR("Error waiting on socket while receiving");
-                return dt_general_error;
-            }
+            if (ready < 0)
+                return fail(errorText, dt_general_error, "error waiting on the socket while receiving");
             continue;
         }
         // Bytes that arrived before a close or an error are delivered first; the next call
@@ -403,11 +471,18 @@ dt_error receive(CCurlHandleLease& lease, curl_socket_t socket, char* buffer, st
             return dt_success;
         if (code == CURLE_OK || code == CURLE_UNSUPPORTED_PROTOCOL) {
             FV_LOG_DEBUG("curl_easy_recv: connection closed by the peer");
+            errorText = "connection closed by the peer";
             return dt_connection_closed;
         }
-        FV_LOG_ERROR("Error calling curl_easy_recv: " << code);
-        return dt_network_error;
+        return fail(errorText, dt_network_error, std::string("receive failed: ") + curl_easy_strerror(code));
     }
+}
+
+dt_error fail(std::string& errorText, dt_error code, const std::string& text)
+{
+    FV_LOG_ERROR(text);
+    errorText = text;
+    return code;
 }
 
 int debugCallback(CURL*, curl_infotype type, char* data, size_t size, void*)

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "core/http/CurlHandleCache.h"
 #include "core/base/DtError.h"
+#include "core/http/ConnectionSettings.h"
+#include "core/http/CurlHandleCache.h"
 
 #include <Poco/Net/HTTPRequest.h>
 #include <Poco/Net/HTTPResponse.h>
@@ -20,7 +21,9 @@ namespace fv_transfers {
 // so descriptors above FD_SETSIZE work.
 int wait_on_socket(curl_socket_t socket, bool forReceive, long timeoutMs);
 
-// Requests are written by the library itself over a connect-only libcurl connection.
+// Requests are written by the library itself over a connect-only libcurl connection. Each step
+// returns a dt_error and, when it fails, puts the cause in `errorText` (an idle slice that
+// ends with dt_timeout from send or receive is no failure and leaves it alone).
 namespace curl_helper {
 
 // A response head larger than this is refused.
@@ -29,41 +32,54 @@ constexpr std::size_t kMaxResponseHeadSize = 64 * 1024;
 // A lease on a new handle for the URL's host; throws CCurlHandleCreateFailedException.
 std::unique_ptr<CCurlHandleLease> getCurlHandle(const std::string& url);
 
-// Opens the TCP (and TLS) connection.
-dt_error connect(CCurlHandleLease& lease, const std::string& url, int connectTimeoutMs, bool forceReconnect);
+// Opens the TCP (and TLS) connection with the CA file and proxy of `settings`, which must live
+// until it returns. On failure the text is libcurl's (a refused connection, an untrusted
+// certificate), the code dt_general_error.
+dt_error connect(CCurlHandleLease& lease, const std::string& url, const ConnectionSettings& settings,
+                 int connectTimeoutMs, bool forceReconnect, std::string& errorText);
 
-// Writes the request head: origin-form target, HTTP/1.1, "Connection: Keep-Alive", the
-// configured "User-Agent" unless the request has one, "Host" with the port unless it is the
+// Writes the request head: origin-form target, HTTP/1.1, "Connection: Keep-Alive",
+// `userAgent` unless the request has a "User-Agent", "Host" with the port unless it is the
 // scheme's default. The caller sends any body afterwards.
-dt_error sendRequest(CCurlHandleLease& lease, const std::string& url, Poco::Net::HTTPRequest& request,
-                     int sendTimeoutMs, curl_socket_t socket);
+dt_error sendRequest(CCurlHandleLease& lease, const std::string& url, const std::string& userAgent,
+                     Poco::Net::HTTPRequest& request, int sendTimeoutMs, curl_socket_t socket, std::string& errorText);
 
 // The request head exactly as sendRequest sends it; false when it cannot be sent safely
 // (control characters in the target or a header).
-bool formatRequestHead(const std::string& url, Poco::Net::HTTPRequest& request, std::string& head);
+bool formatRequestHead(const std::string& url, const std::string& userAgent, Poco::Net::HTTPRequest& request,
+                       std::string& head);
 
 // Reads and parses a response head. `extraBytes` holds, on entry, bytes already read from the
 // connection and not consumed (usually none), and on success the bytes read past the head.
-// The time-out is an idle time-out: it runs from the last byte received.
+// dt_timeout when no byte came for `receiveTimeoutMs`, or when the whole head took more than
+// twice that.
 dt_error receiveResponse(CCurlHandleLease& lease, Poco::Net::HTTPResponse& response, std::vector<char>& extraBytes,
-                         int receiveTimeoutMs, curl_socket_t socket);
+                         int receiveTimeoutMs, curl_socket_t socket, std::string& errorText);
+
+// Parses a complete head, terminator included. Malformed heads, among them differing
+// Content-Length values, give dt_general_error; equal ones are folded into one field.
+dt_error parseResponseHead(const std::string& head, Poco::Net::HTTPResponse& response, std::string& errorText);
 
 // One wait of at most `timeoutMs` and at most one successful curl_easy_send; `sent` may be
 // less than `size`. dt_timeout with sent 0 when the socket stayed unwritable.
 dt_error send(CCurlHandleLease& lease, curl_socket_t socket, const char* data, std::size_t size, std::size_t& sent,
-              int timeoutMs);
+              int timeoutMs, std::string& errorText);
 
 // Receives what is available, up to `size` bytes, waiting at most `timeoutMs` for the first.
 // A peer's close yields dt_connection_closed once every byte before it was delivered.
 dt_error receive(CCurlHandleLease& lease, curl_socket_t socket, char* buffer, std::size_t size, std::size_t& received,
-                 int timeoutMs);
+                 int timeoutMs, std::string& errorText);
 
 dt_error setConnectOptions(CCurlHandleLease& lease, const std::string& url, int connectTimeoutMs);
-// Peer and host verification against the system store plus the configured CA file.
-dt_error setSslOptions(CCurlHandleLease& lease);
-// The proxy that the configuration names for the URL, or explicitly none; a proxy is always
+// Peer and host verification against the system store plus `caCertificatesFile`, which must
+// live until the connect returns.
+dt_error setSslOptions(CCurlHandleLease& lease, const std::string& caCertificatesFile);
+// The proxy that the lookup names for the URL, or explicitly none; a proxy is always
 // tunnelled with CONNECT.
-dt_error setProxyOptions(CCurlHandleLease& lease, const std::string& url);
+dt_error setProxyOptions(CCurlHandleLease& lease, const std::string& url, const IProxyLookup* proxyLookup);
+
+// Logs `text` as an error, keeps it in `errorText` and returns `code`.
+dt_error fail(std::string& errorText, dt_error code, const std::string& text);
 
 int debugCallback(CURL* handle, curl_infotype type, char* data, size_t size, void* userData);
 

@@ -1,6 +1,7 @@
 #include "core/http/HttpResponseBodyFetcherBase.h"
 
 #include "core/http/CurlConnection.h"
+#include "core/log/FvTransfersLogger.h"
 
 #include <algorithm>
 #include <cstring>
@@ -55,6 +56,14 @@ dt_error CHttpResponseBodyFetcherBase::readRawExact(char* buffer, std::size_t si
         total += received;
     }
     return dt_success;
+}
+
+dt_error CHttpResponseBodyFetcherBase::fail(dt_error code, const std::string& text)
+{
+    if (m_connection)
+        return m_connection->fail(code, text);
+    FV_LOG_ERROR(text);
+    return code;
 }
 
 } // namespace fv_transfers

@@ -2,6 +2,7 @@
 
 #include "core/http/HttpResponseBodyFetcher.h"
 
+#include <string>
 #include <vector>
 
 namespace fv_transfers {
@@ -21,6 +22,8 @@ protected:
     dt_error readRaw(char* buffer, std::size_t size, std::size_t& received);
     // Exactly `size` bytes, or the failure.
     dt_error readRawExact(char* buffer, std::size_t size);
+    // A body the reader refuses: the cause goes to the connection's error text and the log.
+    dt_error fail(dt_error code, const std::string& text);
 
     CCurlConnection* m_connection;
     const std::vector<char>* m_extraBytes;

@@ -1,10 +1,9 @@
 #include "core/http/HttpResponseBodyFetcherChunked.h"
 
-#include "core/log/FvTransfersLogger.h"
-
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <string>
 
 namespace fv_transfers {
 
@@ -63,8 +62,8 @@ dt_error CHttpResponseBodyFetcherChunked::readChunkHeader(int64_t& size)
     std::size_t length = 0;
     for (;;) {
         if (length == kMaxSizeLine) {
-            FV_LOG_ERROR("Chunk size line longer than " << kMaxSizeLine << " bytes");
-            return dt_invalid_chunked_body;
+            return fail(dt_invalid_chunked_body,
+                        "chunk size line longer than " + std::to_string(kMaxSizeLine) + " bytes");
         }
         const dt_error result = readRawExact(line + length, 1);
         if (result != dt_success)
@@ -73,10 +72,8 @@ dt_error CHttpResponseBodyFetcherChunked::readChunkHeader(int64_t& size)
         if (line[length - 1] == '\n')
             break;
     }
-    if (length < 3 || line[length - 2] != '\r' || !parseChunkSize(line, length - 2, size)) {
-        FV_LOG_ERROR("Invalid chunk size line");
-        return dt_invalid_chunked_body;
-    }
+    if (length < 3 || line[length - 2] != '\r' || !parseChunkSize(line, length - 2, size))
+        return fail(dt_invalid_chunked_body, "invalid chunk size line");
     m_chunkSize = size;
     m_chunkBytesRead = 0;
     m_state = size == 0 ? LastChunk : ChunkSizeRead;
@@ -107,10 +104,8 @@ dt_error CHttpResponseBodyFetcherChunked::read(char* buffer, std::size_t size, s
         result = readRawExact(lineEnd, sizeof lineEnd);
         if (result != dt_success)
             return result;
-        if (lineEnd[0] != '\r' || lineEnd[1] != '\n') {
-            FV_LOG_ERROR("Chunk data not followed by CR LF");
-            return dt_invalid_chunked_body;
-        }
+        if (lineEnd[0] != '\r' || lineEnd[1] != '\n')
+            return fail(dt_invalid_chunked_body, "chunk data not followed by CR LF");
         m_state = ChunkDataDone;
     }
     return dt_success;

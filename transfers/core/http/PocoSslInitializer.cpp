@@ -1,6 +1,5 @@
 #include "core/http/PocoSslInitializer.h"
 
-#include "core/config/FvTransfersGlobalConfig.h"
 #include "core/log/FvTransfersLogger.h"
 
 #include <Poco/Net/KeyConsoleHandler.h>
@@ -22,13 +21,14 @@ void CPocoSslInitializer::CInvalidCertificateHandler::onInvalidCertificate(const
     errorCert.setIgnoreError(false);
 }
 
-CPocoSslInitializer::CPocoSslInitializer()
+CPocoSslInitializer::CPocoSslInitializer() : CPocoSslInitializer(connectionSettingsFromConfig()) {}
+
+CPocoSslInitializer::CPocoSslInitializer(const ConnectionSettings& settings)
     : m_passphraseHandler(new Poco::Net::KeyConsoleHandler(false)),
       m_certificateHandler(new CInvalidCertificateHandler())
 {
-    const std::string caFile = CFvTransfersGlobalConfig::getInstance()->getCaCertificatesFile();
     Poco::Net::Context::Params params;
-    params.caLocation = caFile;
+    params.caLocation = settings.caCertificatesFile;
     params.verificationMode = Poco::Net::Context::VERIFY_RELAXED;
     params.verificationDepth = 9;
     params.loadDefaultCAs = true;

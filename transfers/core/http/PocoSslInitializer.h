@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/http/ConnectionSettings.h"
+
 #include <Poco/AutoPtr.h>
 #include <Poco/Net/Context.h>
 #include <Poco/Net/InvalidCertificateHandler.h>
@@ -19,7 +21,9 @@ public:
         void onInvalidCertificate(const void* sender, Poco::Net::VerificationErrorArgs& errorCert) override;
     };
 
+    // The CA file of the library's configuration.
     CPocoSslInitializer();
+    explicit CPocoSslInitializer(const ConnectionSettings& settings);
     ~CPocoSslInitializer();
     CPocoSslInitializer(const CPocoSslInitializer&) = delete;
     CPocoSslInitializer& operator=(const CPocoSslInitializer&) = delete;

@@ -2,6 +2,7 @@
 
 #include "core/files/linux/FilePosix.h"
 #include "core/http/CurlConnection.h"
+#include "core/log/ErrorCheckLog.h"
 #include "core/http/HttpResponseFetcher.h"
 #include "core/log/FvTransfersLogger.h"
 
@@ -35,9 +36,8 @@ bool regularFileSize(const std::string& path, std::uint64_t& size)
 
 void logCheckFailure(int check, dt_error result)
 {
-    FV_LOG_ERROR("Error check failed in file: DataTransport\\CSimpleFileUploader, function: "
-                 "fv_transfers::CSimpleFileUploader::doUpload, line: "
-                 << check << ". Error code: " << result);
+    logErrorCheckFailed("DataTransport\\CSimpleFileUploader", "fv_transfers::CSimpleFileUploader::doUpload", check,
+                        result);
 }
 
 // Sends exactly `size` bytes of the file; a file that ends early is an error.

@@ -12,6 +12,7 @@
 #include <Poco/Path.h>
 
 #include <exception>
+#include <optional>
 
 namespace fv_transfers {
 
@@ -93,12 +94,12 @@ UploadFileDesc CBucket::registerFile(const std::wstring& fileUrl)
         FV_LOG_ERROR("CBucket::addFile: no bucket; init must succeed first");
         return UploadFileDesc();
     }
-    std::wstring widePath;
-    if (!succeeded(urlToLocalPath(fileUrl, widePath))) {
+    const std::optional<std::wstring> widePath = urlToLocalPath(fileUrl);
+    if (!widePath) {
         FV_LOG_ERROR("CBucket::addFile: not a local file URL");
         return UploadFileDesc();
     }
-    const std::string path = wideToUtf8(widePath);
+    const std::string path = wideToUtf8(*widePath);
     NewFileDesc file;
     LocalFileInfo info;
     if (!readLocalFileInfo(path, info)) {

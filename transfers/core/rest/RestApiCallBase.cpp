@@ -13,14 +13,15 @@
 #include <Poco/Net/HTTPRequest.h>
 
 #include <exception>
+#include <utility>
 
 namespace fv_transfers {
 
 namespace {
 
-std::string userAgent()
+std::string userAgent(const ConnectionSettings& settings)
 {
-    std::string agent = CFvTransfersGlobalConfig::getInstance()->getUserAgent();
+    std::string agent = settings.userAgent;
     if (agent.empty()) {
         const CSystemInfo& info = CSystemInfo::getInstance();
         agent = "fv-transfers " + info.getModuleVersion() + " - " + info.getOsProductName();
@@ -52,6 +53,12 @@ CRestApiCallBase::CRestApiCallBase()
 }
 
 CRestApiCallBase::CRestApiCallBase(const std::string& serverUrl) : m_serverUrl(serverUrl)
+{
+    FV_LOG_TRACE("Initializing REST request, server url: " << m_serverUrl);
+}
+
+CRestApiCallBase::CRestApiCallBase(const std::string& serverUrl, ConnectionSettings settings)
+    : m_serverUrl(serverUrl), m_connection(std::move(settings))
 {
     FV_LOG_TRACE("Initializing REST request, server url: " << m_serverUrl);
 }
@@ -129,7 +136,7 @@ dt_error CRestApiCallBase::send(const std::string& path, const Json::Value& body
         request.setContentLength64(static_cast<Poco::Int64>(bodyText.size()));
         FV_LOG_DEBUG("Setting Content-Length in REST request to " << bodyText.size());
     }
-    const std::string agent = userAgent();
+    const std::string agent = userAgent(m_connection.settings());
     request.set("User-Agent", agent);
     FV_LOG_DEBUG("Setting user-agent in REST request to " << agent);
     request.set("Content-Type", "application/json");

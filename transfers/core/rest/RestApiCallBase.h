@@ -24,6 +24,8 @@ public:
     // The given base URL (no trailing slash), the connection's own time-outs
     // (30000/60000/60000 ms).
     explicit CRestApiCallBase(const std::string& serverUrl);
+    // As above, over a connection with its own settings instead of the configuration's.
+    CRestApiCallBase(const std::string& serverUrl, ConnectionSettings settings);
     virtual ~CRestApiCallBase();
     CRestApiCallBase(const CRestApiCallBase&) = delete;
     CRestApiCallBase& operator=(const CRestApiCallBase&) = delete;
@@ -44,6 +46,8 @@ public:
     const std::string& serverUrl() const { return m_serverUrl; }
     // The status of the last answer read; 0 before one arrived.
     int httpStatus() const { return m_httpStatus; }
+    // The cause of the last failure on the connection (CCurlConnection::lastErrorText).
+    const std::string& lastErrorText() const { return m_connection.lastErrorText(); }
 
 protected:
     // False, with an error line, unless every id is a safe path segment

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/base/ServiceDefaults.h"
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,7 +22,8 @@ struct RestTimeouts {
     int receiveMs;
 };
 
-constexpr RestTimeouts kDefaultRestTimeouts{30000, 30000, 30000};
+constexpr RestTimeouts kDefaultRestTimeouts{kDefaultConnectTimeoutMs, kDefaultRestIdleTimeoutMs,
+                                            kDefaultRestIdleTimeoutMs};
 // The service answers these two only after it prepared storage, so their answer may take long;
 // upload details must not hold a file task for long either.
 constexpr RestTimeouts kUploadDetailsTimeouts{30000, 60000, 10000};

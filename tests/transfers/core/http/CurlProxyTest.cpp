@@ -134,21 +134,24 @@ TEST(CurlProxy, AnotherConnectOnTheSameHandleForgetsTheEarlierProxy)
     ScriptedServer server({Script().readHead().write(kAnswer)});
     const std::string url = server.url();
     const auto lease = curl_helper::getCurlHandle(url);
-    const auto connect = [&lease, &url] {
+    const ConnectionSettings settings = connectionSettingsFromConfig();
+    std::string errorText;
+    const auto connect = [&lease, &url, &settings, &errorText] {
     // libcurl 7.88 loses a connect-only connection when its handle connects again, which
     // is why the library never does so; here it is the point, so the loss is not a leak.
 #if defined(__SANITIZE_ADDRESS__)
         const __lsan::ScopedDisabler lostConnection;
 #endif
-        return curl_helper::connect(*lease, url, 2000, false);
+        return curl_helper::connect(*lease, url, settings, 2000, false, errorText);
     };
-    const auto get = [&lease, &url, &connect] {
+    const auto get = [&lease, &url, &connect, &settings, &errorText] {
         Poco::Net::HTTPRequest request(Poco::Net::HTTPRequest::HTTP_GET, "/");
         Poco::Net::HTTPResponse response;
         std::vector<char> extra;
         if (connect() != dt_success ||
-            curl_helper::sendRequest(*lease, url, request, 2000, CURL_SOCKET_BAD) != dt_success ||
-            curl_helper::receiveResponse(*lease, response, extra, 2000, CURL_SOCKET_BAD) != dt_success)
+            curl_helper::sendRequest(*lease, url, settings.userAgent, request, 2000, CURL_SOCKET_BAD, errorText) !=
+                dt_success ||
+            curl_helper::receiveResponse(*lease, response, extra, 2000, CURL_SOCKET_BAD, errorText) != dt_success)
             return std::string("failed");
         return std::string(extra.begin(), extra.end());
     };
