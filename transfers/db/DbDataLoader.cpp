@@ -166,6 +166,7 @@ bool CDbDataLoader::loadUploadData()
 
 bool CDbDataLoader::loadUploadData(const CDbHolder& holder)
 {
+    CDbConnection::StartupWait wait(*holder.getConnection(), holder.startupDeadline());
     if (!readAll(kUploadTexts, *holder.getGroupsDbInfo(), *holder.getFilesDbInfo(), *holder.getChannelsDbInfo(),
                  m_uploadGroups, m_uploadFiles, m_uploadChannels))
         return false;
@@ -194,6 +195,7 @@ bool CDbDataLoader::loadDownloadData()
 
 bool CDbDataLoader::loadDownloadData(const CDbHolder& holder)
 {
+    CDbConnection::StartupWait wait(*holder.getConnection(), holder.startupDeadline());
     const auto groups = holder.getDownloadGroupInfoAggregator();
     if (!readAll(kDownloadTexts, *groups, *holder.getDownloadFilesDbInfo(), *holder.getDownloadChannelsDbInfo(),
                  m_downloadGroups, m_downloadFiles, m_downloadChannels))

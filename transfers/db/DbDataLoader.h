@@ -24,7 +24,8 @@ public:
 
     // Reads and validates the upload tables of the process's database. False when any table
     // could not be read: the snapshot is then empty and nothing is deleted, so that a busy or
-    // damaged file never costs stored transfers.
+    // damaged file never costs stored transfers. A file held elsewhere is waited for only until
+    // the holder's start-up deadline.
     bool loadUploadData();
     bool loadUploadData(const CDbHolder& holder);
     void releaseUploadData();

@@ -8,7 +8,9 @@
 #include "db/FilesDbInfo.h"
 #include "db/GroupsDbInfo.h"
 
+#include <chrono>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -35,14 +37,28 @@ public:
     // Deletes the files of earlier schema versions; one that cannot be deleted is logged and left.
     static void removeOldDbFiles();
 
+    // How long the start-up (open, integrity check, tables, and the first load) may wait for a
+    // file that another program holds: long enough for its transaction, short enough that the
+    // program does not look dead.
+    static constexpr std::chrono::milliseconds kStartupBound{10000};
+
     // Opens (creating when missing, owner-only) the database at `dbFilePath` and builds the tables.
+    // A file that is no database or has corrupt pages is moved aside (kept, owner-only, with a
+    // time-stamped name beside it) and a fresh one started. A file still held elsewhere when the
+    // start-up bound ends leaves the holder unconnected: nothing is moved or deleted. A file that
+    // may not be written is opened read-only: its rows can be restored, nothing new is saved.
     explicit CDbHolder(const std::string& dbFilePath,
-                       std::size_t busyTimeoutSeconds = CDbConnection::kBusyTimeoutSeconds);
+                       std::size_t busyTimeoutSeconds = CDbConnection::kBusyTimeoutSeconds,
+                       std::chrono::milliseconds startupBound = kStartupBound);
     ~CDbHolder();
     CDbHolder(const CDbHolder&) = delete;
     CDbHolder& operator=(const CDbHolder&) = delete;
 
     bool isConnected() const { return m_connection->isOpen(); }
+    bool isReadOnly() const { return m_connection->isReadOnly(); }
+    // Until when a manager's load waits for the file: the first load shares the holder's own
+    // start-up bound, a manager built later gets a bound of its own.
+    CDbConnection::Clock::time_point startupDeadline() const;
     // Whether any table is held outside the holder.
     bool isInUse() const;
 
@@ -56,7 +72,13 @@ public:
 
 private:
     static std::shared_ptr<CDbHolder> openDefault();
+    static std::shared_ptr<CDbConnection> open(const std::string& dbFilePath, std::size_t busyTimeoutSeconds);
+    // Runs `step` under the start-up deadline; a step that gave up there disconnects the holder.
+    void runStartupStep(const std::function<void()>& step);
+    void createTables();
 
+    const std::chrono::milliseconds m_startupBound;
+    const CDbConnection::Clock::time_point m_startupDeadline;
     std::shared_ptr<CDbConnection> m_connection;
     std::shared_ptr<CGroupsDbInfo> m_groups;
     std::shared_ptr<CFilesDbInfo> m_files;

@@ -9,12 +9,22 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <future>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
 
 using fv_transfers::CDbHolder;
 using fv_transfers::UploadFileDesc;
@@ -41,6 +51,40 @@ UploadFileDesc fileDesc(const std::string& uid)
     desc.fileUid = uid;
     desc.fileUrl = L"file:///tmp/" + fv_transfers::utf8ToWide(uid);
     return desc;
+}
+
+void storeGroupWithFiles(CDbHolder& holder, int groupId, int files)
+{
+    fv_transfers::CGroupsDbInfo::GroupInfo group;
+    group.GroupId = groupId;
+    group.BucketToken = std::string(200, 't');
+    ASSERT_TRUE(holder.getGroupsDbInfo()->insert(group));
+    for (int i = 0; i < files; ++i)
+        ASSERT_TRUE(
+            holder.getFilesDbInfo()->insert(fileDesc("file-" + std::to_string(i) + std::string(100, 'x')), groupId));
+}
+
+// The names in `folder` that start with `prefix`.
+std::vector<std::string> namesStartingWith(const std::string& folder, const std::string& prefix)
+{
+    std::vector<std::string> names;
+    Poco::File(folder).list(names);
+    std::vector<std::string> found;
+    for (const std::string& name : names) {
+        if (name.compare(0, prefix.size(), prefix) == 0)
+            found.push_back(name);
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+std::string randomBytes(std::size_t size, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(random());
+    return bytes;
 }
 
 } // namespace
@@ -278,4 +322,175 @@ TEST(DbHolder, ConcurrentOperationsOnAllTablesStayConsistent)
     EXPECT_EQ(2 * kRounds, fv_test::countRows(db, "DownloadFilesDictionary"));
     EXPECT_EQ(2 * kRounds, fv_test::countRows(db, "DownloadChannelsDictionary"));
     EXPECT_EQ(0, fv_test::countRows(db, "ChannelsDictionary WHERE State != 3"));
+}
+
+TEST(DbHolder, FileLockedAtStartUpIsGivenUpAtTheBoundAndKept)
+{
+    fv_test::TempDir dir;
+    fv_test::LogCapture log(dir);
+    const std::string path = dir.file(kDbName);
+    {
+        CDbHolder writer(path);
+        storeGroupWithFiles(writer, 1, 3);
+    }
+    const std::string stored = fv_test::readFile(path);
+    // Another program's connection holds the file for the whole start-up.
+    auto other = fv_test::openTestDb(path);
+    ASSERT_TRUE(fv_test::execSql(*other, "BEGIN EXCLUSIVE"));
+    log.mark();
+
+    bool connected = true;
+    bool loaded = true;
+    std::promise<void> started;
+    std::thread starter([&] {
+        CDbHolder holder(path, fv_transfers::CDbConnection::kBusyTimeoutSeconds, std::chrono::milliseconds(300));
+        loaded = fv_transfers::CDbDataLoader::getInstance().loadUploadData(holder);
+        connected = holder.isConnected();
+        started.set_value();
+    });
+    const bool finished = started.get_future().wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    // Frees a start-up that waits per statement, so that a failing run ends rather than hangs.
+    ASSERT_TRUE(fv_test::execSql(*other, "ROLLBACK"));
+    starter.join();
+
+    ASSERT_TRUE(finished) << "the start-up waited for the file beyond its bound";
+    EXPECT_FALSE(connected);
+    EXPECT_FALSE(loaded);
+    EXPECT_EQ(1u, log.count("stayed locked by another program"));
+    EXPECT_EQ(0u, log.count("Exception when trying to"));
+    // A locked file is never taken for a damaged one.
+    EXPECT_EQ(stored, fv_test::readFile(path));
+    EXPECT_TRUE(namesStartingWith(dir.path(), std::string(kDbName) + ".damaged").empty());
+}
+
+TEST(DbHolder, DamagedFileIsMovedAsideAndAFreshOneStarted)
+{
+    fv_test::TempDir dir;
+    fv_test::LogCapture log(dir);
+    std::string real;
+    {
+        CDbHolder writer(dir.file("real.db"));
+        storeGroupWithFiles(writer, 1, 200);
+    }
+    real = fv_test::readFile(dir.file("real.db"));
+    ASSERT_GT(real.size(), 8u * 4096);
+    std::string overwritten = real;
+    overwritten.replace(3 * 4096, 4096, randomBytes(4096, 3));
+
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::string shm; // a companion file beside it, when not empty (SQLite itself ends a junk -wal)
+    };
+    const Case cases[] = {
+        {"random bytes", randomBytes(20000, 1), randomBytes(1000, 2)},
+        {"truncated database", real.substr(0, real.size() / 2 + 100), ""},
+        {"page overwritten", overwritten, ""},
+    };
+    for (const Case& c : cases) {
+        const std::string folder = dir.file(c.name);
+        Poco::File(folder).createDirectories();
+        const std::string path = folder + "/" + kDbName;
+        fv_test::writeFile(path, c.bytes);
+        if (!c.shm.empty())
+            fv_test::writeFile(path + "-shm", c.shm);
+        log.mark();
+
+        CDbHolder holder(path);
+        ASSERT_TRUE(holder.isConnected()) << c.name;
+        EXPECT_TRUE(holder.getFilesDbInfo()->insert(fileDesc("new"), 1)) << c.name;
+        std::vector<fv_transfers::CFilesDbInfo::FileInfo> files;
+        ASSERT_TRUE(holder.getFilesDbInfo()->selectAll(files)) << c.name;
+        EXPECT_EQ(1u, files.size()) << c.name;
+
+        const auto aside = namesStartingWith(folder, std::string(kDbName) + ".damaged-");
+        ASSERT_EQ(c.shm.empty() ? 1u : 2u, aside.size()) << c.name;
+        const std::string asidePath = folder + "/" + aside.front();
+        EXPECT_EQ(c.bytes, fv_test::readFile(asidePath)) << c.name;
+        EXPECT_EQ(0600u, modeOf(asidePath)) << c.name;
+        if (!c.shm.empty()) {
+            EXPECT_EQ(c.shm, fv_test::readFile(asidePath + "-shm")) << c.name;
+            EXPECT_EQ(0600u, modeOf(asidePath + "-shm")) << c.name;
+        }
+        EXPECT_EQ(1u, log.count("The transfer database was damaged; it is kept as " + asidePath)) << c.name;
+    }
+}
+
+namespace {
+
+const char* const kReadOnlyDbVariable = "FV_TEST_READ_ONLY_DB";
+
+void expectReadOnlyDatabaseRestored(const std::string& path)
+{
+    fv_test::TempDir logDir;
+    fv_test::LogCapture log(logDir);
+    const std::string stored = fv_test::readFile(path);
+    log.mark();
+
+    CDbHolder holder(path);
+    ASSERT_TRUE(holder.isConnected());
+    auto& loader = fv_transfers::CDbDataLoader::getInstance();
+    ASSERT_TRUE(loader.loadUploadData(holder));
+    ASSERT_EQ(1u, loader.uploadGroups().size());
+    EXPECT_EQ(7, loader.uploadGroups()[0].GroupId);
+    EXPECT_EQ(2u, loader.uploadFiles().size());
+    loader.releaseUploadData();
+
+    fv_transfers::CGroupsDbInfo::GroupInfo group;
+    group.GroupId = 8;
+    EXPECT_FALSE(holder.getGroupsDbInfo()->insert(group));
+    EXPECT_FALSE(holder.getFilesDbInfo()->setCompleted(fileDesc("a").fileUid));
+    EXPECT_EQ(1u, log.count("is read-only: stored transfers are restored, new state is not saved"));
+    EXPECT_EQ(0u, log.count("Unable to connect"));
+    EXPECT_EQ(stored, fv_test::readFile(path));
+}
+
+} // namespace
+
+// Root may write any file, so there the checks run in a copy of this test as an unprivileged user.
+TEST(DbHolder, ReadOnlyFileIsRestoredAndRefusesWrites)
+{
+    if (const char* prepared = std::getenv(kReadOnlyDbVariable)) {
+        expectReadOnlyDatabaseRestored(prepared);
+        return;
+    }
+    fv_test::TempDir dir;
+    const std::string path = dir.file(kDbName);
+    {
+        CDbHolder writer(path);
+        storeGroupWithFiles(writer, 7, 2);
+    }
+    ASSERT_EQ(0, ::chmod(path.c_str(), 0400));
+    if (::geteuid() != 0) {
+        expectReadOnlyDatabaseRestored(path);
+        return;
+    }
+
+    const uid_t nobody = 65534;
+    ASSERT_EQ(0, ::chown(path.c_str(), nobody, nobody));
+    ASSERT_EQ(0, ::chmod(dir.path().c_str(), 0755)); // readable, not writable, by the other user
+    const std::string filter =
+        "--gtest_filter=" + std::string(::testing::UnitTest::GetInstance()->current_test_suite()->name()) + "." +
+        ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const std::string variable = std::string(kReadOnlyDbVariable) + "=" + path;
+    std::vector<char*> environment;
+    for (char** entry = environ; *entry; ++entry)
+        environment.push_back(*entry);
+    environment.push_back(const_cast<char*>(variable.c_str()));
+    environment.push_back(nullptr);
+    char self[] = "/proc/self/exe";
+    char* const arguments[] = {self, const_cast<char*>(filter.c_str()), nullptr};
+
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Only async-signal-safe calls between fork and exec.
+        if (::setgroups(0, nullptr) == 0 && ::setgid(nobody) == 0 && ::setuid(nobody) == 0)
+            ::execve(self, arguments, environment.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(child, ::waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(0, WEXITSTATUS(status)) << "the checks failed as user " << nobody;
 }

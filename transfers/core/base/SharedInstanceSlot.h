@@ -24,6 +24,19 @@ public:
         return m_instance;
     }
 
+    // Makes a new instance with `make` unless `keep(current)` holds; the current one ends first,
+    // under the lock, for instances that must never overlap (two connections writing one file).
+    // False when the current one was kept.
+    template <typename Keep, typename Make> bool replaceUnless(Keep keep, Make make)
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (m_instance && keep(m_instance))
+            return false;
+        m_instance.reset();
+        m_instance = make();
+        return true;
+    }
+
     // Empties the slot and hands over what it held, so the caller ends it outside the lock.
     std::shared_ptr<T> take()
     {

@@ -1,10 +1,16 @@
 #include "core/files/OsSafeFilenames.h"
 #include "core/base/StringConversion.h"
+#include "support/fixtures/TestEnvironment.h"
+
+#include <Poco/File.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 using fv_transfers::utf8ToWide;
 using fv_transfers::wideToUtf8;
@@ -93,7 +99,94 @@ const std::vector<Case> kPathCases = {
     {"/", ""},
 };
 
+std::string repeated(const std::string& text, int times)
+{
+    std::string result;
+    for (int i = 0; i < times; ++i)
+        result += text;
+    return result;
+}
+
+const std::string kCjk = "\xe4\xb8\xad";       // three bytes in UTF-8
+const std::string kEmoji = "\xf0\x9f\x98\x80"; // four bytes
+
+const std::vector<Case> kLongNameCases = {
+    {std::string(255, 'a'), std::string(255, 'a')},
+    {std::string(300, 'a'), std::string(255, 'a')},
+    {repeated(kCjk, 100) + ".txt", repeated(kCjk, 83) + ".txt"},
+    {repeated(kCjk, 100), repeated(kCjk, 85)},
+    {std::string(253, 'a') + kEmoji + kEmoji, std::string(253, 'a')},
+    {std::string(249, 'a') + kEmoji + ".txt", std::string(249, 'a') + ".txt"},
+    {std::string(248, 'a') + kEmoji + ".txt" + "x", std::string(248, 'a') + ".txtx"},
+    {"name." + std::string(300, 'e'), "name." + std::string(250, 'e')},
+    {"." + std::string(300, 'h'), "." + std::string(254, 'h')},
+    {std::string(300, '.'), std::string(254, '.') + "."},
+    {std::string(300, ':') + ".txt", std::string(251, ' ') + ".txt"},
+};
+
+bool creatable(const std::string& folder, const std::string& name)
+{
+    const int fd = ::open((folder + "/" + name).c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
 } // namespace
+
+TEST(OsSafeFilenames, LongNamesAreCutAtACharacterBoundaryKeepingTheExtension)
+{
+    fv_test::TempDir dir;
+    for (const Case& c : kLongNameCases) {
+        const std::string name = sanitisedName(c.input);
+        EXPECT_EQ(c.expected, name) << c.input.size() << " bytes: " << c.input.substr(0, 8);
+        EXPECT_EQ(c.input.size() <= 255 ? c.input.size() : name.size(), name.size());
+        EXPECT_EQ(name, wideToUtf8(utf8ToWide(name))) << "not whole UTF-8 characters";
+        EXPECT_TRUE(creatable(dir.path(), name)) << name;
+
+        std::wstring wide = utf8ToWide(c.input);
+        osf::replaceUnsafeChars(wide);
+        EXPECT_EQ(c.expected, wideToUtf8(wide)) << c.input.size() << " bytes: " << c.input.substr(0, 8);
+    }
+}
+
+TEST(OsSafeFilenames, EverySegmentOfAPathIsCutAndStaysCreatable)
+{
+    fv_test::TempDir dir;
+    const std::string folder = repeated(kCjk, 100);
+    const std::string path = sanitisedPath(folder + "/" + std::string(300, 'f') + ".bin");
+    EXPECT_EQ(repeated(kCjk, 85) + "/" + std::string(251, 'f') + ".bin", path);
+    EXPECT_EQ(repeated(kCjk, 85) + "/", sanitisedPath(folder + "/"));
+    std::wstring wide = utf8ToWide(folder + "\\x");
+    osf::replaceUnsafeCharsInPath(wide);
+    EXPECT_EQ(repeated(kCjk, 85) + "/x", wideToUtf8(wide));
+
+    ASSERT_NO_THROW(Poco::File(dir.file(repeated(kCjk, 85))).createDirectories());
+    EXPECT_TRUE(creatable(dir.path(), path));
+}
+
+TEST(OsSafeFilenames, ReservedSuffixFitsWithinTheLimit)
+{
+    fv_test::TempDir dir;
+    const std::string suffix = ".fvtmp-123456";
+    std::string name = std::string(300, 'a') + ".mkv";
+    osf::replaceUnsafeChars(name, suffix.size());
+    EXPECT_EQ(std::string(255 - suffix.size() - 4, 'a') + ".mkv", name);
+    EXPECT_TRUE(creatable(dir.path(), name + suffix));
+
+    // Folders are not cut for it, only the file.
+    std::string path = std::string(300, 'd') + "/" + repeated(kCjk, 100);
+    osf::replaceUnsafeCharsInPath(path, suffix.size());
+    EXPECT_EQ(std::string(255, 'd') + "/" + repeated(kCjk, (255 - suffix.size()) / 3), path);
+    std::string folderPath = std::string(300, 'd') + "/";
+    osf::replaceUnsafeCharsInPath(folderPath, suffix.size());
+    EXPECT_EQ(std::string(255, 'd') + "/", folderPath);
+
+    std::string tiny = kEmoji + kEmoji;
+    osf::replaceUnsafeChars(tiny, 1000);
+    EXPECT_EQ(kEmoji, tiny) << "one character stays whatever is reserved";
+}
 
 TEST(OsSafeFilenames, ReplacesEachUnsafeCharacterWithASpace)
 {
