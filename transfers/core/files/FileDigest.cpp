@@ -1,7 +1,7 @@
 #include "core/files/FileDigest.h"
 
 #include "core/base/ExceptionText.h"
-#include "core/files/linux/FilePosix.h"
+#include "core/files/LocalFile.h"
 #include "core/log/FvTransfersLogger.h"
 #include "core/base/StringConversion.h"
 
@@ -56,13 +56,13 @@ bool updateDigestFromFile(Poco::DigestEngine& engine, const std::wstring& path, 
 {
     try {
         const std::string utf8 = wideToUtf8(path);
-        CFilePosix file;
-        if (!file.open(utf8, false)) {
+        const std::unique_ptr<ILocalFile> file = createLocalFile();
+        if (!file->open(utf8, false)) {
             FV_LOG_ERROR("updateDigestFromFile: cannot open " << utf8);
             return false;
         }
         const std::uint64_t size = Poco::File(utf8).getSize();
-        return updateDigestFromFile(engine, file, size, offset, length);
+        return updateDigestFromFile(engine, *file, size, offset, length);
     } catch (const std::exception& e) {
         FV_LOG_ERROR("updateDigestFromFile: Exception: " << exceptionText(e));
         return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace fv_transfers {
@@ -23,5 +24,8 @@ public:
     // Moves to an absolute offset from the start.
     virtual bool seek(std::uint64_t offset) = 0;
 };
+
+// A closed file of this platform's kind (defined beside its implementation).
+std::unique_ptr<ILocalFile> createLocalFile();
 
 } // namespace fv_transfers

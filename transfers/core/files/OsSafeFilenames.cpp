@@ -159,6 +159,26 @@ template <class Str> void sanitisePath(Str& path, std::size_t reservedSuffixByte
 
 } // namespace
 
+void replaceUnsafeChars(std::string& name)
+{
+    replaceUnsafeChars(name, 0);
+}
+
+void replaceUnsafeChars(std::wstring& name)
+{
+    replaceUnsafeChars(name, 0);
+}
+
+void replaceUnsafeCharsInPath(std::string& path)
+{
+    replaceUnsafeCharsInPath(path, 0);
+}
+
+void replaceUnsafeCharsInPath(std::wstring& path)
+{
+    replaceUnsafeCharsInPath(path, 0);
+}
+
 void replaceUnsafeChars(std::string& name, std::size_t reservedSuffixBytes)
 {
     sanitiseName(name, reservedSuffixBytes);

@@ -1,6 +1,6 @@
 #include "core/http/SimpleFileUploader.h"
 
-#include "core/files/linux/FilePosix.h"
+#include "core/files/LocalFile.h"
 #include "core/http/CurlConnection.h"
 #include "core/log/ErrorCheckLog.h"
 #include "core/http/HttpResponseFetcher.h"
@@ -82,9 +82,9 @@ dt_error CSimpleFileUploader::doUpload(IHttpResponseBodyFetcher*& body, const He
     m_connection = std::make_unique<CCurlConnection>();
 
     // The file is checked before anything is sent, so a failure never leaves a request half-way.
-    CFilePosix file;
+    const std::unique_ptr<ILocalFile> file = createLocalFile();
     std::uint64_t size = 0;
-    if (!file.open(filePath, false) || !regularFileSize(filePath, size)) {
+    if (!file->open(filePath, false) || !regularFileSize(filePath, size)) {
         FV_LOG_ERROR("CSimpleFileUploader::doUpload: cannot read " << filePath);
         return dt_local_file_error;
     }
@@ -104,7 +104,7 @@ dt_error CSimpleFileUploader::doUpload(IHttpResponseBodyFetcher*& body, const He
         m_connection->discard();
         return result;
     }
-    result = sendFileBody(*m_connection, file, size);
+    result = sendFileBody(*m_connection, *file, size);
     if (result != dt_success) {
         m_connection->discard();
         return result;

@@ -25,7 +25,7 @@ dt_error CBucket::login()
 {
     try {
         CRestApiLogin call;
-        dt_error result = call.execute(m_credentials);
+        dt_error result = call.execute(m_credentials.userId, m_credentials.password);
         if (result != dt_success)
             return result;
         LoginResult answer;

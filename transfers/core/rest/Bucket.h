@@ -15,7 +15,10 @@ namespace fv_transfers {
 // No call throws: failures come back as a code or an empty result, and are logged.
 class FV_TRANSFERS_API CBucket {
 public:
-    using UserCredentials = fv_transfers::UserCredentials;
+    struct UserCredentials {
+        std::string userId;
+        std::string password;
+    };
 
     // Empty strings and zeros when the bucket could not be made.
     struct bucketDesc {

@@ -11,11 +11,6 @@ namespace fv_transfers {
 // The summary a new bucket has always been given when the caller names none.
 inline constexpr const char* kDefaultBucketSummary = "Test";
 
-struct UserCredentials {
-    std::string userId;
-    std::string password;
-};
-
 struct LoginResult {
     std::string token;
     uint64_t tokenExpires = 0; // 0 when the service gives no expiry

@@ -4,11 +4,11 @@
 
 namespace fv_transfers {
 
-dt_error CRestApiLogin::execute(const UserCredentials& credentials)
+dt_error CRestApiLogin::execute(const std::string& userId, const std::string& password)
 {
     Json::Value body(Json::objectValue);
-    body["userId"] = credentials.userId;
-    body["password"] = credentials.password;
+    body["userId"] = userId;
+    body["password"] = password;
     return sendRequest("/login", body, {}, RestRequestType::Post);
 }
 

@@ -10,7 +10,7 @@ class CRestApiLogin : public CRestApiCallBase {
 public:
     using CRestApiCallBase::CRestApiCallBase;
 
-    virtual dt_error execute(const UserCredentials& credentials);
+    virtual dt_error execute(const std::string& userId, const std::string& password);
     // dt_general_error without a non-empty string "token"; "tokenExpires" is 0 when absent.
     virtual dt_error getResult(LoginResult& result);
 };

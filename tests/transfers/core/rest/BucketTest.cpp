@@ -292,7 +292,7 @@ TEST(RestApiLogin, ReadsTheTokenAndItsExpiry)
     RestRoutes routes(service);
     routes.addUser("u", "p");
     CRestApiLogin call(service.baseUrl());
-    ASSERT_EQ(dt_success, call.execute({"u", "p"}));
+    ASSERT_EQ(dt_success, call.execute("u", "p"));
     LoginResult result;
     ASSERT_EQ(dt_success, call.getResult(result));
     EXPECT_EQ("login-token-1", result.token);

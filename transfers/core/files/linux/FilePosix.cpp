@@ -78,4 +78,9 @@ bool CFilePosix::seek(std::uint64_t offset)
     return ::fseeko(m_file, static_cast<off_t>(offset), SEEK_SET) == 0;
 }
 
+std::unique_ptr<ILocalFile> createLocalFile()
+{
+    return std::make_unique<CFilePosix>();
+}
+
 } // namespace fv_transfers
