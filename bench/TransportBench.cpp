@@ -11,15 +11,15 @@
 // one line of key=value pairs on stdout; the exit status is 0 only when the transfer worked and
 // nothing failed verification.
 
-#include "core/http/CurlConnection.h"
-#include "core/http/CurlGlobal.h"
+#include "core/base/StringConversion.h"
+#include "core/config/FvTransfersGlobalConfig.h"
 #include "core/files/FileDigest.h"
 #include "core/files/linux/FilePosix.h"
+#include "core/http/CurlConnection.h"
+#include "core/http/CurlGlobal.h"
 #include "core/http/FullHttpBodyRetriever.h"
-#include "core/config/FvTransfersGlobalConfig.h"
 #include "core/http/HttpResponseFetcher.h"
 #include "core/http/SimpleFileUploader.h"
-#include "core/base/StringConversion.h"
 
 #include <Poco/MD5Engine.h>
 #include <Poco/Net/HTTPRequest.h>

@@ -1,5 +1,5 @@
-#include "support/net/TestCa.h"
 #include "support/fixtures/TestEnvironment.h"
+#include "support/net/TestCa.h"
 #include "support/service/TestService.h"
 
 #include <gtest/gtest.h>
@@ -442,7 +442,7 @@ TEST(TestService, StopEndsStalledTricklingIdleAndHandshakingConnections)
     idle.send("GET /storage/obj HTTP/1.1\r\n\r\n");
     EXPECT_EQ(idle.readHead().substr(0, 15), "HTTP/1.1 200 OK");
     EXPECT_EQ(idle.readExactly(kContent.size()), kContent); // now idle, kept alive
-    RawClient handshaking(service->httpsPort()); // TCP only: the TLS handshake never starts
+    RawClient handshaking(service->httpsPort());            // TCP only: the TLS handshake never starts
     RawClient halfHead(service->httpPort());
     halfHead.send("GET /storage/obj HTTP/1.1\r\nHost");
 

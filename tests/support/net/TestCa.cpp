@@ -22,13 +22,9 @@ const TestCa& TestCa::instance()
 }
 
 TestCa::TestCa()
-    : m_caFile(m_dir.file("ca.pem")),
-      m_caKey(m_dir.file("ca.key")),
-      m_serverCert(m_dir.file("server.pem")),
-      m_serverKey(m_dir.file("server.key")),
-      m_untrustedCert(m_dir.file("untrusted.pem")),
-      m_untrustedKey(m_dir.file("untrusted.key")),
-      m_otherNameCert(m_dir.file("other.pem")),
+    : m_caFile(m_dir.file("ca.pem")), m_caKey(m_dir.file("ca.key")), m_serverCert(m_dir.file("server.pem")),
+      m_serverKey(m_dir.file("server.key")), m_untrustedCert(m_dir.file("untrusted.pem")),
+      m_untrustedKey(m_dir.file("untrusted.key")), m_otherNameCert(m_dir.file("other.pem")),
       m_otherNameKey(m_dir.file("other.key"))
 {
     const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";

@@ -1,8 +1,8 @@
 #include "support/service/TestService.h"
 
+#include "support/net/TestCa.h"
 #include "support/service/ServiceConnection.h"
 #include "support/service/StorageRoutes.h"
-#include "support/net/TestCa.h"
 
 #include <Poco/Net/Context.h>
 #include <Poco/Net/SecureServerSocket.h>

@@ -2,8 +2,8 @@
 // Serves the test service on 127.0.0.1 until SIGINT or SIGTERM. Standalone, storage accepts
 // unsigned URLs too (benchmarks and manual runs use plain /storage/<key> URLs).
 
-#include "support/service/RestRoutes.h"
 #include "support/net/TestCa.h"
+#include "support/service/RestRoutes.h"
 #include "support/service/TestService.h"
 
 #include <Poco/NumberParser.h>

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "core/base/StringConversion.h"
 #include "core/config/FvTransfersGlobalConfig.h"
 #include "core/log/FvTransfersLogger.h"
-#include "core/base/StringConversion.h"
 #include "db/DbConnection.h"
 #include "support/fixtures/TestEnvironment.h"
 

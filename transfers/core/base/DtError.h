@@ -1,6 +1,5 @@
 #pragma once
 
-
 namespace fv_transfers {
 
 // Result code of the library. The numbers cross into the main program, so they never change.

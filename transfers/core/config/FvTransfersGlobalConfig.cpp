@@ -1,10 +1,10 @@
 #include "core/config/FvTransfersGlobalConfig.h"
 
-#include "core/log/FvTransfersLogger.h"
-#include "core/config/ProxyEnvironment.h"
 #include "core/base/ServiceDefaults.h"
 #include "core/base/StringConversion.h"
+#include "core/config/ProxyEnvironment.h"
 #include "core/config/SystemInfo.h"
+#include "core/log/FvTransfersLogger.h"
 
 #include <proxy.h>
 
@@ -65,8 +65,7 @@ CFvTransfersGlobalConfig* CFvTransfersGlobalConfig::getInstance()
 }
 
 CFvTransfersGlobalConfig::CFvTransfersGlobalConfig()
-    : m_lock(std::make_unique<Poco::FastMutex>()),
-      m_restEndPointUrl(kDefaultRestEndpointUrl),
+    : m_lock(std::make_unique<Poco::FastMutex>()), m_restEndPointUrl(kDefaultRestEndpointUrl),
       m_userAgent("fv-transfers " + CSystemInfo::getInstance().getModuleVersion() + " - " +
                   CSystemInfo::getInstance().getOsProductName())
 {

@@ -1,9 +1,9 @@
 #include "core/files/FileDigest.h"
 
 #include "core/base/ExceptionText.h"
+#include "core/base/StringConversion.h"
 #include "core/files/LocalFile.h"
 #include "core/log/FvTransfersLogger.h"
-#include "core/base/StringConversion.h"
 
 #include <Poco/Base64Encoder.h>
 #include <Poco/File.h>

@@ -1,12 +1,12 @@
 #include "core/helpdesk/ZendeskRequestCreator.h"
 
-#include "core/config/AppFilesDirectory.h"
 #include "core/base/ExceptionText.h"
-#include "core/log/FvTransfersLogger.h"
-#include "core/rest/RestEncoding.h"
+#include "core/config/AppFilesDirectory.h"
+#include "core/files/ZipArchive.h"
 #include "core/helpdesk/ZendeskAttachmentUploader.h"
 #include "core/helpdesk/ZendeskRestCallRequest.h"
-#include "core/files/ZipArchive.h"
+#include "core/log/FvTransfersLogger.h"
+#include "core/rest/RestEncoding.h"
 
 #include <Poco/Path.h>
 #include <Poco/URI.h>

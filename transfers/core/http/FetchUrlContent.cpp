@@ -2,8 +2,8 @@
 
 #include "core/http/CurlConnection.h"
 #include "core/http/FullHttpBodyRetriever.h"
-#include "core/log/FvTransfersLogger.h"
 #include "core/http/HttpResponseFetcher.h"
+#include "core/log/FvTransfersLogger.h"
 
 #include <Poco/Net/HTTPRequest.h>
 

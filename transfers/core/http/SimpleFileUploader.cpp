@@ -2,8 +2,8 @@
 
 #include "core/files/LocalFile.h"
 #include "core/http/CurlConnection.h"
-#include "core/log/ErrorCheckLog.h"
 #include "core/http/HttpResponseFetcher.h"
+#include "core/log/ErrorCheckLog.h"
 #include "core/log/FvTransfersLogger.h"
 
 #include <Poco/Exception.h>

@@ -50,8 +50,7 @@ std::string logFilePath(const std::string& folder)
 
 // Runs `use` on the logger under the global mutex, creating the logger first when there is
 // none.
-template <typename Use>
-void withLogger(Use use)
+template <typename Use> void withLogger(Use use)
 {
     Poco::FastMutex::ScopedLock lock(CFvTransfersLogger::globalMutex());
     auto& instance = holder();

@@ -58,13 +58,13 @@ void logWrite(LogLevel level, const std::string& text);
 } // namespace fv_transfers
 
 // FV_LOG_INFO("Sending " << n << " bytes"); formatting happens only when the level is on.
-#define FV_LOG_AT(level, expr)                                                                                        \
-    do {                                                                                                              \
-        if (::fv_transfers::logEnabled(level)) {                                                                      \
-            std::ostringstream fv_log_os_;                                                                            \
-            fv_log_os_ << expr;                                                                                       \
-            ::fv_transfers::logWrite(level, fv_log_os_.str());                                                        \
-        }                                                                                                             \
+#define FV_LOG_AT(level, expr)                                                                                         \
+    do {                                                                                                               \
+        if (::fv_transfers::logEnabled(level)) {                                                                       \
+            std::ostringstream fv_log_os_;                                                                             \
+            fv_log_os_ << expr;                                                                                        \
+            ::fv_transfers::logWrite(level, fv_log_os_.str());                                                         \
+        }                                                                                                              \
     } while (0)
 #define FV_LOG_ERROR(expr) FV_LOG_AT(::fv_transfers::LogLevel::error, expr)
 #define FV_LOG_WARNING(expr) FV_LOG_AT(::fv_transfers::LogLevel::warning, expr)

@@ -17,8 +17,8 @@ bool isWordChar(char c)
 
 bool endsUrl(char c)
 {
-    return std::isspace(static_cast<unsigned char>(c)) || c == '"' || c == '\'' || c == '<' || c == '>' ||
-           c == '`' || c == '\\';
+    return std::isspace(static_cast<unsigned char>(c)) || c == '"' || c == '\'' || c == '<' || c == '>' || c == '`' ||
+           c == '\\';
 }
 
 bool endsQueryValue(char c)
@@ -216,8 +216,8 @@ bool isAuthScheme(const std::string& word)
 
 bool isSecretName(const std::string& name)
 {
-    static const char* const kMarks[] = {"token",  "password",   "passwd", "secret",    "signature", "authorization",
-                                         "cookie", "credential", "apikey", "api_key",   "accesskey"};
+    static const char* const kMarks[] = {"token",  "password",   "passwd", "secret",  "signature", "authorization",
+                                         "cookie", "credential", "apikey", "api_key", "accesskey"};
     const std::string lower = Poco::toLower(name);
     for (const char* mark : kMarks) {
         if (lower.find(mark) != std::string::npos)
@@ -225,8 +225,8 @@ bool isSecretName(const std::string& name)
     }
     // "uploads" lists the help desk's attachment tokens; "...-key" headers carry encryption keys.
     const bool keyName = lower.size() >= 3 && lower.compare(lower.size() - 3, 3, "key") == 0;
-    return lower == "sig" || lower == "pass" || lower == "uploads" || keyName || lower.find("-key") != std::string::npos ||
-           lower.find("_key") != std::string::npos;
+    return lower == "sig" || lower == "pass" || lower == "uploads" || keyName ||
+           lower.find("-key") != std::string::npos || lower.find("_key") != std::string::npos;
 }
 
 std::string redactSecrets(const std::string& s)

@@ -1,13 +1,13 @@
 #include "core/rest/Bucket.h"
 
 #include "core/base/ExceptionText.h"
+#include "core/base/StringConversion.h"
 #include "core/files/FileUrl.h"
-#include "core/log/FvTransfersLogger.h"
 #include "core/files/LocalFileInfo.h"
+#include "core/log/FvTransfersLogger.h"
 #include "core/rest/RestApiBucketAddFiles.h"
 #include "core/rest/RestApiBucketInit.h"
 #include "core/rest/RestApiLogin.h"
-#include "core/base/StringConversion.h"
 
 #include <Poco/Path.h>
 

@@ -1,14 +1,14 @@
 #include "core/rest/RestApiCallBase.h"
 
 #include "core/base/ExceptionText.h"
-#include "core/http/FullHttpBodyRetriever.h"
 #include "core/config/FvTransfersGlobalConfig.h"
-#include "core/log/FvTransfersLogger.h"
+#include "core/config/SystemInfo.h"
+#include "core/http/FullHttpBodyRetriever.h"
 #include "core/http/HttpResponseFetcher.h"
+#include "core/log/FvTransfersLogger.h"
 #include "core/log/LogRedaction.h"
 #include "core/rest/RestEncoding.h"
 #include "core/rest/RestJson.h"
-#include "core/config/SystemInfo.h"
 
 #include <Poco/Net/HTTPRequest.h>
 

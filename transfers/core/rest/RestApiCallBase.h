@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/http/CurlConnection.h"
 #include "core/base/DtError.h"
+#include "core/http/CurlConnection.h"
 #include "core/rest/RestTypes.h"
 
 #include <json/json.h>

@@ -1,7 +1,7 @@
 #include "core/system/ServiceWindow.h"
 
-#include "core/log/FvTransfersLogger.h"
 #include "core/base/SharedInstanceSlot.h"
+#include "core/log/FvTransfersLogger.h"
 #include "core/system/linux/ServiceWindowLinux.h"
 
 namespace fv_transfers {

@@ -1,7 +1,7 @@
 #include "core/watch/FileWatcher.h"
 
-#include "core/log/FvTransfersLogger.h"
 #include "core/base/StringConversion.h"
+#include "core/log/FvTransfersLogger.h"
 
 #include <Poco/Path.h>
 

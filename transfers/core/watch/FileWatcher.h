@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/watch/DirectoriesWatcher.h"
 #include "core/base/DtError.h"
+#include "core/watch/DirectoriesWatcher.h"
 
 #include <Poco/BasicEvent.h>
 

@@ -1,6 +1,6 @@
+#include "core/base/StringConversion.h"
 #include "core/files/FileDigest.h"
 #include "core/files/linux/FilePosix.h"
-#include "core/base/StringConversion.h"
 #include "support/fixtures/TestEnvironment.h"
 
 #include <gtest/gtest.h>

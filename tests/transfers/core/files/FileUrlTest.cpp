@@ -1,5 +1,5 @@
-#include "core/files/FileUrl.h"
 #include "core/base/StringConversion.h"
+#include "core/files/FileUrl.h"
 
 #include <gtest/gtest.h>
 

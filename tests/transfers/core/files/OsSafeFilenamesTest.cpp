@@ -1,5 +1,5 @@
-#include "core/files/OsSafeFilenames.h"
 #include "core/base/StringConversion.h"
+#include "core/files/OsSafeFilenames.h"
 #include "support/fixtures/TestEnvironment.h"
 
 #include <Poco/File.h>

@@ -1,5 +1,5 @@
-#include "core/log/FvTransfersLogger.h"
 #include "core/files/ZipArchive.h"
+#include "core/log/FvTransfersLogger.h"
 #include "support/fixtures/TestEnvironment.h"
 
 #include <gtest/gtest.h>

@@ -1,14 +1,14 @@
-#include "core/config/FvTransfersGlobalConfig.h"
-#include "core/log/FvTransfersLogger.h"
 #include "core/base/StringConversion.h"
+#include "core/config/FvTransfersGlobalConfig.h"
 #include "core/helpdesk/ZendeskRequestCreator.h"
+#include "core/log/FvTransfersLogger.h"
 
+#include "support/fixtures/TestEnvironment.h"
+#include "support/fixtures/TransportTest.h"
+#include "support/net/TestCa.h"
 #include "support/service/FakeHelpDesk.h"
 #include "support/service/RestFaults.h"
-#include "support/net/TestCa.h"
-#include "support/fixtures/TestEnvironment.h"
 #include "support/service/TestService.h"
-#include "support/fixtures/TransportTest.h"
 
 #include <gtest/gtest.h>
 

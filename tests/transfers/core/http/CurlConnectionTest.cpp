@@ -1,13 +1,13 @@
+#include "core/config/FvTransfersGlobalConfig.h"
 #include "core/http/CurlConnection.h"
 #include "core/http/CurlHandleCache.h"
 #include "core/http/CurlHelper.h"
-#include "core/config/FvTransfersGlobalConfig.h"
 #include "core/http/FullHttpBodyRetriever.h"
 #include "core/http/HttpResponseFetcher.h"
 
+#include "support/fixtures/TransportTest.h"
 #include "support/net/ScriptedServer.h"
 #include "support/net/TestCa.h"
-#include "support/fixtures/TransportTest.h"
 #include "support/service/TestService.h"
 
 #include <Poco/String.h>

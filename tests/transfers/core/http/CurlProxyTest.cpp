@@ -1,13 +1,13 @@
+#include "core/config/FvTransfersGlobalConfig.h"
 #include "core/http/CurlConnection.h"
 #include "core/http/CurlHelper.h"
-#include "core/config/FvTransfersGlobalConfig.h"
 #include "core/log/FvTransfersLogger.h"
 
+#include "support/fixtures/TestEnvironment.h"
+#include "support/fixtures/TransportTest.h"
 #include "support/net/ConnectProxy.h"
 #include "support/net/ScriptedServer.h"
 #include "support/net/TestCa.h"
-#include "support/fixtures/TestEnvironment.h"
-#include "support/fixtures/TransportTest.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-#include "core/http/FetchUrlContent.h"
 #include "core/config/FvTransfersGlobalConfig.h"
+#include "core/http/FetchUrlContent.h"
 
-#include "support/net/ScriptedServer.h"
 #include "support/fixtures/TransportTest.h"
+#include "support/net/ScriptedServer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,12 @@
+#include "core/base/FvTransfersException.h"
 #include "core/http/CurlConnection.h"
 #include "core/http/FullHttpBodyRetriever.h"
-#include "core/base/FvTransfersException.h"
 #include "core/http/HttpResponseBodyFetcherChunked.h"
 #include "core/http/HttpResponseBodyFetcherRawContent.h"
 #include "core/http/HttpResponseFetcher.h"
 
-#include "support/net/ScriptedServer.h"
 #include "support/fixtures/TransportTest.h"
+#include "support/net/ScriptedServer.h"
 
 #include <gtest/gtest.h>
 

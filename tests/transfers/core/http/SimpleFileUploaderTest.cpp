@@ -1,9 +1,9 @@
 #include "core/http/FullHttpBodyRetriever.h"
 #include "core/http/SimpleFileUploader.h"
 
-#include "support/net/ScriptedServer.h"
 #include "support/fixtures/TestEnvironment.h"
 #include "support/fixtures/TransportTest.h"
+#include "support/net/ScriptedServer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
+#include "core/base/StringConversion.h"
 #include "core/config/FvTransfersGlobalConfig.h"
 #include "core/log/FvTransfersLogger.h"
 #include "core/log/LogPrefix.h"
-#include "core/base/StringConversion.h"
 #include "support/fixtures/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -149,10 +149,8 @@ TEST(LogPrefix, Formats)
         const char* expected;
     };
     const Case cases[] = {
-        {"Group", 3, "", -1, "[Group[3]] "},
-        {"Group", 3, "abc", 2, "[Group[3]: abc: 2] "},
-        {"Channel", 7, "", 0, "[Channel[7]: 0] "},
-        {"", 3, "abc", 2, ""},
+        {"Group", 3, "", -1, "[Group[3]] "},       {"Group", 3, "abc", 2, "[Group[3]: abc: 2] "},
+        {"Channel", 7, "", 0, "[Channel[7]: 0] "}, {"", 3, "abc", 2, ""},
         {"G", -1, "", -1, "[G[4294967295]] "},
     };
     for (const Case& c : cases) {

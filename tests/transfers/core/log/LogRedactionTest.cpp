@@ -27,7 +27,8 @@ TEST(LogRedaction, MasksSecretsAndKeepsTheRest)
         // header lines
         {"x-fv-auth-token: abc.def\r\nHost: h", "x-fv-auth-token: ***\r\nHost: h"},
         {"Proxy-Authorization: Basic dTpw\nX: y", "Proxy-Authorization: ***\nX: y"},
-        {"x-sse-customer-key: K3Y\r\nx-sse-customer-key-md5: M\r\n", "x-sse-customer-key: ***\r\nx-sse-customer-key-md5: ***\r\n"},
+        {"x-sse-customer-key: K3Y\r\nx-sse-customer-key-md5: M\r\n",
+         "x-sse-customer-key: ***\r\nx-sse-customer-key-md5: ***\r\n"},
         // query parameters in a path without scheme
         {"/api/v2/bucket/b1?token=xyz&fileId=f", "/api/v2/bucket/b1?token=***&fileId=f"},
         // full URLs lose every query value: signed URLs carry credentials there
@@ -47,11 +48,14 @@ TEST(LogRedaction, MasksSecretsAndKeepsTheRest)
         {R"({"body":"{\"token\":\"abc\",\"n\":1}"})", R"({"body":"{\"token\":\"***\",\"n\":1}"})"},
         // arrays with nested elements, XML error bodies, bare authorisation values
         {R"({"tokens":["a",{"x":"b"},"c"]})", R"({"tokens":["***",{"x":"***"},"***"]})"},
-        {"<Error><SignatureProvided>abc</SignatureProvided><StoreAccessKeyId>K</StoreAccessKeyId><Code>X</Code></Error>",
-         "<Error><SignatureProvided>***</SignatureProvided><StoreAccessKeyId>***</StoreAccessKeyId><Code>X</Code></Error>"},
+        {"<Error><SignatureProvided>abc</SignatureProvided><StoreAccessKeyId>K</StoreAccessKeyId><Code>X</Code></"
+         "Error>",
+         "<Error><SignatureProvided>***</SignatureProvided><StoreAccessKeyId>***</StoreAccessKeyId><Code>X</Code></"
+         "Error>"},
         {"sent Bearer abc.def and Basic dTpw", "sent Bearer *** and Basic ***"},
         // nothing secret: unchanged
-        {"Sending REST API request to /api/v2/bucket/b1/status", "Sending REST API request to /api/v2/bucket/b1/status"},
+        {"Sending REST API request to /api/v2/bucket/b1/status",
+         "Sending REST API request to /api/v2/bucket/b1/status"},
         {R"({"fileId":"f","size":10})", R"({"fileId":"f","size":10})"},
         {"", ""},
         {"unterminated \"token", "unterminated \"token"},

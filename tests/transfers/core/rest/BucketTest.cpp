@@ -1,15 +1,15 @@
-#include "core/rest/Bucket.h"
+#include "core/base/StringConversion.h"
 #include "core/config/FvTransfersGlobalConfig.h"
 #include "core/log/FvTransfersLogger.h"
+#include "core/rest/Bucket.h"
 #include "core/rest/RestApiLogin.h"
-#include "core/base/StringConversion.h"
 
+#include "support/fixtures/TestEnvironment.h"
+#include "support/fixtures/TransportTest.h"
+#include "support/net/TestCa.h"
 #include "support/service/RestFaults.h"
 #include "support/service/RestRoutes.h"
-#include "support/net/TestCa.h"
-#include "support/fixtures/TestEnvironment.h"
 #include "support/service/TestService.h"
-#include "support/fixtures/TransportTest.h"
 
 #include <gtest/gtest.h>
 

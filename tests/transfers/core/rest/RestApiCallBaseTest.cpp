@@ -2,9 +2,9 @@
 #include "core/rest/RestApiAuthBase.h"
 #include "core/rest/RestApiCallBase.h"
 
+#include "support/fixtures/TransportTest.h"
 #include "support/net/TestCa.h"
 #include "support/service/TestService.h"
-#include "support/fixtures/TransportTest.h"
 
 #include <gtest/gtest.h>
 

@@ -9,12 +9,12 @@
 #include "core/rest/RestApiMultiPartUploadComplete.h"
 #include "core/rest/RestApiMultiPartUploadInitialize.h"
 
+#include "support/fixtures/TestEnvironment.h"
+#include "support/fixtures/TransportTest.h"
+#include "support/net/TestCa.h"
 #include "support/service/RestFaults.h"
 #include "support/service/RestRoutes.h"
-#include "support/net/TestCa.h"
-#include "support/fixtures/TestEnvironment.h"
 #include "support/service/TestService.h"
-#include "support/fixtures/TransportTest.h"
 
 #include <gtest/gtest.h>
 

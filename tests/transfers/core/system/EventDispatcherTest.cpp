@@ -1,7 +1,7 @@
 #include "core/system/EventDispatcher.h"
 #include "support/fixtures/EventRecorder.h"
-#include "support/service/StopSignal.h"
 #include "support/fixtures/Watchdog.h"
+#include "support/service/StopSignal.h"
 
 #include <gtest/gtest.h>
 

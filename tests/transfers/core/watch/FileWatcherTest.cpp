@@ -1,6 +1,6 @@
+#include "core/base/StringConversion.h"
 #include "core/watch/DirectoriesWatcher.h"
 #include "core/watch/FileWatcher.h"
-#include "core/base/StringConversion.h"
 #include "core/watch/efsw/FileWatcher.h"
 #include "support/fixtures/EventRecorder.h"
 #include "support/fixtures/LogCapture.h"

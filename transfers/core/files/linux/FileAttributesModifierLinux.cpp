@@ -1,7 +1,7 @@
 #include "core/files/linux/FileAttributesModifierLinux.h"
 
-#include "core/log/FvTransfersLogger.h"
 #include "core/base/StringConversion.h"
+#include "core/log/FvTransfersLogger.h"
 
 #include <Poco/Error.h>
 
