@@ -16,10 +16,10 @@ namespace {
 
 const char* const kLogFileName = "fv_transfers.log";
 
-// Freed at process exit; unitialize drops it earlier.
-std::unique_ptr<CFvTransfersLogger>& holder()
+// Its chain is closed by unitialize and at process exit; guarded by the global mutex.
+CFvTransfersLogger& holder()
 {
-    static std::unique_ptr<CFvTransfersLogger> instance;
+    static CFvTransfersLogger instance;
     return instance;
 }
 
@@ -48,20 +48,14 @@ std::string logFilePath(const std::string& folder)
     return folder.empty() ? std::string(kLogFileName) : folder + "/" + kLogFileName;
 }
 
-// Runs `use` on the logger under the global mutex, creating the logger first when there is
-// none.
+// Runs `use` on the logger under the global mutex, opening its chain first when it is
+// closed.
 template <typename Use> void withLogger(Use use)
 {
     Poco::FastMutex::ScopedLock lock(CFvTransfersLogger::globalMutex());
-    auto& instance = holder();
-    if (!instance) {
-        try {
-            instance = std::make_unique<CFvTransfersLogger>(logFilePath(logFolder()));
-        } catch (const std::exception&) {
-            return;
-        }
-    }
-    use(*instance);
+    CFvTransfersLogger* logger = CFvTransfersLogger::openedUnderLock();
+    if (logger)
+        use(*logger);
 }
 
 } // namespace
@@ -90,18 +84,31 @@ Poco::FastMutex& CFvTransfersLogger::globalMutex()
 
 CFvTransfersLogger* CFvTransfersLogger::getInstance()
 {
-    CFvTransfersLogger* logger = nullptr;
-    withLogger([&](CFvTransfersLogger& instance) { logger = &instance; });
-    return logger;
+    Poco::FastMutex::ScopedLock lock(globalMutex());
+    return openedUnderLock();
+}
+
+CFvTransfersLogger* CFvTransfersLogger::openedUnderLock()
+{
+    CFvTransfersLogger& instance = holder();
+    if (!instance.isOpen()) {
+        try {
+            instance.open(logFilePath(logFolder()));
+        } catch (const std::exception&) {
+            instance.close();
+            return nullptr;
+        }
+    }
+    return &instance;
 }
 
 void CFvTransfersLogger::destroyInstance()
 {
     Poco::FastMutex::ScopedLock lock(globalMutex());
-    holder().reset();
+    holder().close();
 }
 
-CFvTransfersLogger::CFvTransfersLogger(const std::string& path)
+void CFvTransfersLogger::open(const std::string& path)
 {
     m_fileChannel = new Poco::FileChannel(path);
     m_fileChannel->setProperty("rotation", "2 M");
@@ -118,8 +125,16 @@ CFvTransfersLogger::CFvTransfersLogger(const std::string& path)
 
 CFvTransfersLogger::~CFvTransfersLogger()
 {
+    close();
+}
+
+void CFvTransfersLogger::close()
+{
+    const bool registered = m_logger != nullptr;
     m_logStream.reset();
-    Poco::Logger::destroy(kLoggerName);
+    m_logger = nullptr;
+    if (registered)
+        Poco::Logger::destroy(kLoggerName);
     m_formattingChannel.reset();
     if (m_fileChannel)
         m_fileChannel->close();

@@ -18,23 +18,31 @@ class CFvTransfersLogger {
 public:
     static const char* const kLoggerName; // "FvTransfersLogger"
 
-    // Creates the holder (and so the log file) on first use; null when that failed.
+    // Opens the process's holder (and so the log file) on first use; null when that failed.
+    // The holder lives as long as the process, so the pointer never dangles.
     static CFvTransfersLogger* getInstance();
-    // Drops the holder; the next line creates a new one that appends to the same file.
+    // Closes the holder's chain; the next line opens a new one that appends to the same file.
     static void destroyInstance();
     // Serialises every log line of the library; always taken last, inside other locks.
     static Poco::FastMutex& globalMutex();
 
-    // Builds the logging chain on the given file; the library's lines go through getInstance.
-    explicit CFvTransfersLogger(const std::string& path);
+    CFvTransfersLogger() = default;
     ~CFvTransfersLogger();
     CFvTransfersLogger(const CFvTransfersLogger&) = delete;
     CFvTransfersLogger& operator=(const CFvTransfersLogger&) = delete;
+
+    // The holder, opened when it is not; null when that failed. Under globalMutex() only.
+    static CFvTransfersLogger* openedUnderLock();
 
     Poco::LogStream& stream() { return *m_logStream; }
     Poco::Logger& logger() { return *m_logger; }
 
 private:
+    // Builds the logging chain on the given file; throws when it cannot.
+    void open(const std::string& path);
+    void close();
+    bool isOpen() const { return static_cast<bool>(m_logStream); }
+
     Poco::AutoPtr<Poco::FileChannel> m_fileChannel;
     Poco::Logger* m_logger = nullptr; // owned by POCO's registry until destroy
     std::unique_ptr<Poco::LogStream> m_logStream;

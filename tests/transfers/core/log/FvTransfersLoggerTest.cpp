@@ -97,6 +97,17 @@ TEST_F(LoggerFixture, ALineAfterDestroyRecreatesTheLoggerAndAppends)
     EXPECT_LT(text.find("before"), text.find("after"));
 }
 
+// A holder handed out before unitialize stays usable: the chain is reopened, not the object freed.
+TEST_F(LoggerFixture, AHolderHandedOutSurvivesDestroyInstance)
+{
+    CFvTransfersLogger* const held = CFvTransfersLogger::getInstance();
+    ASSERT_NE(nullptr, held);
+    CFvTransfersLogger::destroyInstance();
+    FV_LOG_INFO("reopened");
+    Poco::FastMutex::ScopedLock lock(CFvTransfersLogger::globalMutex());
+    EXPECT_EQ(&Poco::Logger::get(CFvTransfersLogger::kLoggerName), &held->logger());
+}
+
 TEST_F(LoggerFixture, SecretsNeverReachTheFile)
 {
     FV_LOG_INFO("Sending REST API request to /login. Request body: "
