@@ -116,18 +116,31 @@ bool foldContentLength(Poco::Net::HTTPResponse& response, std::string& problem)
     return true;
 }
 
-// Adds the connection's CA file (`caFile`, a std::string) to the store that libcurl filled from
-// the system bundle.
-CURLcode addConfiguredCaFile(CURL*, void* sslContext, void* caFileArgument)
+// Verifies the peer against the connection's store (an X509_STORE, which the SSL context takes
+// a reference of) in place of the empty one libcurl made.
+CURLcode useTrustStore(CURL*, void* sslContext, void* storeArgument)
 {
-    const std::string& caFile = *static_cast<const std::string*>(caFileArgument);
-    if (caFile.empty())
-        return CURLE_OK;
-    if (SSL_CTX_load_verify_locations(static_cast<SSL_CTX*>(sslContext), caFile.c_str(), nullptr) != 1) {
-        ERR_clear_error();
-        FV_LOG_ERROR("Cannot load the configured CA certificates file " << caFile);
-    }
+    X509_STORE* store = static_cast<X509_STORE*>(storeArgument);
+    if (!store)
+        return CURLE_SSL_CACERT_BADFILE;
+    SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(sslContext), store);
     return CURLE_OK;
+}
+
+// The system's CA bundle and directory that libcurl was built to use, as this handle holds them
+// before they are cleared.
+bool systemTrustSources(CURL* handle, TrustSources& sources)
+{
+    char* file = nullptr;
+    char* path = nullptr;
+    if (curl_easy_getinfo(handle, CURLINFO_CAINFO, &file) != CURLE_OK ||
+        curl_easy_getinfo(handle, CURLINFO_CAPATH, &path) != CURLE_OK) {
+        FV_LOG_ERROR("Cannot ask libcurl for its CA certificates locations");
+        return false;
+    }
+    sources.systemFile = file ? file : "";
+    sources.systemPath = path ? path : "";
+    return true;
 }
 
 bool hasControlCharacter(const std::string& text)
@@ -196,20 +209,36 @@ dt_error setConnectOptions(CCurlHandleLease& lease, const std::string& url, int 
     return dt_success;
 }
 
-dt_error setSslOptions(CCurlHandleLease& lease, const std::string& caCertificatesFile)
+dt_error setSslOptions(CCurlHandleLease& lease, const std::string& caCertificatesFile,
+                       CTrustStoreCache::Store& trustStore)
 {
     CURL* handle = lease.handle();
+    TrustSources sources;
+    if (!systemTrustSources(handle, sources))
+        return dt_general_error;
+    sources.extraFile = caCertificatesFile;
+    trustStore = CTrustStoreCache::getInstance().acquire(sources);
+    if (!trustStore)
+        return dt_general_error;
     FV_SET_CURL_OPTION(handle, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2));
     FV_SET_CURL_OPTION(handle, CURLOPT_SSL_VERIFYPEER, 1L);
     FV_SET_CURL_OPTION(handle, CURLOPT_SSL_VERIFYHOST, 2L);
-    // A cached store would be shared between connections, and so would the CA file of one.
+    // libcurl loads nothing itself: the store made from the same sources comes from the cache.
+    // Its own cache stays off, it would only keep an empty store.
+    FV_SET_CURL_OPTION(handle, CURLOPT_CAINFO, static_cast<const char*>(nullptr));
+    FV_SET_CURL_OPTION(handle, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
     FV_SET_CURL_OPTION(handle, CURLOPT_CA_CACHE_TIMEOUT, 0L);
-    if (curl_easy_setopt(handle, CURLOPT_SSL_CTX_FUNCTION, &addConfiguredCaFile) != CURLE_OK) {
+    // A resumed TLS session is not verified again, and libcurl's session cache knows nothing of
+    // the store we install: a session made while trusting the extra CA would let a connection
+    // that does not trust it through. Only connections on the system store share sessions.
+    if (!caCertificatesFile.empty())
+        FV_SET_CURL_OPTION(handle, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+    if (curl_easy_setopt(handle, CURLOPT_SSL_CTX_FUNCTION, &useTrustStore) != CURLE_OK) {
         FV_LOG_ERROR("Failed to set curl option CURLOPT_SSL_CTX_FUNCTION");
         return dt_general_error;
     }
-    // libcurl reads the data only during curl_easy_perform, while the caller's settings live.
-    if (curl_easy_setopt(handle, CURLOPT_SSL_CTX_DATA, &caCertificatesFile) != CURLE_OK) {
+    // libcurl reads the data only during curl_easy_perform, while the caller holds the store.
+    if (curl_easy_setopt(handle, CURLOPT_SSL_CTX_DATA, trustStore.get()) != CURLE_OK) {
         FV_LOG_ERROR("Failed to set curl option CURLOPT_SSL_CTX_DATA");
         return dt_general_error;
     }
@@ -260,9 +289,11 @@ dt_error connect(CCurlHandleLease& lease, const std::string& url, const Connecti
     // Nothing from an earlier connect on this handle (a proxy, its credentials) may stay in
     // force; the shared caches are set again with the options.
     curl_easy_reset(handle);
+    CTrustStoreCache::Store trustStore;
     dt_error result = setConnectOptions(lease, url, connectTimeoutMs);
-    if (result == dt_success && scheme == "https")
-        result = setSslOptions(lease, settings.caCertificatesFile);
+    if (result == dt_success && scheme == "https" &&
+        setSslOptions(lease, settings.caCertificatesFile, trustStore) != dt_success)
+        return fail(errorText, dt_general_error, "cannot set up the trusted certificates");
     if (result == dt_success)
         result = setProxyOptions(lease, url, settings.proxyLookup.get());
     if (result != dt_success)

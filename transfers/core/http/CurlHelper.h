@@ -3,6 +3,7 @@
 #include "core/base/DtError.h"
 #include "core/http/ConnectionSettings.h"
 #include "core/http/CurlHandleCache.h"
+#include "core/http/TrustStoreCache.h"
 
 #include <Poco/Net/HTTPRequest.h>
 #include <Poco/Net/HTTPResponse.h>
@@ -71,9 +72,11 @@ dt_error receive(CCurlHandleLease& lease, curl_socket_t socket, char* buffer, st
                  int timeoutMs, std::string& errorText);
 
 dt_error setConnectOptions(CCurlHandleLease& lease, const std::string& url, int connectTimeoutMs);
-// Peer and host verification against the system store plus `caCertificatesFile`, which must
-// live until the connect returns.
-dt_error setSslOptions(CCurlHandleLease& lease, const std::string& caCertificatesFile);
+// Peer and host verification against the system store plus `caCertificatesFile`, from a store
+// of the process-wide cache; `trustStore` holds it and must live until the connect returns. Fails
+// when no store can be had.
+dt_error setSslOptions(CCurlHandleLease& lease, const std::string& caCertificatesFile,
+                       CTrustStoreCache::Store& trustStore);
 // The proxy that the lookup names for the URL, or explicitly none; a proxy is always
 // tunnelled with CONNECT.
 dt_error setProxyOptions(CCurlHandleLease& lease, const std::string& url, const IProxyLookup* proxyLookup);

@@ -6,6 +6,7 @@
 #include "support/fixtures/TransportTest.h"
 #include "support/net/ConnectProxy.h"
 #include "support/net/ScriptedServer.h"
+#include "support/fixtures/TestEnvironment.h"
 #include "support/net/TestCa.h"
 #include "support/service/TestService.h"
 
@@ -14,6 +15,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdio>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,10 +40,12 @@ private:
     Poco::URI m_uri;
 };
 
-fv_test::TestService secureService()
+fv_test::TestService secureService(const std::string& certificateFile = "", const std::string& keyFile = "")
 {
     fv_test::TestServiceOptions options;
     options.https = true;
+    options.certificateFile = certificateFile;
+    options.privateKeyFile = keyFile;
     return fv_test::TestService(options);
 }
 
@@ -56,6 +62,23 @@ int get(CCurlConnection& connection, const std::string& url)
         connection.receiveResponse(response, extra) != dt_success)
         return 0;
     return static_cast<int>(response.getStatus());
+}
+
+// The status of a GET over a new connection trusting `caFile` besides the system store, or 0
+// when it failed.
+int getTrusting(const std::string& url, const std::string& caFile)
+{
+    ConnectionSettings settings = connectionSettingsFromConfig();
+    settings.caCertificatesFile = caFile;
+    CCurlConnection connection(settings);
+    return get(connection, url);
+}
+
+// Puts `content` at `path` the way package managers and editors do: a new file renamed over it.
+void replaceFile(const std::string& path, const std::string& content)
+{
+    fv_test::writeFile(path + ".new", content);
+    ASSERT_EQ(0, std::rename((path + ".new").c_str(), path.c_str()));
 }
 
 } // namespace
@@ -129,4 +152,80 @@ TEST(ConnectionSettings, ARestCallSendsTheAgentOfItsSettings)
     const auto requests = service.log().forPath("/rest-agent");
     ASSERT_EQ(1u, requests.size());
     EXPECT_EQ("RestAgent/3", requests[0].headers.get("User-Agent"));
+}
+
+TEST(ConnectionSettings, TheConfiguredCaIsTrustedOnlyByConnectionsConfiguredWithIt)
+{
+    fv_test::prepareTransportTest();
+    const std::string caFile = fv_test::TestCa::instance().caFile();
+    // Both orders: a store, or a TLS session, made for one setting must not serve the other.
+    const std::vector<std::vector<bool>> orders = {{true, false, true, false}, {false, true, false, true}};
+    for (const auto& order : orders) {
+        fv_test::TestService service = secureService();
+        const std::string url = service.url("/trust", true);
+        for (std::size_t i = 0; i < order.size(); ++i)
+            EXPECT_EQ(order[i] ? 404 : 0, getTrusting(url, order[i] ? caFile : ""))
+                << "step " << i << " of " << order[0];
+    }
+}
+
+TEST(ConnectionSettings, ReplacingTheCaFileChangesWhatIsTrusted)
+{
+    fv_test::prepareTransportTest();
+    const auto& ca = fv_test::TestCa::instance();
+    const fv_test::TempDir dir;
+    const std::string caFile = dir.file("trusted.pem");
+    // One server signed by the test CA, one with a self-signed certificate.
+    fv_test::TestService signedByCa = secureService();
+    fv_test::TestService selfSigned = secureService(ca.untrustedCertFile(), ca.untrustedKeyFile());
+    const std::string signedUrl = signedByCa.url("/replaced", true);
+    const std::string selfSignedUrl = selfSigned.url("/replaced", true);
+
+    fv_test::writeFile(caFile, fv_test::readFile(ca.caFile()));
+    EXPECT_EQ(404, getTrusting(signedUrl, caFile));
+    EXPECT_EQ(0, getTrusting(selfSignedUrl, caFile));
+
+    replaceFile(caFile, fv_test::readFile(ca.untrustedCertFile()));
+    EXPECT_EQ(0, getTrusting(signedUrl, caFile));
+    EXPECT_EQ(404, getTrusting(selfSignedUrl, caFile));
+
+    replaceFile(caFile, fv_test::readFile(ca.caFile()));
+    EXPECT_EQ(404, getTrusting(signedUrl, caFile));
+    EXPECT_EQ(0, getTrusting(selfSignedUrl, caFile));
+}
+
+TEST(ConnectionSettings, APeerCertifiedForAnotherNameIsRefused)
+{
+    fv_test::prepareTransportTest();
+    const auto& ca = fv_test::TestCa::instance();
+    fv_test::TestService trusted = secureService();
+    fv_test::TestService otherName = secureService(ca.otherNameCertFile(), ca.otherNameKeyFile());
+    // The store is cached by the first connection; the name is still checked for the second.
+    EXPECT_EQ(404, getTrusting(trusted.url("/name", true), ca.caFile()));
+    EXPECT_EQ(0, getTrusting(otherName.url("/name", true), ca.caFile()));
+    EXPECT_EQ(0, getTrusting(otherName.url("/name", true), ca.caFile()));
+}
+
+TEST(ConnectionSettings, ManyConnectionsOnSeveralThreadsKeepTheirOwnTrust)
+{
+    fv_test::prepareTransportTest();
+    const std::string caFile = fv_test::TestCa::instance().caFile();
+    fv_test::TestService service = secureService();
+    const std::string url = service.url("/threads", true);
+    constexpr int kThreads = 6;
+    constexpr int kConnections = 6;
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kConnections; ++i) {
+                const bool withCa = (t + i) % 2 == 0;
+                if (getTrusting(url, withCa ? caFile : "") != (withCa ? 404 : 0))
+                    ++wrong;
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(0, wrong.load());
 }
