@@ -11,15 +11,10 @@ namespace fv_transfers {
 
 namespace {
 
-long elapsedMs(const Poco::Timestamp& since)
-{
-    return static_cast<long>(since.elapsed() / 1000);
-}
-
 // The wait for one call: what is left of the idle time-out, at most one second.
-int sliceMs(const Poco::Timestamp& lastActivity, int timeoutMs)
+int sliceMs(const Poco::Clock& lastActivity, int timeoutMs)
 {
-    return static_cast<int>(std::clamp(timeoutMs - elapsedMs(lastActivity), 0L, 1000L));
+    return static_cast<int>(std::clamp(timeoutMs - curl_helper::elapsedMs(lastActivity), 0L, 1000L));
 }
 
 } // namespace
@@ -149,9 +144,9 @@ dt_error CCurlConnection::fail(dt_error code, const std::string& text)
     return curl_helper::fail(m_lastErrorText, code, text);
 }
 
-dt_error CCurlConnection::idleTimeout(const Poco::Timestamp& lastActivity, int timeoutMs, const char* what)
+dt_error CCurlConnection::idleTimeout(const Poco::Clock& lastActivity, int timeoutMs, const char* what)
 {
-    if (elapsedMs(lastActivity) < timeoutMs)
+    if (curl_helper::elapsedMs(lastActivity) < timeoutMs)
         return dt_success;
     return fail(dt_timeout, std::string(what) + " for " + std::to_string(timeoutMs) + " ms");
 }

@@ -7,7 +7,7 @@
 
 #include <Poco/Net/HTTPRequest.h>
 #include <Poco/Net/HTTPResponse.h>
-#include <Poco/Timestamp.h>
+#include <Poco/Clock.h>
 
 #include <curl/curl.h>
 
@@ -60,8 +60,8 @@ public:
     std::unique_ptr<CCurlHandleLease> lease;
     curl_socket_t socket = CURL_SOCKET_BAD;
     std::string url;
-    Poco::Timestamp lastSendActivity;
-    Poco::Timestamp lastReceiveActivity;
+    Poco::Clock lastSendActivity;
+    Poco::Clock lastReceiveActivity;
     int connectTimeoutMs = kDefaultConnectTimeoutMs;
     int sendTimeoutMs = kDefaultSendTimeoutMs;
     int receiveTimeoutMs = kDefaultReceiveTimeoutMs;
@@ -69,7 +69,7 @@ public:
 private:
     void resetActivity();
     // dt_success while less than `timeoutMs` passed since `lastActivity`, else dt_timeout.
-    dt_error idleTimeout(const Poco::Timestamp& lastActivity, int timeoutMs, const char* what);
+    dt_error idleTimeout(const Poco::Clock& lastActivity, int timeoutMs, const char* what);
 
     ConnectionSettings m_settings;
     std::string m_lastErrorText;

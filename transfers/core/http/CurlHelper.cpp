@@ -5,7 +5,6 @@
 #include <Poco/NumberParser.h>
 #include <Poco/String.h>
 #include <Poco/StringTokenizer.h>
-#include <Poco/Timestamp.h>
 #include <Poco/URI.h>
 
 #include <openssl/err.h>
@@ -23,11 +22,6 @@
 namespace fv_transfers {
 
 namespace {
-
-long elapsedMs(const Poco::Timestamp& since)
-{
-    return static_cast<long>(since.elapsed() / 1000);
-}
 
 bool setOption(CURL* handle, CURLoption option, long value, const char* name)
 {
@@ -171,9 +165,9 @@ int wait_on_socket(curl_socket_t socket, bool forReceive, long timeoutMs)
     pollfd entry{};
     entry.fd = socket;
     entry.events = forReceive ? POLLIN : POLLOUT;
-    const Poco::Timestamp start;
+    const Poco::Clock start;
     for (;;) {
-        const long remaining = std::max(0L, timeoutMs - elapsedMs(start));
+        const long remaining = std::max(0L, timeoutMs - curl_helper::elapsedMs(start));
         const int result = ::poll(&entry, 1, static_cast<int>(std::min<long>(remaining, INT_MAX)));
         if (result >= 0)
             return result;
@@ -304,7 +298,7 @@ dt_error connect(CCurlHandleLease& lease, const std::string& url, const Connecti
 
     char errorBuffer[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer);
-    const Poco::Timestamp start;
+    const Poco::Clock start;
     const CURLcode code = curl_easy_perform(handle);
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, static_cast<char*>(nullptr));
     if (code != CURLE_OK)
@@ -380,8 +374,8 @@ dt_error receiveResponse(CCurlHandleLease& lease, Poco::Net::HTTPResponse& respo
     // for as long as the head cap allows; the whole head gets one time-out to start and one
     // more to arrive.
     const long headDeadlineMs = 2L * receiveTimeoutMs;
-    const Poco::Timestamp start;
-    Poco::Timestamp lastByte;
+    const Poco::Clock start;
+    Poco::Clock lastByte;
     char chunk[4096];
     for (;;) {
         const std::size_t terminator = text.find("\r\n\r\n", searchFrom);
@@ -446,7 +440,7 @@ dt_error send(CCurlHandleLease& lease, curl_socket_t socket, const char* data, s
               int timeoutMs, std::string& errorText)
 {
     sent = 0;
-    const Poco::Timestamp start;
+    const Poco::Clock start;
     for (;;) {
         std::size_t count = 0;
         const CURLcode code = curl_easy_send(lease.handle(), data, size, &count);
@@ -473,7 +467,7 @@ dt_error receive(CCurlHandleLease& lease, curl_socket_t socket, char* buffer, st
     received = 0;
     if (size == 0)
         return dt_success;
-    const Poco::Timestamp start;
+    const Poco::Clock start;
     for (;;) {
         std::size_t count = 0;
         const CURLcode code = curl_easy_recv(lease.handle(), buffer + received, size - received, &count);
@@ -522,6 +516,11 @@ int debugCallback(CURL*, curl_infotype type, char* data, size_t size, void*)
     if (type == CURLINFO_TEXT || type == CURLINFO_HEADER_IN || type == CURLINFO_HEADER_OUT)
         FV_LOG_TRACE("[CURL] Type: " << static_cast<int>(type) << ". Msg: " << std::string(data, size));
     return 0;
+}
+
+long elapsedMs(const Poco::Clock& since)
+{
+    return static_cast<long>(since.elapsed() / 1000);
 }
 
 } // namespace curl_helper

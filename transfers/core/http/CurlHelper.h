@@ -5,6 +5,7 @@
 #include "core/http/CurlHandleCache.h"
 #include "core/http/TrustStoreCache.h"
 
+#include <Poco/Clock.h>
 #include <Poco/Net/HTTPRequest.h>
 #include <Poco/Net/HTTPResponse.h>
 
@@ -29,6 +30,10 @@ namespace curl_helper {
 
 // A response head larger than this is refused.
 constexpr std::size_t kMaxResponseHeadSize = 64 * 1024;
+
+// Milliseconds since `since`, on the monotonic clock: a wall-clock step neither fires nor
+// stretches a time-out.
+long elapsedMs(const Poco::Clock& since);
 
 // A lease on a new handle for the URL's host; throws CCurlHandleCreateFailedException.
 std::unique_ptr<CCurlHandleLease> getCurlHandle(const std::string& url);
