@@ -205,7 +205,7 @@ int runDownload(const Options& options)
             return 1;
         }
         const auto write = [&file](const char* data, std::size_t size) {
-            if (file.write(data, static_cast<int>(size)))
+            if (file.write(data, size))
                 return true;
             std::cerr << "writing the file failed\n";
             return false;

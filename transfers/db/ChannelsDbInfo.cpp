@@ -50,10 +50,7 @@ CChannelsDbInfo::CChannelsDbInfo(std::shared_ptr<CDbConnection> connection)
 
 void CChannelsDbInfo::convertUnindexedTable(Poco::Data::Session& session)
 {
-    int indexColumns = 0;
-    session << "SELECT COUNT(*) FROM pragma_table_info('ChannelsDictionary') WHERE name='HeaderIndex'",
-        into(indexColumns), now;
-    if (indexColumns > 0)
+    if (hasColumn(session, "HeaderIndex"))
         return;
     // Rows of one channel get their index in the order they were written.
     session << "ALTER TABLE ChannelsDictionary RENAME TO ChannelsDictionaryUnindexed", now;

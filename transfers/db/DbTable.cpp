@@ -29,6 +29,14 @@ bool CDbTable::runInTransaction(const char* verb, const CDbConnection::Body& bod
     return m_connection->runInTransaction(verb, m_tableName, body);
 }
 
+bool CDbTable::hasColumn(Poco::Data::Session& session, const std::string& column) const
+{
+    int columns = 0;
+    session << "SELECT COUNT(*) FROM pragma_table_info(?) WHERE name=?", bind(m_tableName), bind(column), into(columns),
+        now;
+    return columns > 0;
+}
+
 bool CDbTable::removeRowsOfFile(const std::string& fileUid)
 {
     return run("delete from", [&](Poco::Data::Session& session) {

@@ -26,6 +26,8 @@ protected:
     bool create(const std::string& createStatement);
     bool run(const char* verb, const CDbConnection::Body& body);
     bool runInTransaction(const char* verb, const CDbConnection::Body& body);
+    // For layout upgrades inside a create transaction: whether the table has `column` yet.
+    bool hasColumn(Poco::Data::Session& session, const std::string& column) const;
 
     // Runs `statement` with the row's columns bound in order.
     template <typename Row> bool insertRow(const std::string& statement, const Row& row)

@@ -10,33 +10,45 @@ using namespace Poco::Data::Keywords;
 
 namespace {
 
-using Row = Poco::Tuple<std::string, Poco::UInt64, Poco::UInt64, Poco::UInt32, std::string>;
+using Row = Poco::Tuple<std::string, Poco::UInt64, Poco::UInt64, Poco::UInt32, std::string, Poco::UInt64>;
 
-const char* const kColumns = "FileUid, Offset, BytesToTransfer, State, Md5";
+const char* const kColumns = "FileUid, Offset, BytesToTransfer, State, Md5, BytesWritten";
 
 } // namespace
 
 CDownloadChannelsDbInfo::CDownloadChannelsDbInfo(std::shared_ptr<CDbConnection> connection)
     : CDbTable(std::move(connection), "DownloadChannelsDictionary")
 {
-    create("CREATE TABLE IF NOT EXISTS DownloadChannelsDictionary (FileUid VARCHAR(40), Offset UINTEGER64, "
-           "BytesToTransfer UINTEGER64, State INTEGER8, Md5 VARCHAR(40), PRIMARY KEY(FileUid, Offset))");
+    runInTransaction("create", [&](Poco::Data::Session& session) {
+        session << "CREATE TABLE IF NOT EXISTS DownloadChannelsDictionary (FileUid VARCHAR(40), Offset UINTEGER64, "
+                   "BytesToTransfer UINTEGER64, State INTEGER8, Md5 VARCHAR(40), "
+                   "BytesWritten INTEGER NOT NULL DEFAULT 0, PRIMARY KEY(FileUid, Offset))",
+            now;
+        addCheckpointColumn(session);
+    });
+}
+
+void CDownloadChannelsDbInfo::addCheckpointColumn(Poco::Data::Session& session)
+{
+    if (!hasColumn(session, "BytesWritten"))
+        session << "ALTER TABLE DownloadChannelsDictionary ADD COLUMN BytesWritten INTEGER NOT NULL DEFAULT 0", now;
 }
 
 bool CDownloadChannelsDbInfo::insert(const ChannelInfo& channel)
 {
     return insertRow("INSERT OR REPLACE INTO DownloadChannelsDictionary (" + std::string(kColumns) +
-                         ") VALUES(?, ?, ?, ?, ?)",
-                     Row(channel.FileUid, channel.Offset, channel.BytesToTransfer, channel.State, channel.Md5));
+                         ") VALUES(?, ?, ?, ?, ?, ?)",
+                     Row(channel.FileUid, channel.Offset, channel.BytesToTransfer, channel.State, channel.Md5,
+                         channel.BytesWritten));
 }
 
 bool CDownloadChannelsDbInfo::selectAll(std::vector<ChannelInfo>& channels)
 {
-    return selectRecords<Row>(
-        "SELECT " + std::string(kColumns) + " FROM DownloadChannelsDictionary ORDER BY rowid", channels,
-        [](const Row& row) {
-            return ChannelInfo{row.get<0>(), row.get<1>(), row.get<2>(), row.get<3>(), row.get<4>()};
-        });
+    return selectRecords<Row>("SELECT " + std::string(kColumns) + " FROM DownloadChannelsDictionary ORDER BY rowid",
+                              channels, [](const Row& row) {
+                                  return ChannelInfo{row.get<0>(), row.get<1>(), row.get<2>(),
+                                                     row.get<3>(), row.get<4>(), row.get<5>()};
+                              });
 }
 
 bool CDownloadChannelsDbInfo::removeByFileUid(const std::string& fileUid)
@@ -60,6 +72,20 @@ bool CDownloadChannelsDbInfo::updateState(const std::string& fileUid, std::uint6
         session << "UPDATE DownloadChannelsDictionary SET State=? WHERE FileUid=? AND Offset=?", bind(state),
             bind(fileUid), bind(offset), now;
     });
+}
+
+bool CDownloadChannelsDbInfo::updateCheckpoint(const std::string& fileUid, std::uint64_t offset,
+                                               std::uint64_t bytesWritten)
+{
+    int changed = 0;
+    return run("update",
+               [&](Poco::Data::Session& session) {
+                   session << "UPDATE DownloadChannelsDictionary SET BytesWritten=? WHERE FileUid=? AND Offset=?",
+                       bind(bytesWritten), bind(fileUid), bind(offset), now;
+                   // Read under the same hold of the connection, so no other statement comes between.
+                   session << "SELECT changes()", into(changed), now;
+               }) &&
+           changed > 0;
 }
 
 } // namespace fv_transfers

@@ -10,7 +10,8 @@
 
 namespace fv_transfers {
 
-// The download channels: table DownloadChannelsDictionary, one row per byte range of a file.
+// The download channels: table DownloadChannelsDictionary, one row per byte range of a file,
+// identified by its file and offset.
 class CDownloadChannelsDbInfo : public CDbTable {
 public:
     struct ChannelInfo {
@@ -19,8 +20,12 @@ public:
         std::uint64_t BytesToTransfer = 0;
         std::uint32_t State = 0;
         std::string Md5;
+        // The checkpoint: how many bytes from Offset on are durably in the temp file.
+        std::uint64_t BytesWritten = 0;
     };
 
+    // Creates the table; a table of the older layout gains BytesWritten in one transaction, its
+    // rows reading 0.
     explicit CDownloadChannelsDbInfo(std::shared_ptr<CDbConnection> connection);
 
     // A range already stored at the same file and offset is replaced.
@@ -34,6 +39,12 @@ public:
     // The same for those of the files that have no stored file when the rows are deleted.
     bool removeOrphansByFileUids(const std::set<std::string>& fileUids);
     bool updateState(const std::string& fileUid, std::uint64_t offset, std::uint32_t state);
+    // Stores the checkpoint of one channel. False also when no such channel is stored: a caller
+    // must not believe a checkpoint kept that nothing holds.
+    bool updateCheckpoint(const std::string& fileUid, std::uint64_t offset, std::uint64_t bytesWritten);
+
+private:
+    void addCheckpointColumn(Poco::Data::Session& session);
 };
 
 } // namespace fv_transfers

@@ -181,6 +181,7 @@ TEST(DbHolder, FailedOpenGivesTablesThatReportFailure)
     bool present = true;
     EXPECT_FALSE(holder->getFilesDbInfo()->exists("f", present));
     EXPECT_FALSE(holder->getChannelsDbInfo()->updateState("f", 0, 1));
+    EXPECT_FALSE(holder->getDownloadChannelsDbInfo()->updateCheckpoint("f", 0, 1));
     EXPECT_FALSE(holder->getDownloadGroupInfoAggregator()->removeByGroupId(1));
 
     auto& loader = fv_transfers::CDbDataLoader::getInstance();

@@ -339,3 +339,73 @@ TEST_F(DownloadFilesTable, RemovalByIdsDeletesOnlyTheNamedRowsOfBothTables)
     EXPECT_EQ(std::vector<std::string>({"keep", "keep"}),
               fv_test::queryColumn<std::string>(*db, "SELECT FileUid FROM DownloadChannelsDictionary"));
 }
+
+TEST_F(DownloadFilesTable, RowsOfTheLayoutWithoutCheckpointGainItReadingZero)
+{
+    // The layout files written before checkpoints were stored hold.
+    ASSERT_TRUE(fv_test::execSql(*db, "CREATE TABLE DownloadChannelsDictionary (FileUid VARCHAR(40), "
+                                      "Offset UINTEGER64, BytesToTransfer UINTEGER64, State INTEGER8, "
+                                      "Md5 VARCHAR(40), PRIMARY KEY(FileUid, Offset))"));
+    ASSERT_TRUE(fv_test::execSql(*db, "INSERT INTO DownloadChannelsDictionary VALUES "
+                                      "('a', 0, 100, 1, 'm0'), ('a', 6442450944, 7, 4, 'm1')"));
+
+    CDownloadChannelsDbInfo channels(db);
+    EXPECT_EQ(std::vector<std::string>({"BytesWritten"}),
+              fv_test::queryColumn<std::string>(
+                  *db, "SELECT name FROM pragma_table_info('DownloadChannelsDictionary') WHERE name='BytesWritten'"));
+    std::vector<CDownloadChannelsDbInfo::ChannelInfo> rows;
+    ASSERT_TRUE(channels.selectAll(rows));
+    ASSERT_EQ(2u, rows.size());
+    EXPECT_EQ("m0", rows[0].Md5);
+    EXPECT_EQ(100u, rows[0].BytesToTransfer);
+    EXPECT_EQ(6442450944u, rows[1].Offset);
+    EXPECT_EQ(4u, rows[1].State);
+    EXPECT_EQ(0u, rows[0].BytesWritten + rows[1].BytesWritten);
+
+    // Opening the table again leaves the converted layout as it is.
+    CDownloadChannelsDbInfo again(db);
+    EXPECT_TRUE(again.updateCheckpoint("a", 6442450944u, 5));
+    ASSERT_TRUE(again.selectAll(rows));
+    ASSERT_EQ(2u, rows.size());
+    EXPECT_EQ(5u, rows[1].BytesWritten);
+}
+
+TEST_F(DownloadFilesTable, CheckpointIsStoredForTheNamedChannelOnly)
+{
+    CDownloadChannelsDbInfo channels(db);
+    ASSERT_TRUE(channels.insert({"a", 0, 100, 1, "m0"}));
+    ASSERT_TRUE(channels.insert({"a", 100, 6442450944u, 1, "m1", 3}));
+    ASSERT_TRUE(channels.insert({"a'--", 0, 100, 1, "m2"}));
+
+    const std::uint64_t beyondFourGiB = 5368709120u;
+    EXPECT_TRUE(channels.updateCheckpoint("a", 100, beyondFourGiB));
+    EXPECT_TRUE(channels.updateCheckpoint("a'--", 0, 64));
+    std::vector<CDownloadChannelsDbInfo::ChannelInfo> rows;
+    ASSERT_TRUE(channels.selectAll(rows));
+    ASSERT_EQ(3u, rows.size());
+    EXPECT_EQ(0u, rows[0].BytesWritten);
+    EXPECT_EQ(beyondFourGiB, rows[1].BytesWritten);
+    EXPECT_EQ(64u, rows[2].BytesWritten);
+    EXPECT_EQ(1u, rows[1].State); // the rest of the row is untouched
+    EXPECT_EQ("m1", rows[1].Md5);
+
+    // Back to 0 before a range restarts at its first byte.
+    EXPECT_TRUE(channels.updateCheckpoint("a", 100, 0));
+    ASSERT_TRUE(channels.selectAll(rows));
+    EXPECT_EQ(0u, rows[1].BytesWritten);
+}
+
+TEST_F(DownloadFilesTable, CheckpointThatIsNotStoredReportsFailure)
+{
+    CDownloadChannelsDbInfo channels(db);
+    ASSERT_TRUE(channels.insert({"a", 0, 100, 1, "m0", 7}));
+    EXPECT_FALSE(channels.updateCheckpoint("a", 1, 50));       // no channel at that offset
+    EXPECT_FALSE(channels.updateCheckpoint("missing", 0, 50)); // no such file
+    ASSERT_TRUE(fv_test::execSql(*db, "CREATE TRIGGER refuse BEFORE UPDATE OF BytesWritten ON "
+                                      "DownloadChannelsDictionary BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+    EXPECT_FALSE(channels.updateCheckpoint("a", 0, 50));
+    std::vector<CDownloadChannelsDbInfo::ChannelInfo> rows;
+    ASSERT_TRUE(channels.selectAll(rows));
+    ASSERT_EQ(1u, rows.size());
+    EXPECT_EQ(7u, rows[0].BytesWritten);
+}

@@ -10,6 +10,7 @@
 #include <Poco/MD5Engine.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <exception>
 #include <sstream>
 
@@ -19,7 +20,7 @@ namespace {
 
 // Fixed, so memory does not grow with the file; large enough that multi-GiB files are not
 // read in tiny steps.
-constexpr int kChunkSize = 64 * 1024;
+constexpr std::size_t kChunkSize = 64 * 1024;
 
 } // namespace
 
@@ -39,8 +40,8 @@ bool updateDigestFromFile(Poco::DigestEngine& engine, ILocalFile& file, std::uin
     std::uint64_t remaining = length == 0 ? rest : std::min(length, rest);
     std::vector<unsigned char> buffer(kChunkSize);
     while (remaining > 0) {
-        const int wanted = static_cast<int>(std::min<std::uint64_t>(remaining, buffer.size()));
-        int count = 0;
+        const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, buffer.size()));
+        std::size_t count = 0;
         if (!file.read(buffer.data(), wanted, count)) {
             FV_LOG_ERROR("updateDigestFromFile: the file ended or failed with " << remaining << " bytes still to read");
             return false;

@@ -11,6 +11,7 @@
 #include <Poco/Net/HTTPRequest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -18,7 +19,7 @@ namespace fv_transfers {
 
 namespace {
 
-constexpr int kBlockSize = 102400;
+constexpr std::size_t kBlockSize = 102400;
 
 // The size of a regular file; false for anything else, or when it cannot be read.
 bool regularFileSize(const std::string& path, std::uint64_t& size)
@@ -46,14 +47,14 @@ dt_error sendFileBody(CCurlConnection& connection, ILocalFile& file, std::uint64
     std::vector<char> block(kBlockSize);
     std::uint64_t sentTotal = 0;
     while (sentTotal < size) {
-        const int wanted = static_cast<int>(std::min<std::uint64_t>(kBlockSize, size - sentTotal));
-        int count = 0;
+        const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, size - sentTotal));
+        std::size_t count = 0;
         if (!file.read(block.data(), wanted, count)) {
             FV_LOG_ERROR("CSimpleFileUploader::doUpload: the file ended after " << sentTotal << " of " << size
                                                                                 << " bytes");
             return dt_general_error;
         }
-        const dt_error result = connection.sendAll(block.data(), static_cast<std::size_t>(count));
+        const dt_error result = connection.sendAll(block.data(), count);
         if (result != dt_success)
             return result;
         sentTotal += static_cast<std::uint64_t>(count);
