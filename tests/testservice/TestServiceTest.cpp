@@ -22,6 +22,7 @@
 #include <Poco/StreamCopier.h>
 #include <Poco/URI.h>
 
+#include <cerrno>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -55,6 +56,28 @@ public:
     }
 
     void send(const std::string& bytes) { m_socket.sendBytes(bytes.data(), static_cast<int>(bytes.size())); }
+
+    // Sends zeros until a send waits longer than `timeout` (true) or `limit` bytes went out
+    // (false). A small send buffer makes the stall show after a few round trips.
+    bool sendUntilStalled(uint64_t limit, Poco::Timespan timeout)
+    {
+        m_socket.setSendBufferSize(16 * 1024);
+        m_socket.setSendTimeout(timeout);
+        const std::string block(64 * 1024, '\0');
+        for (uint64_t sent = 0; sent < limit;) {
+            try {
+                sent += static_cast<uint64_t>(m_socket.sendBytes(block.data(), static_cast<int>(block.size())));
+            } catch (const Poco::TimeoutException&) {
+                return true;
+            } catch (const Poco::IOException& error) {
+                // Poco reports a blocking send that hit SO_SNDTIMEO as the raw EAGAIN.
+                if (error.code() != EAGAIN)
+                    throw;
+                return true;
+            }
+        }
+        return false;
+    }
 
     // Until the service closes (a reset counts: closing with unread request bytes sends one);
     // `reads` counts the receive calls that returned bytes.
@@ -420,6 +443,103 @@ TEST(TestServiceFaults, RulesCountTheirOwnRouteAndHitOnlyTheNthRequests)
     EXPECT_EQ(exchange(session, "PUT", "/storage/c", "x").status, 507);
     EXPECT_EQ(exchange(session, "PUT", "/storage/c", "x").status, 507);
     EXPECT_FALSE(service.model().objects().contents("c"));
+}
+
+TEST(TestServiceFaults, HeaderConditionCountsOnlyTheRequestsThatCarryIt)
+{
+    TestService service(unsignedStorage());
+    service.model().objects().put("obj", kContent);
+    // Names compare without case; the nth is counted among the requests with the header only.
+    service.faults().add(FaultRule{"GET", "/storage/*", 2, 1, Fault::statusCode(503)}.whenHeader("range", "bytes=16-"));
+    service.faults().add(FaultRule{"", "*", 1, 0, Fault::statusCode(418)}.whenHeader("X-Probe", ""));
+    const std::vector<std::vector<std::pair<std::string, std::string>>> requests = {
+        {{"Range", "bytes=16-19"}}, {{"Range", "bytes=0-15"}}, {},
+        {{"Range", "bytes=1-16"}},  {{"Range", "bytes=16-"}},  {{"Range", "bytes=16-19"}},
+        {{"X-Probe", ""}},          {{"X-Probe", "1"}},
+    };
+    std::vector<int> statuses;
+    for (const auto& headers : requests)
+        statuses.push_back(get(service.url("/storage/obj"), headers).status);
+    EXPECT_EQ(statuses, (std::vector<int>{206, 206, 200, 206, 503, 206, 418, 418}));
+}
+
+TEST(TestServiceFaults, CloseMidRequestReadsExactlyThePrefixThenClosesUnanswered)
+{
+    struct Case {
+        const char* name;
+        size_t atByte;
+        bool expectContinue;
+        std::string bodyRead;
+    };
+    const std::vector<Case> cases = {
+        {"nothing", 0, false, ""},
+        {"seven bytes", 7, false, kContent.substr(0, 7)},
+        {"half by default", Fault::kHalf, false, kContent.substr(0, 10)},
+        {"past the end", 100, false, kContent},
+        {"after 100 Continue", 7, true, kContent.substr(0, 7)},
+        {"nothing after 100 Continue", 0, true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TestService service(unsignedStorage());
+        service.faults().add(FaultRule{"PUT", "/storage/*", 1, 1, Fault::closeMidRequest(c.atByte)});
+        RawClient client(service.httpPort());
+        const std::string head = "PUT /storage/up HTTP/1.1\r\nContent-Length: 20\r\n";
+        if (c.expectContinue) {
+            client.send(head + "Expect: 100-continue\r\n\r\n");
+            EXPECT_EQ(client.readHead(), "HTTP/1.1 100 Continue\r\n\r\n");
+            client.send(kContent);
+        } else {
+            client.send(head + "\r\n" + kContent);
+        }
+        EXPECT_EQ(client.readToEnd(), "");
+        const LoggedRequest logged = service.log().all().at(0);
+        EXPECT_EQ(logged.body, c.bodyRead);
+        EXPECT_EQ(logged.bodyBytes, c.bodyRead.size());
+        EXPECT_FALSE(service.model().objects().contents("up"));
+    }
+}
+
+TEST(TestServiceFaults, StalledRequestReaderTimesOutTheSenderAndEndsWithTheService)
+{
+    for (const bool expectContinue : {false, true}) {
+        SCOPED_TRACE(expectContinue ? "with Expect" : "without Expect");
+        auto service = std::make_unique<TestService>(unsignedStorage());
+        service->faults().add(FaultRule{"PUT", "/storage/*", 1, 1, Fault::stallRequest(1000)});
+        const uint64_t declared = uint64_t(1) << 30;
+        RawClient client(service->httpPort());
+        client.send("PUT /storage/big HTTP/1.1\r\nContent-Length: " + std::to_string(declared) + "\r\n" +
+                    (expectContinue ? "Expect: 100-continue\r\n" : "") + "\r\n");
+        if (expectContinue) {
+            EXPECT_EQ(client.readHead(), "HTTP/1.1 100 Continue\r\n\r\n");
+        }
+        EXPECT_TRUE(client.sendUntilStalled(declared, Poco::Timespan(0, 200 * 1000)));
+        ASSERT_TRUE(service->log().waitForBodyBytes("/storage/big", 1000, std::chrono::seconds(10)));
+
+        service->stop(); // returns once the stalled reader's thread has been joined
+        EXPECT_EQ(service->log().all().at(0).bodyBytes, 1000u);
+        EXPECT_EQ(client.readToEnd(), "");
+        EXPECT_FALSE(service->model().objects().contents("big"));
+    }
+}
+
+TEST(TestServiceStorage, IgnoringExpectReadsTheBodyAndAnswersWithoutContinue)
+{
+    TestServiceOptions options = unsignedStorage();
+    options.storageIgnoresExpect = true;
+    TestService service(options);
+    const std::string answer =
+        "HTTP/1.1 200 OK\r\nETag: \"" + md5Hex(kContent) + "\"\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    for (const std::string expect : {"Expect: 100-continue\r\n", ""}) {
+        SCOPED_TRACE(expect);
+        RawClient client(service.httpPort());
+        // The body comes after the head, as from a client whose wait for "100 Continue" ended;
+        // a service that answers the expectation would put the interim head first.
+        client.send("PUT /storage/up HTTP/1.1\r\nContent-Length: 20\r\nConnection: close\r\n" + expect + "\r\n");
+        client.send(kContent);
+        EXPECT_EQ(client.readToEnd(), answer);
+        EXPECT_EQ(service.model().objects().contents("up"), kContent);
+    }
 }
 
 TEST(TestService, StopEndsStalledTricklingIdleAndHandshakingConnections)

@@ -11,6 +11,14 @@ Fault ofKind(Fault::Kind kind)
     return fault;
 }
 
+// The faults that cut a head or a body after some of its bytes.
+Fault cutAt(Fault::Kind kind, size_t atByte)
+{
+    Fault fault = ofKind(kind);
+    fault.atByte = atByte;
+    return fault;
+}
+
 } // namespace
 
 Fault Fault::statusCode(int code, std::string content, std::string contentType)
@@ -36,16 +44,12 @@ Fault Fault::stall()
 
 Fault Fault::closeMidHead(size_t atByte)
 {
-    Fault fault = ofKind(Kind::CloseMidHead);
-    fault.atByte = atByte;
-    return fault;
+    return cutAt(Kind::CloseMidHead, atByte);
 }
 
 Fault Fault::closeMidBody(size_t atByte)
 {
-    Fault fault = ofKind(Kind::CloseMidBody);
-    fault.atByte = atByte;
-    return fault;
+    return cutAt(Kind::CloseMidBody, atByte);
 }
 
 Fault Fault::trickle(size_t pieceBytes, unsigned intervalMs)
@@ -89,6 +93,38 @@ Fault Fault::mutateResponse(std::function<void(ServiceResponse&)> change)
     return fault;
 }
 
+Fault Fault::closeMidRequest(size_t atByte)
+{
+    return cutAt(Kind::CloseMidRequest, atByte);
+}
+
+Fault Fault::stallRequest(size_t atByte)
+{
+    return cutAt(Kind::StallRequest, atByte);
+}
+
+FaultRule::FaultRule(std::string methodName, std::string pathPattern, unsigned nthMatch, unsigned timesInRow,
+                     Fault planned)
+    : method(std::move(methodName)), path(std::move(pathPattern)), nth(nthMatch), times(timesInRow),
+      fault(std::move(planned))
+{
+}
+
+FaultRule FaultRule::whenHeader(std::string name, std::string valuePrefix) const
+{
+    FaultRule rule = *this;
+    rule.headerName = std::move(name);
+    rule.headerPrefix = std::move(valuePrefix);
+    return rule;
+}
+
+bool FaultRule::matchesHeaders(const HttpHeaders& headers) const
+{
+    if (headerName.empty())
+        return true;
+    return headers.has(headerName) && headers.get(headerName).compare(0, headerPrefix.size(), headerPrefix) == 0;
+}
+
 void FaultPlan::add(FaultRule rule)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -102,13 +138,14 @@ void FaultPlan::clear()
     m_entries.clear();
 }
 
-std::optional<Fault> FaultPlan::take(const std::string& method, const std::string& path)
+std::optional<Fault> FaultPlan::take(const std::string& method, const std::string& path, const HttpHeaders& headers)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     std::optional<Fault> chosen;
     for (Entry& entry : m_entries) {
         const FaultRule& rule = entry.rule;
-        if ((!rule.method.empty() && rule.method != method) || !entry.pattern.match(path))
+        if ((!rule.method.empty() && rule.method != method) || !entry.pattern.match(path) ||
+            !rule.matchesHeaders(headers))
             continue;
         const unsigned seen = ++entry.seen;
         const bool fires = seen >= rule.nth && (rule.times == 0 || seen - rule.nth < rule.times);

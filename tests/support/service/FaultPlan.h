@@ -27,6 +27,11 @@ struct Fault {
         Chunked,       // send the body chunked with the sizes in `chunkSizes` (the last repeats)
         HugeLength,    // declare Content-Length `declaredLength`, send the real body, close
         Mutate,        // let `mutate` change the route's response before it is sent
+        // Request side: the route is not called and no answer is sent. Both read the body
+        // after "100 Continue" when the client asked for it.
+        CloseMidRequest, // read `atByte` bytes of the request body, then close
+        StallRequest,    // read `atByte` bytes of the request body, then read nothing more
+                         // (and answer nothing) until the service stops
     };
     static constexpr size_t kHalf = static_cast<size_t>(-1);
 
@@ -35,7 +40,7 @@ struct Fault {
     std::string body;
     std::string contentType = "text/plain";
     unsigned delayMs = 0;
-    size_t atByte = kHalf; // kHalf: half of the head or body
+    size_t atByte = kHalf; // kHalf: half of the head or body (of the request body for request faults)
     size_t pieceBytes = 1;
     std::string raw;
     std::vector<size_t> chunkSizes;
@@ -54,17 +59,32 @@ struct Fault {
     static Fault chunked(std::vector<size_t> chunkSizes);
     static Fault hugeLength(uint64_t declaredLength = uint64_t(1) << 40);
     static Fault mutateResponse(std::function<void(ServiceResponse&)> change);
+    static Fault closeMidRequest(size_t atByte = kHalf);
+    static Fault stallRequest(size_t atByte = kHalf);
 };
 
 // Which requests get a fault: those with `method` (empty: any) whose raw path matches
-// `path` (a PathPattern); of those, the `nth` (1-based) and the `times - 1` after it
-// (`times` 0: every one from the `nth` on). Each rule counts its own matches.
+// `path` (a PathPattern) and, with whenHeader, that carry the header; of those, the `nth`
+// (1-based) and the `times - 1` after it (`times` 0: every one from the `nth` on). Each rule
+// counts its own matches, so with a header condition "the nth" is the nth request that has
+// the header, however the requests of other channels on the same path interleave:
+//   FaultRule{"GET", "/storage/*", 2, 1, Fault::closeMidBody()}.whenHeader("Range", "bytes=16777216-")
 struct FaultRule {
+    FaultRule() = default;
+    FaultRule(std::string method, std::string path, unsigned nth, unsigned times, Fault fault);
+
+    // A copy that matches only requests whose `name` header (without case) has a value that
+    // starts with `valuePrefix`; an empty prefix asks only for the header to be present.
+    FaultRule whenHeader(std::string name, std::string valuePrefix) const;
+    bool matchesHeaders(const HttpHeaders& headers) const;
+
     std::string method;
     std::string path = "*";
     unsigned nth = 1;
     unsigned times = 1;
     Fault fault;
+    std::string headerName; // empty: any request
+    std::string headerPrefix;
 };
 
 // The faults in force. Every matching rule counts a request; the first rule added that
@@ -73,7 +93,7 @@ class FaultPlan {
 public:
     void add(FaultRule rule);
     void clear();
-    std::optional<Fault> take(const std::string& method, const std::string& path);
+    std::optional<Fault> take(const std::string& method, const std::string& path, const HttpHeaders& headers);
 
 private:
     struct Entry {

@@ -49,6 +49,16 @@ bool RequestLog::waitForRequests(size_t count, std::chrono::milliseconds timeout
     return m_changed.wait_for(lock, timeout, [&] { return m_requests.size() >= count; });
 }
 
+bool RequestLog::waitForBodyBytes(const std::string& path, uint64_t bytes, std::chrono::milliseconds timeout) const
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_for(lock, timeout, [&] {
+        return std::any_of(m_requests.begin(), m_requests.end(), [&](const LoggedRequest& request) {
+            return request.path == path && request.bodyBytes >= bytes;
+        });
+    });
+}
+
 void RequestLog::clear()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -74,6 +84,7 @@ void RequestLog::appendBody(size_t index, const char* data, size_t size)
     request.bodyBytes += size;
     const size_t room = m_captureLimit > request.body.size() ? m_captureLimit - request.body.size() : 0;
     request.body.append(data, std::min(room, size));
+    m_changed.notify_all();
 }
 
 void RequestLog::noteConnection()

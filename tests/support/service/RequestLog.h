@@ -41,6 +41,9 @@ public:
     size_t connectionsAccepted() const;
     // Waits until at least `count` requests have arrived; false on time-out.
     bool waitForRequests(size_t count, std::chrono::milliseconds timeout) const;
+    // Waits until the service has read at least `bytes` body bytes of one request for `path`;
+    // false on time-out.
+    bool waitForBodyBytes(const std::string& path, uint64_t bytes, std::chrono::milliseconds timeout) const;
     void clear();
 
     // For the service.

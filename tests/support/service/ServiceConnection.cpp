@@ -161,6 +161,7 @@ bool ServiceConnection::serveOne()
     }
     m_bodyRemaining = 0;
     m_continueSent = false;
+    m_ignoreExpect = false;
     m_expectContinue = equalsIgnoreCase(head.headers.get("Expect"), "100-continue");
     m_tricklePiece = 0;
     m_logIndex = m_context.log.begin(
@@ -181,7 +182,7 @@ bool ServiceConnection::serveOne()
     }
     m_bodyRemaining = declared;
 
-    const std::optional<Fault> fault = m_context.faults.take(head.method, head.path());
+    const std::optional<Fault> fault = m_context.faults.take(head.method, head.path(), head.headers);
     bool callRoute = true;
     if (fault) {
         switch (fault->kind) {
@@ -195,6 +196,11 @@ bool ServiceConnection::serveOne()
             callRoute = false;
             break;
         case Fault::Kind::MalformedHead: sendRaw(fault->raw); return false;
+        case Fault::Kind::CloseMidRequest: readBodyPrefix(limitFor(fault->atByte, m_bodyRemaining)); return false;
+        case Fault::Kind::StallRequest:
+            readBodyPrefix(limitFor(fault->atByte, m_bodyRemaining));
+            m_context.stop.wait();
+            return false;
         default: break;
         }
     }
@@ -363,15 +369,38 @@ size_t ServiceConnection::receive(char* buffer, size_t max)
     return got > 0 ? static_cast<size_t>(got) : 0;
 }
 
+// Exactly `count` body bytes (fewer only when the body is shorter), logged as they arrive.
+void ServiceConnection::readBodyPrefix(uint64_t count)
+{
+    answerContinue();
+    char buffer[16384];
+    while (count > 0) {
+        const size_t got = readBody(buffer, static_cast<size_t>(std::min<uint64_t>(count, sizeof buffer)));
+        if (got == 0)
+            return;
+        count -= got;
+    }
+}
+
+void ServiceConnection::answerContinue()
+{
+    if (m_bodyRemaining == 0 || !m_expectContinue || m_continueSent)
+        return;
+    m_continueSent = true;
+    if (!m_ignoreExpect && !sendRaw(std::string("HTTP/1.1 100 Continue\r\n\r\n")))
+        throw std::runtime_error("cannot send 100 Continue");
+}
+
+void ServiceConnection::ignoreExpectContinue()
+{
+    m_ignoreExpect = true;
+}
+
 size_t ServiceConnection::readBody(char* buffer, size_t max)
 {
     if (m_bodyRemaining == 0 || max == 0)
         return 0;
-    if (m_expectContinue && !m_continueSent) {
-        m_continueSent = true;
-        if (!sendRaw(std::string("HTTP/1.1 100 Continue\r\n\r\n")))
-            throw std::runtime_error("cannot send 100 Continue");
-    }
+    answerContinue();
     const size_t want = static_cast<size_t>(std::min<uint64_t>(max, m_bodyRemaining));
     size_t got = 0;
     if (!m_pending.empty()) {

@@ -49,6 +49,9 @@ private:
     size_t receive(char* buffer, size_t max);
 
     size_t readBody(char* buffer, size_t max) override;
+    void ignoreExpectContinue() override;
+    void readBodyPrefix(uint64_t count);
+    void answerContinue();
 
     Poco::Net::StreamSocket m_socket;
     const uint64_t m_id;
@@ -58,7 +61,8 @@ private:
     std::string m_pending; // bytes received past the current head
     uint64_t m_bodyRemaining = 0;
     bool m_expectContinue = false;
-    bool m_continueSent = false;
+    bool m_continueSent = false; // or, with m_ignoreExpect, deliberately left unsent
+    bool m_ignoreExpect = false;
     size_t m_logIndex = 0;
     size_t m_tricklePiece = 0; // non-zero while a trickle fault shapes the output
     unsigned m_trickleIntervalMs = 0;

@@ -27,6 +27,9 @@ public:
     // Up to `max` body bytes, 0 at the end. The first read answers "100 Continue" when the
     // client asked for it and the body is not empty.
     virtual size_t readBody(char* buffer, size_t max) = 0;
+    // From now on this request's body is read without ever answering "100 Continue", as a
+    // server that does not know the expectation does.
+    virtual void ignoreExpectContinue() = 0;
 };
 
 // A request as a route handler sees it. The body is read on demand, so a handler can refuse
@@ -55,6 +58,7 @@ public:
 
     // Streams the body; 0 at the end.
     size_t readBody(char* buffer, size_t max) { return m_body.readBody(buffer, max); }
+    void ignoreExpectContinue() { m_body.ignoreExpectContinue(); }
     // The whole body; throws std::length_error beyond `limit` bytes.
     std::string readWholeBody(size_t limit = 64 * 1024 * 1024);
 

@@ -124,11 +124,14 @@ void getObject(const ServiceRequest& request, ServiceResponse& response, const O
 
 } // namespace
 
-void addStorageRoutes(RouteTable& routes, ServiceModel& model, const UrlSigner& signer, bool requireSignature)
+void addStorageRoutes(RouteTable& routes, ServiceModel& model, const UrlSigner& signer, StorageRouteOptions options)
 {
     ObjectStore& store = model.objects();
-    const RouteHandler put = [&store, &signer, requireSignature](ServiceRequest& request, ServiceResponse& response) {
-        if (signatureAccepted(request, signer, requireSignature, response))
+    const bool requireSignature = options.requireSignature;
+    const RouteHandler put = [&store, &signer, options](ServiceRequest& request, ServiceResponse& response) {
+        if (options.ignoreExpect)
+            request.ignoreExpectContinue();
+        if (signatureAccepted(request, signer, options.requireSignature, response))
             putObject(request, response, store);
     };
     routes.add("PUT", "/storage/*", put);

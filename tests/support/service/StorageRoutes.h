@@ -13,8 +13,15 @@ namespace fv_test {
 //   "Range: bytes=a-b", "bytes=a-" or "bytes=-n"; 416 when the range starts past the end;
 //   404 for an unknown key. HEAD answers the same without a body.
 // - GET  /redirect?to=<percent-encoded URL>  answers 302 with that Location.
-// With `requireSignature`, storage requests need a valid "expires" and "signature" (403 when
-// missing, expired or wrong); without it they are checked only when they carry one.
-void addStorageRoutes(RouteTable& routes, ServiceModel& model, const UrlSigner& signer, bool requireSignature);
+struct StorageRouteOptions {
+    // Storage requests need a valid "expires" and "signature" (403 when missing, expired or
+    // wrong); otherwise they are checked only when they carry one.
+    bool requireSignature = true;
+    // PUT and POST never answer "100 Continue": the body is read whenever the client sends it
+    // (after its own wait for the interim answer) and then answered, as by a server that
+    // ignores `Expect`.
+    bool ignoreExpect = false;
+};
+void addStorageRoutes(RouteTable& routes, ServiceModel& model, const UrlSigner& signer, StorageRouteOptions options);
 
 } // namespace fv_test

@@ -41,7 +41,8 @@ TestService::TestService(TestServiceOptions options)
 {
     // A client that hangs up while we write must not kill the test process.
     std::signal(SIGPIPE, SIG_IGN);
-    addStorageRoutes(m_routes, m_model, m_signer, m_options.requireSignedStorage);
+    addStorageRoutes(m_routes, m_model, m_signer,
+                     StorageRouteOptions{m_options.requireSignedStorage, m_options.storageIgnoresExpect});
     m_wakeFd = ::eventfd(0, EFD_CLOEXEC);
     if (m_wakeFd < 0)
         throw std::runtime_error("test service: eventfd failed");

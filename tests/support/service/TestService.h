@@ -35,6 +35,8 @@ struct TestServiceOptions {
     std::string dataDirectory;
     // Storage requests without a valid signature are refused (403).
     bool requireSignedStorage = true;
+    // Storage uploads never answer "100 Continue" (see StorageRouteOptions::ignoreExpect).
+    bool storageIgnoresExpect = false;
     // Body bytes kept per logged request (all bytes are still counted).
     size_t bodyCaptureLimit = 16 * 1024 * 1024;
     std::string signingSecret = "fv-test-signing-secret";
@@ -59,8 +61,9 @@ struct TestServiceOptions {
 // add...Routes(m_routes, m_model, ...) call there. Handlers share one ServiceModel: the
 // object store and the REST records behind ServiceModel::withState.
 //
-// Faults: FaultPlan rules pick requests by method, path pattern and ordinal; see Fault for
-// the kinds. Log: RequestLog (waitForRequests lets a test wait for a stalled request).
+// Faults: FaultPlan rules pick requests by method, path pattern, an optional header and
+// ordinal; see Fault for the kinds, on the answer and on the request body. Log: RequestLog
+// (waitForRequests and waitForBodyBytes let a test wait for a stalled request or reader).
 //
 // Wire: each connection has its own thread and a small HTTP/1.1 parser (see
 // ServiceConnection), so the log keeps the raw request-target and the header order, and a
