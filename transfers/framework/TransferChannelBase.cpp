@@ -75,6 +75,14 @@ void CTransferChannelBase::shutdown()
             m_state = stateCancelRequested;
         m_wake.notify_all();
     }
+    joinThread();
+}
+
+void CTransferChannelBase::joinThread()
+{
+    // From the channel's own thread (an event handler) the request stands; the run ends on its own.
+    if (std::this_thread::get_id() == m_threadId.load())
+        return;
     std::lock_guard<std::mutex> joinGuard(m_joinLock);
     if (m_thread.joinable())
         m_thread.join();
@@ -129,7 +137,10 @@ int CTransferChannelBase::start()
         m_expectedEndState = stateRunning;
         m_running = true;
     }
-    m_thread = std::thread([this] { run(); });
+    m_thread = std::thread([this] {
+        m_threadId = std::this_thread::get_id();
+        run();
+    });
     ::pthread_setname_np(m_thread.native_handle(), m_threadName.c_str());
     return 0;
 }
@@ -142,9 +153,7 @@ void CTransferChannelBase::stop()
             m_state = stateStopRequested;
         m_wake.notify_all();
     }
-    std::lock_guard<std::mutex> joinGuard(m_joinLock);
-    if (m_thread.joinable())
-        m_thread.join();
+    joinThread();
 }
 
 bool CTransferChannelBase::isRunning()

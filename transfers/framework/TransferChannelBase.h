@@ -127,6 +127,7 @@ protected:
 
 private:
     void run();
+    void joinThread();
     int runAttempts(std::int32_t& outcome);
     void endRun(int result, std::int32_t outcome);
     void raiseState(std::int32_t state, std::int32_t outcome);
@@ -154,7 +155,8 @@ private:
     std::condition_variable m_wake;
     std::mutex m_joinLock; // serialises starting and joining the thread; taken before m_lock
     std::thread m_thread;
-    bool m_running = false; // under m_lock: a run is in progress
+    std::atomic<std::thread::id> m_threadId{}; // of the latest run
+    bool m_running = false;                    // under m_lock: a run is in progress
     std::atomic<std::int32_t> m_state{stateNew};
     std::atomic<unsigned> m_speedLimit{0};
     std::int32_t m_maxRetries = 0;

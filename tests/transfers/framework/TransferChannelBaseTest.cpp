@@ -769,3 +769,25 @@ TEST(FileChannelsInfo, KeepsEachChannelsLastStateInCreationOrder)
     file.callLocked();
     EXPECT_TRUE(file.isReleased());
 }
+
+// An event handler may stop its own channel: the request stands and the run ends on its own.
+TEST_F(ChannelStateTest, StopFromTheChannelsOwnEventEndsTheRun)
+{
+    Watchdog watchdog("a stop from an event handler");
+    struct StopOnFirstProgress {
+        void onProgress(const void*, Poco::Int64&)
+        {
+            if (!stopped.exchange(true))
+                channel->stop();
+        }
+        TestChannel* channel = nullptr;
+        std::atomic<bool> stopped{false};
+    } stopper;
+    auto channel = makeChannel({});
+    stopper.channel = channel.get();
+    channel->progressEvent += Poco::delegate(&stopper, &StopOnFirstProgress::onProgress);
+    channel->start();
+    ASSERT_TRUE(fv_test::waitUntil([this] { return !endStates().empty(); }, 20000));
+    channel->stop();
+    EXPECT_EQ(std::vector<std::int32_t>{State::stateStopRequested}, endStates());
+}
