@@ -5,6 +5,7 @@
 #include "framework/TransferChannelBase.h"
 #include "framework/TransferFileBase.h"
 #include "support/fixtures/EventRecorder.h"
+#include "support/fixtures/LogCapture.h"
 #include "support/fixtures/TestEnvironment.h"
 #include "support/fixtures/TransportTest.h"
 #include "support/fixtures/Watchdog.h"
@@ -540,6 +541,28 @@ TEST_F(ChannelTest, ExhaustedPoolEndsTheAttemptAtTheBufferTimeOut)
     EXPECT_EQ(ITransferChannel::outcomeData, end.outcome);
     channel->stop();
     EXPECT_EQ(2u, requests());
+}
+
+// While the pool stays exhausted the shortage is logged at most once per 10 s of the channel's
+// clock, not once per try.
+TEST_F(ChannelTest, PoolShortageLogIsRateLimited)
+{
+    Watchdog watchdog("a logged shortage");
+    fv_test::LogCapture log;
+    m_buffers = createTransferBufferManager(0, std::make_unique<NoMemory>());
+    m_buffers->init(0);
+    // Each reading of the clock is 100 ms later: some 300 tries before the 60 s pass.
+    auto ticks = std::make_shared<std::atomic<int>>(0);
+    const auto base = std::chrono::steady_clock::now();
+    m_seams.clock = [ticks, base] { return base + std::chrono::milliseconds(100 * ticks->fetch_add(1)); };
+    auto channel = makeChannel({});
+    channel->setMaxRetries(1);
+    channel->start();
+    EXPECT_EQ(State::stateErrored, eventAt(1).state);
+    channel->stop();
+    const int lines = log.count("Exception caught when retrieving buffer after");
+    EXPECT_GE(lines, 1);
+    EXPECT_LE(lines, 8);
 }
 
 namespace {
