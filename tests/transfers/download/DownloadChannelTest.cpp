@@ -624,6 +624,41 @@ TEST_P(DownloadChannelTest, CompleteCheckpointFinishesWithoutARequest)
     EXPECT_EQ(0, m_progress.load());
 }
 
+// The interval bounds how long written bytes stay uncounted when they come slowly.
+TEST_P(DownloadChannelTest, CheckpointIsStoredWhenTheIntervalPasses)
+{
+    Watchdog watchdog("checkpoint interval");
+    recordFiles();
+    // Each reading of the clock is a minute later: every write finds the interval passed.
+    auto ticks = std::make_shared<std::atomic<int>>(0);
+    m_seams.clock = [ticks] { return std::chrono::steady_clock::time_point(std::chrono::minutes(++*ticks)); };
+    auto channel = makeChannel(rangeParams(), objectUrl(), 1, {~0ull, std::chrono::seconds(10)});
+    channel->start();
+    EXPECT_EQ(ITransferChannel::stateCompleted, endOf(*channel).state);
+    const auto checkpoints = m_journal->checkpoints();
+    EXPECT_TRUE(std::any_of(checkpoints.begin(), checkpoints.end(), [](std::uint64_t c) { return c > 0; }));
+    EXPECT_TRUE(m_journal->violations().empty()) << m_journal->violations().front();
+}
+
+TEST_P(DownloadChannelTest, OnlyANewChannelStoresItsRow)
+{
+    DownloadChannelParams restored = rangeParams(0);
+    restored.storeRow = false;
+    makeChannel(restored, objectUrl());
+    std::vector<Row> rows;
+    m_rows->selectAll(rows);
+    EXPECT_TRUE(rows.empty());
+    makeChannel(rangeParams(4096), objectUrl());
+    m_rows->selectAll(rows);
+    ASSERT_EQ(1u, rows.size());
+    EXPECT_EQ(kFileUid, rows[0].FileUid);
+    EXPECT_EQ(kOffset, rows[0].Offset);
+    EXPECT_EQ(kRangeSize, rows[0].BytesToTransfer);
+    EXPECT_EQ(1u, rows[0].State);
+    EXPECT_EQ(md5Hex(range()), rows[0].Md5);
+    EXPECT_EQ(4096u, rows[0].BytesWritten);
+}
+
 class DownloadRangesTest : public DownloadChannelTest {
 protected:
     DownloadRangesTest() : DownloadChannelTest(true) {}
