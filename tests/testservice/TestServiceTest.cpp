@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <Poco/DigestEngine.h>
-#include <Poco/MD5Engine.h>
 #include <Poco/Net/Context.h>
 #include <Poco/Net/HTTPClientSession.h>
 #include <Poco/Net/NetException.h>
@@ -34,13 +32,6 @@ using namespace fv_test;
 namespace {
 
 const std::string kContent = "hello world, stored!"; // 20 bytes
-
-std::string md5Hex(const std::string& data)
-{
-    Poco::MD5Engine md5;
-    md5.update(data);
-    return Poco::DigestEngine::digestToHex(md5.digest());
-}
 
 // A client that writes exact bytes and reads what comes back. The receive time-out only
 // keeps a broken service from hanging the test.

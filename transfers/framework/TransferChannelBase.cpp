@@ -305,7 +305,7 @@ int CTransferChannelBase::runAttempts(std::int32_t& outcome)
         if (md5Enabled && !syncDigest(*file))
             takeBackProgress();
 
-        const int connected = connectAndRequest();
+        const int connected = needsRequest() ? connectAndRequest() : dt_success;
         const int result = connected == 0 ? transferData(*file) : connected;
         // Never reused: an answer not read to its end, or a request cut short, must not reach
         // the next request.

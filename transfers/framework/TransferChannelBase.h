@@ -104,6 +104,9 @@ protected:
     // Whether a failed or interrupted attempt continues from the bytes already moved.
     virtual bool supportsPartialRetry() = 0;
     virtual unsigned openMode() = 0;
+    // Whether the attempt sends a request; false goes straight to finishTransfer (a range with
+    // nothing left to fetch).
+    virtual bool needsRequest() { return true; }
     // Told 1, 2, 3, 4 and 5 at the transitions of the run.
     virtual void onStateChanged(int state) = 0;
 
@@ -116,6 +119,8 @@ protected:
     // first start; they are not reported as progress.
     std::uint64_t bytesDone() const { return m_done; }
     void setBytesDone(std::uint64_t done);
+    // The range starts over from its first byte; the progress reported is taken back.
+    void takeBackProgress();
     // Lower-case hex MD5 of the bytes of the range moved so far; ends the digest, so that the
     // next attempt rebuilds it from the file.
     std::string takeRangeMd5Hex();
@@ -134,7 +139,6 @@ private:
     void raiseStateNoThrow(std::int32_t state, std::int32_t outcome);
     int maxRetries();
     void reportProgress(std::int64_t bytes);
-    void takeBackProgress();
     void waitPaused();
     // Waits up to `duration`, or until the state leaves running; false when it left.
     bool waitWhileRunning(std::chrono::steady_clock::duration duration);
