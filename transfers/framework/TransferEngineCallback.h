@@ -1,6 +1,9 @@
 #pragma once
 
+#include "framework/TransferChannel.h"
+
 #include <cstdint>
+#include <memory>
 
 namespace fv_transfers {
 
@@ -15,6 +18,12 @@ public:
     struct GroupResumeInfo {
         std::int32_t groupId = 0;
         bool flag = false; // passed on to the group's resumeGroupAsync
+    };
+
+    // A channel with its state, as the command set carries it.
+    struct ChannelInfo {
+        std::shared_ptr<ITransferChannel> channel;
+        ITransferChannel::State state = ITransferChannel::stateNew;
     };
 
     virtual ~ITransferEngineCallback() = default;
