@@ -530,3 +530,103 @@ TEST_P(UploadChannelTest, ChannelWithoutPathDoesNotStart)
                                                   &m_file, &m_file, 1, m_buffers, nullptr, false, m_seams),
                  Poco::NullPointerException);
 }
+
+// Three channels upload the parts of a multipart upload; one part's answer fails after its body,
+// another's ETag is wrong on every attempt until the storage mends. The parts the service joins
+// are the file.
+TEST_P(UploadChannelTest, MultipartUploadEndsAsTheFile)
+{
+    Watchdog watchdog("multipart upload");
+    constexpr std::uint64_t kPart = 8 * 1024 * 1024;
+    constexpr std::uint64_t kTotal = 3 * kPart;
+    const std::string content = fv_test::patternedBytes(kTotal, 13);
+    const std::string path = m_dir.file("multipart");
+    fv_test::writeFile(path, content);
+
+    fv_test::TestServiceOptions options;
+    options.https = true;
+    options.bodyCaptureLimit = 1024;
+    TestService service(options);
+    fv_test::RestRoutes rest(service);
+    CFvTransfersGlobalConfig::getInstance()->setRestEndPointUrl(secure() ? service.secureBaseUrl() : service.baseUrl());
+    rest.addBucket("B1", "T1");
+    rest.addFile("B1", "F1", kTotal);
+
+    MultiPartInitParams init;
+    init.fileId = "F1";
+    init.bucketId = "B1";
+    init.bucketToken = "T1";
+    init.fileSize = kTotal;
+    init.parts = {{1, kPart, ""}, {2, kPart, ""}, {3, kPart, ""}};
+    MultiPartInitResult upload;
+    {
+        CRestApiMultiPartUploadInitialize call;
+        ASSERT_EQ(dt_success, call.execute(init));
+        ASSERT_EQ(dt_success, call.getResult(upload));
+    }
+    ASSERT_EQ(3u, upload.parts.size());
+
+    service.faults().add(FaultRule{
+        "PUT", "/storage/*", 1, 1, Fault::mutateResponse([](fv_test::ServiceResponse& r) {
+            r.setBody(500, "failed after the body", "text/plain");
+        })}.whenHeader("x-fv-part-number", "2"));
+    service.faults().add(FaultRule{"PUT", "/storage/*", 1, 0, Fault::wrongEtag()}.whenHeader("x-fv-part-number", "3"));
+
+    ProgressTotal progress(static_cast<std::int64_t>(kTotal));
+    RunRecorder runs[3];
+    std::vector<std::unique_ptr<CUploadChannel>> channels;
+    for (std::size_t i = 0; i < 3; ++i) {
+        const PartUploadDetails& part = upload.parts[i];
+        ChannelDescription description{path, i * kPart, kPart, "ul"};
+        channels.push_back(std::make_unique<CUploadChannel>(part.url, description, part.headers, &m_file, &m_file,
+                                                            part.number, m_buffers, m_table, true, m_seams));
+        channels.back()->stateEvent += Poco::delegate(&runs[i], &RunRecorder::onState);
+        channels.back()->progressEvent += Poco::delegate(&progress, &ProgressTotal::onProgress);
+        channels.back()->setMaxRetries(3);
+    }
+    for (auto& channel : channels)
+        channel->start();
+    EXPECT_EQ(State::stateCompleted, runs[0].endAfter().state);
+    EXPECT_EQ(State::stateCompleted, runs[1].endAfter().state);
+    const Event failed = runs[2].endAfter();
+    EXPECT_EQ(State::stateErrored, failed.state);
+    EXPECT_EQ(ITransferChannel::outcomeData, failed.outcome);
+    channels[2]->stop();
+    EXPECT_EQ(static_cast<std::int64_t>(2 * kPart), progress.total());
+    EXPECT_GE(progress.takeBacks(), 1);
+
+    const auto bodiesOfPart = [&](const std::string& number) {
+        std::vector<std::uint64_t> bodies;
+        for (const LoggedRequest& request : service.log().all())
+            if (request.method == "PUT" && request.headers.get("x-fv-part-number") == number)
+                bodies.push_back(request.bodyBytes);
+        return bodies;
+    };
+    EXPECT_EQ(std::vector<std::uint64_t>({kPart, kPart}), bodiesOfPart("2"));
+    EXPECT_EQ(std::vector<std::uint64_t>({kPart, kPart, kPart}), bodiesOfPart("3"));
+
+    service.faults().clear();
+    const std::size_t seen = runs[2].count();
+    channels[2]->start();
+    EXPECT_EQ(State::stateCompleted, runs[2].endAfter(seen).state);
+    for (auto& channel : channels)
+        channel->stop();
+    EXPECT_EQ(static_cast<std::int64_t>(kTotal), progress.total());
+    const auto stored = rows();
+    ASSERT_EQ(3u, stored.size());
+    for (const auto& row : stored)
+        EXPECT_EQ(3u, row.State);
+
+    MultiPartCompleteParams complete;
+    complete.fileId = "F1";
+    complete.bucketId = "B1";
+    complete.bucketToken = "T1";
+    complete.uploadId = upload.uploadId;
+    complete.numberOfParts = 3;
+    CRestApiMultiPartUploadComplete call;
+    ASSERT_EQ(dt_success, call.execute(complete));
+    ASSERT_EQ(dt_success, call.getResult());
+    const auto object = service.model().objects().find(fv_test::RestRoutes::fileKey("B1", "F1"));
+    ASSERT_TRUE(object);
+    EXPECT_EQ(fv_test::md5Hex(content), object->md5());
+}
