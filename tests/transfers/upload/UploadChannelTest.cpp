@@ -491,7 +491,7 @@ TEST_P(UploadChannelTest, FinalAnswerIsFoundWhereverTheInterimOneCame)
 // attempt sends the whole range.
 TEST_P(UploadChannelTest, StalledBodyTimesOutAndIsRetried)
 {
-    Watchdog watchdog("stalled body");
+    Watchdog watchdog("stalled body", std::chrono::seconds(110));
     constexpr std::uint64_t kBig = 16 * 1024 * 1024;
     const std::string content = fv_test::patternedBytes(kBig, 11);
     const std::string path = m_dir.file("big");
@@ -536,7 +536,7 @@ TEST_P(UploadChannelTest, ChannelWithoutPathDoesNotStart)
 // are the file.
 TEST_P(UploadChannelTest, MultipartUploadEndsAsTheFile)
 {
-    Watchdog watchdog("multipart upload");
+    Watchdog watchdog("multipart upload", std::chrono::seconds(110));
     constexpr std::uint64_t kPart = 8 * 1024 * 1024;
     constexpr std::uint64_t kTotal = 3 * kPart;
     const std::string content = fv_test::patternedBytes(kTotal, 13);
