@@ -184,6 +184,8 @@ int CUploadChannel::afterRequestSent()
         ReceiveTimeoutOverride shortWait(connection, static_cast<int>(kContinueWait.count()));
         received = connection.receiveResponse(m_fetcher->response, m_fetcher->extraBytes);
     }
+    // A head cut short by the wait is lost with it; the final read then fails and the attempt
+    // is retried, never accepted.
     if (received == dt_timeout) {
         FV_LOG_INFO(logPrefix().toString()
                     << "No interim response within " << kContinueWait.count() << " ms, sending the request body");

@@ -26,8 +26,8 @@ public:
     // How long the interim answer is waited for before the body goes out anyway.
     static constexpr std::chrono::milliseconds kContinueWait{1000};
 
-    // `file` gives the identity of the log lines and rows, `detailsSource` the URL and headers
-    // before each attempt; both must outlive the channel. With `storeRow` the channel writes
+    // `file` gives the identity of the log lines and rows, `detailsSource` (may be null) the URL
+    // and headers before each attempt; both must outlive the channel. With `storeRow` the channel writes
     // its row at once; a file that stores its whole plan in one transaction passes false.
     // A null `channelsTable` throws Poco::NullPointerException.
     CUploadChannel(const std::string& url, const ChannelDescription& range, const RestHeaderList& headers,

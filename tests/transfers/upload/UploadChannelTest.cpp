@@ -243,10 +243,19 @@ TEST_P(UploadChannelTest, SendsTheRangeAfterContinueAndStoresItsRow)
     EXPECT_EQ(kOffset, rows()[0].LocalOffset);
     EXPECT_EQ(kRangeSize, rows()[0].BytesToUpload);
 
+    const std::size_t logMark = libraryLog().size();
     ASSERT_EQ(0, channel->start());
     const Event end = m_run.endAfter();
     channel->stop();
     EXPECT_EQ(State::stateCompleted, end.state);
+    const std::string url = service.url("/storage/object", secure());
+    const std::string log = libraryLog().substr(logMark);
+    for (const std::string& line :
+         {"Starting upload of a channel. Channel url: " + url + ". Offset: 65536",
+          std::string("Received expected HTTP response!"), std::string("Transfer completed! Receiving response!"),
+          "Successfully uploaded path: " + url + ". Http status: 200",
+          "Canceling upload of a channel. Channel url: " + url + ". Offset: 65536"})
+        EXPECT_NE(std::string::npos, log.find(line)) << line;
     EXPECT_EQ(std::optional<std::string>(range()), service.model().objects().contents("object"));
     EXPECT_EQ(static_cast<std::int64_t>(kRangeSize), m_progress.total());
     EXPECT_EQ(3u, rows()[0].State);
@@ -345,6 +354,16 @@ TEST_P(UploadChannelTest, AnswersOfTheStorageDecideTheRun)
          0,
          {kRangeSize, kRangeSize},
          {true, true}},
+        {"a 3xx final answer stands or falls by its ETag",
+         kRangeSize,
+         [](TestService& s) {
+             s.faults().add({"PUT", "/storage/*", 1, 1,
+                             Fault::mutateResponse([](fv_test::ServiceResponse& r) { r.status = 303; })});
+         },
+         State::stateCompleted,
+         0,
+         {kRangeSize},
+         {true}},
         {"417 drops the expectation from the next attempt",
          kRangeSize,
          [](TestService& s) {
