@@ -1,0 +1,22 @@
+#pragma once
+
+#include "core/rest/RestTypes.h"
+
+#include <string>
+#include <vector>
+
+namespace fv_transfers {
+
+// Where an upload channel gets the URL and headers of its range: the one thing it needs from
+// the file that owns it.
+class IUploadDetailsSource {
+public:
+    virtual ~IUploadDetailsSource() = default;
+
+    // Rewrites `url` and `headers` in place when the owner has fresher ones, and fills
+    // `md5Bytes` with the digest of the range when the owner knows it. 0 = success; 13 ends the
+    // run as a connection failure, any other value as a preparation failure.
+    virtual int getUploadDetails(std::string& url, RestHeaderList& headers, std::vector<unsigned char>& md5Bytes) = 0;
+};
+
+} // namespace fv_transfers
