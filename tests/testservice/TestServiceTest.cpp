@@ -1,3 +1,4 @@
+#include "support/fixtures/TestBytes.h"
 #include "support/fixtures/TestEnvironment.h"
 #include "support/net/TestCa.h"
 #include "support/service/TestService.h"

@@ -7,6 +7,7 @@
 #include "framework/TransferBufferManagerFactory.h"
 #include "framework/TransferFileBase.h"
 #include "support/fixtures/EventRecorder.h"
+#include "support/fixtures/TestBytes.h"
 #include "support/fixtures/TestEnvironment.h"
 #include "support/fixtures/TransportTest.h"
 #include "support/fixtures/Watchdog.h"

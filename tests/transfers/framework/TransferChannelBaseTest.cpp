@@ -6,6 +6,7 @@
 #include "framework/TransferFileBase.h"
 #include "support/fixtures/EventRecorder.h"
 #include "support/fixtures/LogCapture.h"
+#include "support/fixtures/TestBytes.h"
 #include "support/fixtures/TestEnvironment.h"
 #include "support/fixtures/TransportTest.h"
 #include "support/fixtures/Watchdog.h"
@@ -37,21 +38,8 @@ namespace {
 using State = ITransferChannel::State;
 using Event = ITransferChannel::StateEventData;
 
-std::string patterned(std::size_t size)
-{
-    std::string text(size, '\0');
-    std::mt19937 random(7);
-    for (char& c : text)
-        c = static_cast<char>(random());
-    return text;
-}
-
-std::string md5Hex(const std::string& bytes)
-{
-    Poco::MD5Engine md5;
-    md5.update(bytes.data(), bytes.size());
-    return Poco::DigestEngine::digestToHex(md5.digest());
-}
+using fv_test::md5Hex;
+using fv_test::patternedBytes;
 
 class TestFile : public CTransferFileBase {
 public:
@@ -205,7 +193,7 @@ protected:
     ChannelTest() : m_service(unsignedStorage())
     {
         fv_test::prepareTransportTest();
-        m_object = patterned(kObjectSize);
+        m_object = patternedBytes(kObjectSize);
         m_service.model().objects().put("object", m_object);
         m_path = m_dir.file("local");
         fv_test::writeFile(m_path, std::string(kObjectSize, '\0'));

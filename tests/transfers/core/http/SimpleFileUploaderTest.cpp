@@ -1,6 +1,7 @@
 #include "core/http/FullHttpBodyRetriever.h"
 #include "core/http/SimpleFileUploader.h"
 
+#include "support/fixtures/TestBytes.h"
 #include "support/fixtures/TestEnvironment.h"
 #include "support/fixtures/TransportTest.h"
 #include "support/net/ScriptedServer.h"
@@ -19,14 +20,6 @@ using fv_test::ScriptedServer;
 
 namespace {
 
-std::string patterned(std::size_t size)
-{
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 131 + i / 7) & 0xff);
-    return bytes;
-}
-
 // Stops the server when the scope ends, so an upload it holds back returns.
 struct StopAtExit {
     ScriptedServer& server;
@@ -39,7 +32,7 @@ TEST(SimpleFileUploader, SendsExactlyTheFileAndReturnsTheAnswer)
 {
     fv_test::prepareTransportTest();
     fv_test::TempDir dir;
-    const std::string content = patterned(250001); // not a multiple of the block size
+    const std::string content = fv_test::patternedBytes(250001); // not a multiple of the block size
     fv_test::writeFile(dir.file("log.zip"), content);
     ScriptedServer server(
         {Script().readHead().readBody().write("HTTP/1.1 201 Created\r\nContent-Length: 14\r\n\r\n{\"token\":\"t1\"}")});
@@ -92,7 +85,7 @@ TEST(SimpleFileUploader, EarlyAnswerAndResetDuringTheBodyIsANetworkError)
 {
     fv_test::prepareTransportTest();
     fv_test::TempDir dir;
-    fv_test::writeFile(dir.file("big"), patterned(16 << 20));
+    fv_test::writeFile(dir.file("big"), fv_test::patternedBytes(16 << 20));
     ScriptedServer::Options options;
     options.receiveBufferBytes = 4096; // the body cannot all be sent before the server closes
     ScriptedServer server(
@@ -122,7 +115,7 @@ TEST(SimpleFileUploader, FileThatShrinksDuringTheUploadIsAnError)
     fv_test::prepareTransportTest();
     fv_test::TempDir dir;
     const std::string path = dir.file("shrinking");
-    fv_test::writeFile(path, patterned(48 << 20));
+    fv_test::writeFile(path, fv_test::patternedBytes(48 << 20));
     ScriptedServer::Options options;
     options.receiveBufferBytes = 4096; // the upload cannot get far while the server holds back
     // The server holds back while the file is cut, then reads what still comes and, if the

@@ -9,6 +9,7 @@
 #include "core/rest/RestApiMultiPartUploadComplete.h"
 #include "core/rest/RestApiMultiPartUploadInitialize.h"
 
+#include "support/fixtures/TestBytes.h"
 #include "support/fixtures/TestEnvironment.h"
 #include "support/fixtures/TransportTest.h"
 #include "support/net/TestCa.h"
@@ -50,12 +51,7 @@ Json::Value json(const std::string& text)
     return value;
 }
 
-std::string md5Hex(const std::string& content)
-{
-    Poco::MD5Engine engine;
-    engine.update(content);
-    return Poco::DigestEngine::digestToHex(engine.digest());
-}
+using fv_test::md5Hex;
 
 const std::string kBucketsPath = "/api/v2/bucket/*";
 const std::string kUploadPath = "/api/v2/bucket/B1/file/F1/upload";
