@@ -528,16 +528,20 @@ int CTransferChannelBase::transferData(ILocalFile& file)
     m_tokens = 0;
     m_tokensAt = m_seams.clock();
     m_shortages = 0;
-    while (m_done < m_size && stateIs(stateRunning)) {
+    // The state that ended the loop is the one answered: a pause undone by a resume meanwhile
+    // is still a pause, never a failed attempt.
+    std::int32_t state = m_state.load();
+    while (m_done < m_size && state == stateRunning) {
         const std::uint64_t chunk = allowedBytes(m_size - m_done);
-        if (chunk == 0)
-            continue; // the limit wait ended on a state change
-        const int result = moveChunk(file, buffers, chunk);
-        if (result != dt_success)
-            return result;
+        if (chunk != 0) { // 0: the limit wait ended on a state change
+            const int result = moveChunk(file, buffers, chunk);
+            if (result != dt_success)
+                return result;
+        }
+        state = m_state.load();
     }
     if (m_done < m_size) {
-        switch (m_state.load()) {
+        switch (state) {
         case stateStopRequested: return dt_interrupted;
         case statePaused: return dt_paused;
         case stateCancelRequested: return dt_cancelled;
