@@ -105,7 +105,6 @@ std::string CDownloadChannel::expectedMd5()
 int CDownloadChannel::prepare()
 {
     m_attemptFile = nullptr;
-    m_refreshes = 0;
     if (bytesDone() >= rangeSize() || !currentUrl().empty())
         return dt_success;
     IDownloadUrlSource* source = urlSource();
@@ -226,11 +225,8 @@ int CDownloadChannel::mapConnectError(int error)
 
 int CDownloadChannel::refreshUrl()
 {
-    // The base gives up after this many refreshes: a further one would cost the owner a call
-    // whose URL is never used.
-    if (m_refreshes >= kMaxRefreshesPerAttempt)
+    if (!mayRefreshUrl())
         return connectFailed;
-    ++m_refreshes;
     FV_LOG_WARNING(logPrefix().toString() << "Refetching download URL");
     IDownloadUrlSource* source = urlSource();
     std::string url;

@@ -101,7 +101,6 @@ private:
     std::uint64_t m_requestFirst = 0;    // first byte of the range the current request asked for
     bool m_checkpointLowered = true;     // the stored checkpoint was no higher than the request's start
     ILocalFile* m_attemptFile = nullptr; // the file of the current attempt once data moved
-    int m_refreshes = 0;                 // forced URL refreshes in this attempt
     std::uint64_t m_storedCheckpoint = 0;
     std::uint64_t m_unsynced = 0;
     std::chrono::steady_clock::time_point m_checkpointAt;

@@ -473,7 +473,7 @@ bool CTransferChannelBase::syncDigest(ILocalFile& file)
 int CTransferChannelBase::connectAndRequest()
 {
     int redirects = 0;
-    int refreshes = 0;
+    m_refreshes = 0;
     for (;;) {
         FV_LOG_INFO(m_logPrefix.toString() << "Transfer channel: Initiating connection to url" << currentUrl()
                                            << ". File id: " << m_fileId << ". offset: " << m_offset);
@@ -488,8 +488,8 @@ int CTransferChannelBase::connectAndRequest()
             ++redirects;
             continue;
         }
-        if (action == connectRefreshed && refreshes < kMaxRefreshesPerAttempt) {
-            ++refreshes;
+        if (action == connectRefreshed && m_refreshes < kMaxRefreshesPerAttempt) {
+            ++m_refreshes;
             continue;
         }
         return hookFailure(result);

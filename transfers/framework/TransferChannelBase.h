@@ -89,6 +89,9 @@ protected:
     virtual int prepare() { return 0; }
     // Told the non-zero result of a connect or of afterRequestSent; a ConnectAction.
     virtual int mapConnectError(int) { return connectFailed; }
+    // Whether a refreshed URL would still be tried in this attempt: a hook asks before it costs
+    // the owner a refresh whose URL would never be used.
+    bool mayRefreshUrl() const { return m_refreshes < kMaxRefreshesPerAttempt; }
     // Fills the request head; `transferred` bytes of the range are already in place.
     virtual void prepareRequest(Poco::Net::HTTPRequest&, std::uint64_t) {}
     // After the head went out: a body to send, an answer head to read. Non-zero goes to
@@ -161,6 +164,7 @@ private:
     std::thread m_thread;
     std::atomic<std::thread::id> m_threadId{}; // of the latest run
     bool m_running = false;                    // under m_lock: a run is in progress
+    int m_refreshes = 0;                       // forced URL refreshes in this attempt; the run thread only
     std::atomic<std::int32_t> m_state{stateNew};
     std::atomic<unsigned> m_speedLimit{0};
     std::int32_t m_maxRetries = 0;
