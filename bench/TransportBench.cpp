@@ -2,11 +2,19 @@
 //
 //   fv-bench-transport download URL OUT [--md5 HEX] [--buffer BYTES] [--ca FILE] [--log-dir DIR] [--no-verify]
 //   fv-bench-transport upload URL FILE [--ca FILE] [--log-dir DIR] [--no-verify]
+//   fv-bench-transport channels URL OUT --size BYTES [--channels N] [--range BYTES] [--limit BPS]
+//                      [--md5 HEX] [--source FILE] [--ca FILE] [--log-dir DIR] [--sample-rate]
+//   fv-bench-transport idle
 //
 // download: one GET over one connection, the body read into a fixed buffer and written to OUT
 // (created or truncated) through CFilePosix; then the MD5 of OUT is checked against --md5.
 // upload: the whole FILE as the body of one request through CSimpleFileUploader; when the
 // service stores it, the object is read back and its MD5 compared with the file's.
+// channels: N download channels (CDownloadChannel) fetch the ranges that tile [0, size) into one
+// preallocated OUT, each at limit / N bytes per second as the engine shares a limit; then the
+// MD5 of OUT is checked against --md5 and each range against the same bytes of --source.
+// --sample-rate prints the bytes received in each second of the transfer to stderr.
+// idle: starts as the other modes do and exits, the baseline of the memory figures.
 // The rate covers connect to last byte; verification runs after the clock stops. The result is
 // one line of key=value pairs on stdout; the exit status is 0 only when the transfer worked and
 // nothing failed verification.
@@ -20,21 +28,37 @@
 #include "core/http/FullHttpBodyRetriever.h"
 #include "core/http/HttpResponseFetcher.h"
 #include "core/http/SimpleFileUploader.h"
+#include "download/DownloadChannel.h"
+#include "download/DownloadUrlSource.h"
+#include "framework/TransferBufferManagerFactory.h"
+#include "framework/TransferFileBase.h"
 
+#include <Poco/Delegate.h>
 #include <Poco/MD5Engine.h>
 #include <Poco/Net/HTTPRequest.h>
 #include <Poco/NumberParser.h>
 #include <Poco/Path.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iomanip>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace fv_transfers;
@@ -52,25 +76,49 @@ struct Options {
     std::string logDirectory = Poco::Path::temp();
     std::size_t bufferSize = kDefaultBufferSize;
     bool verify = true;
+    // channels
+    std::uint64_t size = 0;
+    std::uint64_t channels = 1;
+    std::uint64_t rangeSize = 0; // 0: equal ranges
+    std::uint64_t limit = 0;     // bytes per second for all channels together; 0: none
+    std::string sourcePath;
+    bool sampleRate = false;
 };
 
 int usage()
 {
     std::cerr << "usage: fv-bench-transport download URL OUT [--md5 HEX] [--buffer BYTES] [--ca FILE] [--log-dir DIR] "
                  "[--no-verify]\n"
-                 "       fv-bench-transport upload URL FILE [--ca FILE] [--log-dir DIR] [--no-verify]\n";
+                 "       fv-bench-transport upload URL FILE [--ca FILE] [--log-dir DIR] [--no-verify]\n"
+                 "       fv-bench-transport channels URL OUT --size BYTES [--channels N] [--range BYTES] "
+                 "[--limit BPS] [--md5 HEX] [--source FILE] [--ca FILE] [--log-dir DIR] [--sample-rate]\n"
+                 "       fv-bench-transport idle\n";
     return 2;
+}
+
+bool parseCount(const char* text, std::uint64_t& value)
+{
+    Poco::UInt64 parsed = 0;
+    if (!Poco::NumberParser::tryParseUnsigned64(text, parsed))
+        return false;
+    value = parsed;
+    return true;
 }
 
 std::optional<Options> parseOptions(int argc, char** argv)
 {
+    Options options;
+    if (argc == 2 && std::string(argv[1]) == "idle") {
+        options.command = "idle";
+        return options;
+    }
     if (argc < 4)
         return std::nullopt;
-    Options options;
     options.command = argv[1];
     options.url = argv[2];
     options.path = argv[3];
-    if (options.command != "download" && options.command != "upload")
+    const bool channels = options.command == "channels";
+    if (options.command != "download" && options.command != "upload" && !channels)
         return std::nullopt;
     for (int i = 4; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -88,10 +136,28 @@ std::optional<Options> parseOptions(int argc, char** argv)
             if (!Poco::NumberParser::tryParseUnsigned64(argv[++i], size) || size == 0 || size > (1u << 30))
                 return std::nullopt;
             options.bufferSize = static_cast<std::size_t>(size);
+        } else if (channels && arg == "--size" && hasValue) {
+            if (!parseCount(argv[++i], options.size))
+                return std::nullopt;
+        } else if (channels && arg == "--channels" && hasValue) {
+            if (!parseCount(argv[++i], options.channels) || options.channels == 0 || options.channels > 64)
+                return std::nullopt;
+        } else if (channels && arg == "--range" && hasValue) {
+            if (!parseCount(argv[++i], options.rangeSize) || options.rangeSize == 0)
+                return std::nullopt;
+        } else if (channels && arg == "--limit" && hasValue) {
+            if (!parseCount(argv[++i], options.limit) || options.limit > 0xffffffffull)
+                return std::nullopt;
+        } else if (channels && arg == "--source" && hasValue) {
+            options.sourcePath = argv[++i];
+        } else if (channels && arg == "--sample-rate") {
+            options.sampleRate = true;
         } else {
             return std::nullopt;
         }
     }
+    if (channels && options.size == 0)
+        return std::nullopt;
     return options;
 }
 
@@ -273,6 +339,220 @@ int runUpload(const Options& options)
     return sound ? 0 : 1;
 }
 
+// The file the channels belong to and the URL they ask for, as a download file gives them.
+class BenchFile : public CTransferFileBase, public IDownloadUrlSource {
+public:
+    explicit BenchFile(std::string url) : m_url(std::move(url)) {}
+
+    void getFileUid(std::string& uid) override { uid = "bench"; }
+    void getBucketId(std::string& bucketId) override { bucketId = "bench"; }
+    int getGroupId() override { return 1; }
+    int getDownloadUrl(std::string& url, bool) override
+    {
+        url = m_url;
+        return dt_success;
+    }
+
+private:
+    const std::string m_url;
+};
+
+struct ByteRange {
+    std::uint64_t offset = 0;
+    std::uint64_t size = 0;
+};
+
+// Equal ranges, one per channel, or ranges of `rangeSize` bytes; together exactly [0, size).
+std::vector<ByteRange> tileRanges(std::uint64_t size, std::uint64_t channels, std::uint64_t rangeSize)
+{
+    const std::uint64_t step = rangeSize != 0 ? rangeSize : (size + channels - 1) / channels;
+    std::vector<ByteRange> ranges;
+    for (std::uint64_t offset = 0; offset < size; offset += step)
+        ranges.push_back({offset, std::min(step, size - offset)});
+    return ranges;
+}
+
+// A temp file of the object's size, its blocks reserved as a download file reserves them.
+bool preallocate(const std::string& path, std::uint64_t size)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    int result = ::posix_fallocate(fd, 0, static_cast<off_t>(size));
+    if (result == EOPNOTSUPP || result == EINVAL)
+        result = ::ftruncate(fd, static_cast<off_t>(size)) == 0 ? 0 : errno;
+    ::close(fd);
+    if (result != 0)
+        std::cerr << "cannot size " << path << ": " << std::strerror(result) << "\n";
+    return result == 0;
+}
+
+// Runs the channels, at most `slots` at a time, a range per channel; the next range starts as
+// soon as one ends. Hears their events on their threads, decides on the caller's.
+class ChannelRunner {
+public:
+    ChannelRunner(const Options& options, std::vector<ByteRange> ranges)
+        : m_options(options), m_ranges(std::move(ranges)), m_file(options.url),
+          m_buffers(createTransferBufferManager(0)), m_slots(std::min<std::size_t>(options.channels, m_ranges.size()))
+    {
+        m_buffers->setSizeHint(options.size);
+        m_buffers->init(0);
+    }
+    ~ChannelRunner()
+    {
+        // A channel that still runs (a failed run) is cancelled and joined before its listeners go.
+        for (Slot& slot : m_slots)
+            slot.channel.reset();
+    }
+
+    // False (with the reason on stderr) unless every range ended in state 3. `sample` is called
+    // about once a second with the bytes received since the previous call and the seconds they took.
+    bool run(const std::function<void(std::uint64_t, double)>& sample)
+    {
+        std::size_t next = 0;
+        std::size_t running = 0;
+        for (Slot& slot : m_slots) {
+            if (!startRange(slot, next++))
+                return false;
+            ++running;
+        }
+        using Clock = std::chrono::steady_clock;
+        auto tick = Clock::now();
+        std::uint64_t sampled = 0;
+        while (running > 0) {
+            std::vector<std::pair<Slot*, std::int32_t>> ended;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_wake.wait_until(lock, tick + std::chrono::seconds(1), [this] { return !m_ended.empty(); });
+                ended.swap(m_ended);
+            }
+            const auto now = Clock::now();
+            if (now >= tick + std::chrono::seconds(1)) {
+                const std::uint64_t total = bytes();
+                sample(total - sampled, std::chrono::duration<double>(now - tick).count());
+                sampled = total;
+                tick = now;
+            }
+            for (const auto& [slot, state] : ended) {
+                if (state != ITransferChannel::stateCompleted) {
+                    std::cerr << "the range at " << slot->range.offset << " ended in state " << state << "\n";
+                    return false;
+                }
+                slot->channel.reset();
+                --running;
+                if (next < m_ranges.size()) {
+                    if (!startRange(*slot, next++))
+                        return false;
+                    ++running;
+                }
+            }
+        }
+        const auto now = Clock::now();
+        sample(bytes() - sampled, std::chrono::duration<double>(now - tick).count());
+        return true;
+    }
+
+    std::uint64_t bytes() const { return static_cast<std::uint64_t>(std::max<Poco::Int64>(m_bytes.load(), 0)); }
+
+private:
+    struct Slot {
+        ChannelRunner* runner = nullptr;
+        ByteRange range;
+        std::unique_ptr<CDownloadChannel> channel;
+
+        void onState(const void*, ITransferChannel::StateEventData& event) { runner->onState(*this, event.state); }
+        void onProgress(const void*, Poco::Int64& bytes) { runner->m_bytes += bytes; }
+    };
+
+    bool startRange(Slot& slot, std::size_t index)
+    {
+        slot.runner = this;
+        slot.range = m_ranges[index];
+        const DownloadChannelParams params{m_options.path, slot.range.offset, slot.range.size, "", 0, false};
+        slot.channel = std::make_unique<CDownloadChannel>(params, &m_file, &m_file, static_cast<int>(index + 1),
+                                                          m_buffers, nullptr);
+        slot.channel->setMaxRetries(3);
+        // The engine shares its limit between the channels it runs.
+        slot.channel->setSpeedLimit(static_cast<unsigned>(m_options.limit / m_slots.size()));
+        slot.channel->stateEvent += Poco::delegate(&slot, &Slot::onState);
+        slot.channel->progressEvent += Poco::delegate(&slot, &Slot::onProgress);
+        if (slot.channel->start() == dt_success)
+            return true;
+        std::cerr << "the channel for the range at " << slot.range.offset << " did not start\n";
+        return false;
+    }
+
+    void onState(Slot& slot, std::int32_t state)
+    {
+        if (state == ITransferChannel::stateRunning || state == ITransferChannel::statePaused)
+            return;
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_ended.emplace_back(&slot, state);
+        m_wake.notify_one();
+    }
+
+    const Options& m_options;
+    const std::vector<ByteRange> m_ranges;
+    BenchFile m_file;
+    std::shared_ptr<ITransferBufferManager> m_buffers;
+    std::atomic<Poco::Int64> m_bytes{0};
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::vector<std::pair<Slot*, std::int32_t>> m_ended; // under m_mutex
+    std::vector<Slot> m_slots;
+};
+
+// "ranges=ok(N)" or "ranges=MISMATCH(...)": each range of OUT against the same bytes of the source.
+bool rangesVerdict(const Options& options, const std::vector<ByteRange>& ranges, std::string& verdict)
+{
+    for (const ByteRange& range : ranges) {
+        std::string ours;
+        std::string theirs;
+        if (!calculateFileMd5Hex(ours, utf8ToWide(options.path), range.offset, range.size) ||
+            !calculateFileMd5Hex(theirs, utf8ToWide(options.sourcePath), range.offset, range.size) || ours != theirs) {
+            verdict = "ranges=MISMATCH(at " + std::to_string(range.offset) + ")";
+            return false;
+        }
+    }
+    verdict = "ranges=ok(" + std::to_string(ranges.size()) + ")";
+    return true;
+}
+
+int runChannels(const Options& options)
+{
+    const std::vector<ByteRange> ranges = tileRanges(options.size, options.channels, options.rangeSize);
+    if (!preallocate(options.path, options.size))
+        return 1;
+    double seconds = 0;
+    std::uint64_t bytes = 0;
+    {
+        ChannelRunner runner(options, ranges);
+        const auto sample = [&options](std::uint64_t received, double span) {
+            if (options.sampleRate)
+                std::cerr << "sample seconds=" << std::fixed << std::setprecision(3) << span << " bytes=" << received
+                          << std::endl;
+        };
+        const Stopwatch clock;
+        const bool moved = runner.run(sample);
+        seconds = clock.seconds();
+        bytes = runner.bytes();
+        if (!moved)
+            return 1;
+    }
+    std::string verdict = "md5=skipped";
+    bool sound = options.expectedMd5.empty() || md5Verdict(options.expectedMd5, fileMd5(options.path), verdict);
+    if (!options.sourcePath.empty()) {
+        std::string rangeText;
+        sound = rangesVerdict(options, ranges, rangeText) && sound;
+        verdict += " " + rangeText;
+    }
+    std::ostringstream shape;
+    shape << "channels=" << std::min<std::size_t>(options.channels, ranges.size()) << " ranges=" << ranges.size()
+          << " limit=" << options.limit << " " << verdict;
+    printResult("channels", bytes, seconds, shape.str());
+    return sound ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -288,5 +568,9 @@ int main(int argc, char** argv)
         std::cerr << "libcurl could not be initialised\n";
         return 1;
     }
+    if (options->command == "idle")
+        return 0;
+    if (options->command == "channels")
+        return runChannels(*options);
     return options->command == "download" ? runDownload(*options) : runUpload(*options);
 }
