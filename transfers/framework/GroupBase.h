@@ -85,7 +85,8 @@ protected:
     // fillGroupState on the group's own record, then the callback's group event when it says so.
     virtual bool notifyGroupStateChanged(bool force, std::int32_t reason) = 0;
     virtual void pauseFiles() = 0;
-    // The files' part of a cancel: stop them and remove their temps and rows.
+    // The files' part of a cancel: hand them to the engine to be stopped, their temps and rows
+    // removed. Runs under the group lock, so it posts and never waits for the engine.
     virtual void cancelFiles() = 0;
     // May be null: requestResume then does nothing.
     virtual ITransferEngineCallback* getEngineCallback() const = 0;

@@ -226,8 +226,9 @@ void CGroupBase<ICallback, File, Details>::decideFinishedGroup(GroupState& state
             state.state = CTransferManagerBase::GROUP_TRANSFERRING;
         return;
     }
-    // Paused by the user or after the last automatic retry: it stays so until a resume.
-    if (state.state == CTransferManagerBase::GROUP_PAUSED)
+    // Paused by the user or after the last automatic retry, it stays so until a resume; an
+    // errored group already waits for its retry, and a second look must not use up another.
+    if (state.state == CTransferManagerBase::GROUP_PAUSED || state.state == CTransferManagerBase::GROUP_ERRORED)
         return;
     state.state = CTransferManagerBase::GROUP_ERRORED;
     state.errorCode = m_lastFileError;

@@ -261,6 +261,7 @@ const std::vector<StateCase>& stateCases()
         {"not allowed to complete yet", {{done()}, kGeneral, T, false, false}, {T, 100, true, 0, false}},
         {"an empty group completes", {{}, kGeneral, T}, {C, 100, true, 1, false}},
         {"files of size 0", {{done(0), done(0)}, kGeneral, T}, {C, 100, true, 1, false}},
+        {"an errored group looked at again uses no retry", {{done(), failed()}, kGeneral, E}, {E, 75, true, 0, false}},
         {"a paused group stays paused when its last file fails",
          {{done(), failed()}, kErrored, P},
          {P, 75, true, 0, false}},
