@@ -9,6 +9,7 @@
 #include "core/system/ServiceWindow.h"
 #include "core/system/SleepNotifierHolder.h"
 #include "db/DbHolder.h"
+#include "framework/FailedGroupsRestarter.h"
 
 #include <exception>
 #include <stdexcept>
@@ -66,10 +67,14 @@ void CTransfersRuntime::start()
     m_started = Part::database;
     // The notifier is made by its first user.
     m_started = Part::sleepNotifier;
+    // The restarter is made by the first group that fails.
+    m_started = Part::restarter;
 }
 
 void CTransfersRuntime::end()
 {
+    if (m_started >= Part::restarter)
+        endPart("the group restarter", [] { CFailedGroupsRestarter::destroyInstance(); });
     if (m_started >= Part::sleepNotifier)
         endPart("the sleep notifier", [] { CSleepNotifierHolder::destroyInstance(); });
     if (m_started >= Part::database)

@@ -78,6 +78,9 @@ protected:
     virtual bool selectMaxStoredGroupId(std::int32_t& maxGroupId) = 0;
 
 private:
+    // Serialises addGroup, so an id is handed out once and comes back when its group failed;
+    // taken before m_lock, and held while the group is built.
+    std::mutex m_addLock;
     mutable std::mutex m_lock; // guards everything below; never held while a group is called
     GroupList m_groups;
     std::int32_t m_nextGroupId = 0;
