@@ -199,7 +199,7 @@ protected:
                                                 std::uint64_t size = kRangeSize, const RestHeaderList& headers = {},
                                                 bool storeRow = true, const std::string& path = "")
     {
-        ChannelDescription description{path.empty() ? m_path : path, offset, size, "ul"};
+        ChannelDescription description{path.empty() ? m_path : path, offset, size, "ul", ""};
         auto channel = std::make_unique<CUploadChannel>(url, description, headers, &m_file, &m_file, 1, m_buffers,
                                                         m_table, storeRow, m_seams);
         channel->stateEvent += Poco::delegate(&m_run, &RunRecorder::onState);
@@ -545,7 +545,7 @@ TEST_P(UploadChannelTest, StalledBodyTimesOutAndIsRetried)
 TEST_P(UploadChannelTest, ChannelWithoutPathDoesNotStart)
 {
     TestService service(serviceOptions());
-    ChannelDescription description{"", 0, 10, "ul"};
+    ChannelDescription description{"", 0, 10, "ul", ""};
     CUploadChannel channel(service.url("/storage/object", secure()), description, {}, &m_file, &m_file, 1, m_buffers,
                            m_table, false, m_seams);
     EXPECT_EQ(1, channel.start());
@@ -602,7 +602,7 @@ TEST_P(UploadChannelTest, MultipartUploadEndsAsTheFile)
     std::vector<std::unique_ptr<CUploadChannel>> channels;
     for (std::size_t i = 0; i < 3; ++i) {
         const PartUploadDetails& part = upload.parts[i];
-        ChannelDescription description{path, i * kPart, kPart, "ul"};
+        ChannelDescription description{path, i * kPart, kPart, "ul", ""};
         channels.push_back(std::make_unique<CUploadChannel>(part.url, description, part.headers, &m_file, &m_file,
                                                             part.number, m_buffers, m_table, true, m_seams));
         channels.back()->stateEvent += Poco::delegate(&runs[i], &RunRecorder::onState);
