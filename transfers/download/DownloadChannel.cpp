@@ -41,7 +41,7 @@ CDownloadChannel::CDownloadChannel(const DownloadChannelParams& params, ITransfe
                                    std::shared_ptr<ITransferBufferManager> bufferManager,
                                    std::shared_ptr<CDownloadChannelsDbInfo> rows, ChannelSeams seams,
                                    DownloadCheckpointPolicy checkpoints)
-    : CTransferChannelBase("", ChannelDescription{params.tempPath, params.offset, params.size, "dl"}, file,
+    : CTransferChannelBase("", ChannelDescription{params.tempPath, params.offset, params.size, "dl", "download"}, file,
                            channelNumber, std::move(bufferManager), seams),
       m_tempPath(params.tempPath), m_rows(std::move(rows)), m_fileFactory(seams.fileFactory), m_clock(seams.clock),
       m_checkpoints(checkpoints), m_urlSource(urlSource), m_expectedMd5(params.expectedMd5)
@@ -144,7 +144,8 @@ int CDownloadChannel::afterRequestSent()
     IHttpResponseBodyFetcher* body = nullptr;
     const dt_error fetched = m_fetcher->fetch(response, body);
     if (fetched != dt_success) {
-        FV_LOG_ERROR(logPrefix().toString() << "Failed to receive response!");
+        if (fetched != dt_interrupted)
+            FV_LOG_ERROR(logPrefix().toString() << "Failed to receive response!");
         return fetched;
     }
     FV_LOG_INFO(logPrefix().toString() << "Successfully received response!");
@@ -246,7 +247,8 @@ int CDownloadChannel::readData(ILocalFile& file, void* buffer, std::uint64_t siz
     const dt_error result = m_body->read(static_cast<char*>(buffer), static_cast<std::size_t>(size), received);
     got = received;
     if (result != dt_success) {
-        FV_LOG_ERROR(logPrefix().toString() << "Download channel: Failed to receive data!");
+        if (result != dt_interrupted) // a stop or pause, not a failure
+            FV_LOG_ERROR(logPrefix().toString() << "Download channel: Failed to receive data!");
         return received > 0 ? dt_success : result;
     }
     if (received == 0) {
@@ -336,8 +338,27 @@ int CDownloadChannel::finishTransfer()
 
 void CDownloadChannel::onStateChanged(int state)
 {
+    if (state == statePaused)
+        checkpointWrittenBytes();
     if (m_rows && !m_rows->updateState(m_fileId, getOffset(), static_cast<std::uint32_t>(state)))
         FV_LOG_WARNING(logPrefix().toString() << "Unable to store the channel state " << state);
+}
+
+void CDownloadChannel::beforeRunEnds(int result)
+{
+    if (result != dt_success)
+        checkpointWrittenBytes();
+}
+
+void CDownloadChannel::checkpointWrittenBytes()
+{
+    m_attemptFile = nullptr; // between attempts: the attempt's file is closed
+    const std::uint64_t written = bytesDone();
+    if (written == m_storedCheckpoint)
+        return;
+    // A range that starts over counts nothing; lowering needs no sync.
+    if (written < m_storedCheckpoint || syncRange() == dt_success)
+        storeCheckpointValue(written);
 }
 
 } // namespace fv_transfers

@@ -71,6 +71,7 @@ protected:
     unsigned openMode() override { return openReadWrite; }
     bool needsRequest() override { return bytesDone() < rangeSize(); }
     void onStateChanged(int state) override;
+    void beforeRunEnds(int result) override;
 
 private:
     int judgeResponse(const Poco::Net::HTTPResponse& response);
@@ -83,6 +84,9 @@ private:
     int syncRange();
     bool storeCheckpoint(ILocalFile& file, std::uint64_t bytesWritten);
     bool storeCheckpointValue(std::uint64_t bytesWritten);
+    // Counts every byte written so far in the row, synced first, so that a run that ends
+    // unfinished, or a pause that outlasts the process, resumes at its last byte.
+    void checkpointWrittenBytes();
 
     const std::string m_tempPath;
     std::string m_fileId;

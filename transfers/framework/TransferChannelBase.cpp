@@ -34,13 +34,25 @@ int hookFailure(int result)
     return result == dt_interrupted || result == dt_paused || result == dt_cancelled ? dt_general_error : result;
 }
 
+// What the loop answers a state that ended a transfer; dt_success for running.
+int resultOfState(std::int32_t state)
+{
+    switch (state) {
+    case ITransferChannel::stateStopRequested: return dt_interrupted;
+    case ITransferChannel::statePaused: return dt_paused;
+    case ITransferChannel::stateCancelRequested: return dt_cancelled;
+    default: return dt_success;
+    }
+}
+
 } // namespace
 
 CTransferChannelBase::CTransferChannelBase(const std::string& url, const ChannelDescription& description,
                                            ITransferFile* ownerFile, int channelNumber,
                                            std::shared_ptr<ITransferBufferManager> bufferManager, ChannelSeams seams)
     : m_url(url), m_ownerFile(ownerFile), m_offset(description.offset), m_size(description.size),
-      m_localPath(description.localPath), m_bufferManager(std::move(bufferManager)), m_seams(std::move(seams))
+      m_localPath(description.localPath), m_kind(description.kind), m_bufferManager(std::move(bufferManager)),
+      m_seams(std::move(seams))
 {
     int groupId = 0;
     if (ownerFile) {
@@ -51,6 +63,7 @@ CTransferChannelBase::CTransferChannelBase(const std::string& url, const Channel
         m_logPrefix = CLogPrefix(bucketId, groupId, m_fileId);
     }
     m_logPrefix.subId = channelNumber;
+    connection.interrupted = [this] { return noteInterruption(); };
     m_threadName =
         ("fv-" + description.threadTag + "-ch-" + std::to_string(groupId) + "-" + std::to_string(channelNumber))
             .substr(0, 15);
@@ -120,6 +133,17 @@ std::string CTransferChannelBase::currentUrl()
     return m_url;
 }
 
+std::string CTransferChannelBase::describe()
+{
+    return "Channel url: " + currentUrl() + ". Offset: " + std::to_string(m_offset);
+}
+
+void CTransferChannelBase::logControl(const char* verb)
+{
+    if (!m_kind.empty())
+        FV_LOG_INFO(m_logPrefix.toString() << verb << " " << m_kind << " of a channel. " << describe());
+}
+
 int CTransferChannelBase::start()
 {
     std::lock_guard<std::mutex> joinGuard(m_joinLock);
@@ -147,6 +171,7 @@ int CTransferChannelBase::start()
 
 void CTransferChannelBase::stop()
 {
+    logControl("Canceling");
     {
         std::lock_guard<std::mutex> guard(m_lock);
         if (m_running && m_state.load() != stateCancelRequested)
@@ -164,6 +189,7 @@ bool CTransferChannelBase::isRunning()
 
 void CTransferChannelBase::stopAsync(std::function<void(int)> completion)
 {
+    logControl("Stoping");
     int value = 0;
     {
         std::lock_guard<std::mutex> guard(m_lock);
@@ -195,12 +221,14 @@ bool CTransferChannelBase::changeState(std::int32_t from, std::int32_t to)
 
 void CTransferChannelBase::pause()
 {
+    logControl("Pausing");
     if (!changeState(stateRunning, statePaused))
         changeState(stateNew, statePaused);
 }
 
 void CTransferChannelBase::resume()
 {
+    logControl("Resuming");
     changeState(statePaused, stateRunning);
 }
 
@@ -245,6 +273,7 @@ void CTransferChannelBase::run()
         raiseState(stateRunning, 0);
         std::int32_t outcome = outcomeInternal;
         const int result = runAttempts(outcome);
+        beforeRunEnds(result);
         endRun(result, outcome);
     } catch (const std::exception& e) {
         FV_LOG_ERROR(m_logPrefix.toString() << "Exception caught in Transfer Channel while transferring: " << e.what());
@@ -283,6 +312,7 @@ int CTransferChannelBase::runAttempts(std::int32_t& outcome)
         if (stateIs(stateCancelRequested))
             return dt_cancelled;
 
+        m_interruptedBy = stateRunning;
         onStateChanged(stateRunning);
         const int prepared = prepare();
         if (prepared != 0) {
@@ -314,15 +344,16 @@ int CTransferChannelBase::runAttempts(std::int32_t& outcome)
 
         if (connected == 0 && (result == dt_success || result == dt_interrupted || result == dt_cancelled))
             return result;
-        if (connected == 0 && result == dt_paused) {
+        if (connected == 0 && result == dt_paused)
             FV_LOG_INFO(m_logPrefix.toString() << "Transfer channel: received paused request. File id: " << m_fileId
                                                << ". offset: " << m_offset);
+        if (result == dt_paused || stateChanged()) {
+            // Not a failed attempt: the loop's top honours the state, and a range that cannot
+            // continue starts over, so that no attempt sends a part of it.
             if (!m_partial)
                 takeBackProgress();
             continue;
         }
-        if (!stateIs(stateRunning))
-            continue; // the failure came from a state change: the loop's top honours it
 
         ++attempts;
         if (connected != 0)
@@ -481,7 +512,7 @@ int CTransferChannelBase::connectAndRequest()
         if (result == dt_success)
             return dt_success;
         connection.disconnect();
-        if (!stateIs(stateRunning))
+        if (stateChanged())
             return result;
         const int action = mapConnectError(result);
         if (action == connectRedirected && redirects < kMaxRedirectsPerAttempt) {
@@ -536,22 +567,35 @@ int CTransferChannelBase::transferData(ILocalFile& file)
         if (chunk != 0) { // 0: the limit wait ended on a state change
             const int result = moveChunk(file, buffers, chunk);
             if (result != dt_success)
-                return result;
+                return interruptionOr(result);
         }
         state = m_state.load();
     }
     if (m_done < m_size) {
-        switch (state) {
-        case stateStopRequested: return dt_interrupted;
-        case statePaused: return dt_paused;
-        case stateCancelRequested: return dt_cancelled;
-        default:
-            FV_LOG_ERROR(m_logPrefix.toString()
-                         << "Transfer channel: transfer error, data not sent: " << (m_size - m_done));
-            return dt_general_error;
-        }
+        const int result = resultOfState(state);
+        if (result != dt_success)
+            return result;
+        FV_LOG_ERROR(m_logPrefix.toString()
+                     << "Transfer channel: transfer error, data not sent: " << (m_size - m_done));
+        return dt_general_error;
     }
-    return hookFailure(finishTransfer());
+    const int finished = hookFailure(finishTransfer());
+    return finished == dt_success ? dt_success : interruptionOr(finished);
+}
+
+bool CTransferChannelBase::noteInterruption()
+{
+    const std::int32_t state = m_state.load();
+    if (state == stateRunning)
+        return false;
+    m_interruptedBy = state;
+    return true;
+}
+
+int CTransferChannelBase::interruptionOr(int result) const
+{
+    const int interrupted = resultOfState(m_interruptedBy);
+    return interrupted != dt_success ? interrupted : result;
 }
 
 int CTransferChannelBase::moveChunk(ILocalFile& file, CBufferMngrTimeLimitted& buffers, std::uint64_t chunk)
@@ -601,7 +645,8 @@ int CTransferChannelBase::moveChunk(ILocalFile& file, CBufferMngrTimeLimitted& b
             reportProgress(static_cast<std::int64_t>(done));
         }
         if (written != dt_success) {
-            FV_LOG_ERROR(m_logPrefix.toString() << "Transfer channel: Data send failure");
+            if (written != dt_interrupted)
+                FV_LOG_ERROR(m_logPrefix.toString() << "Transfer channel: Data send failure");
             return hookFailure(written);
         }
     }

@@ -29,6 +29,9 @@ struct ChannelDescription {
     std::uint64_t offset = 0;
     std::uint64_t size = 0;
     std::string threadTag = "ch"; // "dl" or "ul": names the thread "fv-<tag>-ch-<group>-<channel>"
+    // "download" or "upload": names the transfer in the log lines of stop, pause and resume;
+    // empty: those are not logged.
+    std::string kind;
 };
 
 // What a channel takes from its surroundings; tests replace them.
@@ -112,6 +115,9 @@ protected:
     virtual bool needsRequest() { return true; }
     // Told 1, 2, 3, 4 and 5 at the transitions of the run.
     virtual void onStateChanged(int state) = 0;
+    // Told the result of a run about to end, before its end event: what the next run needs of
+    // this one must be stored here.
+    virtual void beforeRunEnds(int) {}
 
     // Ends the run (as cancelled unless a stop is pending) and joins the thread.
     void shutdown();
@@ -128,6 +134,8 @@ protected:
     // next attempt rebuilds it from the file.
     std::string takeRangeMd5Hex();
     std::string currentUrl();
+    // "Channel url: <url>. Offset: <offset>", as the log lines name a channel.
+    std::string describe();
     const CLogPrefix& logPrefix() const { return m_logPrefix; }
 
     CCurlConnection connection;
@@ -136,6 +144,8 @@ protected:
 private:
     void run();
     void joinThread();
+    // Logs "<verb> <kind> of a channel. <describe()>" for a channel with a kind.
+    void logControl(const char* verb);
     int runAttempts(std::int32_t& outcome);
     void endRun(int result, std::int32_t outcome);
     void raiseState(std::int32_t state, std::int32_t outcome);
@@ -146,6 +156,12 @@ private:
     // Waits up to `duration`, or until the state leaves running; false when it left.
     bool waitWhileRunning(std::chrono::steady_clock::duration duration);
     bool stateIs(std::int32_t state) const { return m_state.load() == state; }
+    // The connection's interrupt check: true, remembering the state, once the state left running.
+    bool noteInterruption();
+    // Whether a state change ended the attempt's last wait or holds now.
+    bool stateChanged() const { return m_interruptedBy != stateRunning || !stateIs(stateRunning); }
+    // The result that answers a state change that interrupted a wait; `result` when none did.
+    int interruptionOr(int result) const;
     // Compare-and-swap under the lock, waking every wait; false when the state was not `from`.
     bool changeState(std::int32_t from, std::int32_t to);
 
@@ -177,6 +193,7 @@ private:
     const std::uint64_t m_offset;
     const std::uint64_t m_size;
     const std::string m_localPath;
+    const std::string m_kind;
     std::string m_fileId;
     std::string m_threadName;
     CLogPrefix m_logPrefix;
@@ -185,8 +202,9 @@ private:
 
     // The run's own, touched only by the channel's thread (or before it starts).
     bool m_partial = false;
-    std::uint64_t m_done = 0;     // bytes of the range moved and kept
-    std::uint64_t m_reported = 0; // of them, reported through progressEvent
+    std::int32_t m_interruptedBy = stateRunning; // the state that interrupted a wait of this attempt
+    std::uint64_t m_done = 0;                    // bytes of the range moved and kept
+    std::uint64_t m_reported = 0;                // of them, reported through progressEvent
     Poco::MD5Engine m_md5;
     std::uint64_t m_digestBytes = 0; // bytes of the range m_md5 covers; ~0 when it covers none
     double m_tokens = 0;             // speed limit bucket

@@ -51,7 +51,7 @@ CUploadChannel::CUploadChannel(const std::string& url, const ChannelDescription&
                                ITransferFile* file, IUploadDetailsSource* detailsSource, int channelNumber,
                                std::shared_ptr<ITransferBufferManager> bufferManager,
                                std::shared_ptr<CChannelsDbInfo> channelsTable, bool storeRow, ChannelSeams seams)
-    : CTransferChannelBase(url, ChannelDescription{range.localPath, range.offset, range.size, "ul"}, file,
+    : CTransferChannelBase(url, ChannelDescription{range.localPath, range.offset, range.size, "ul", "upload"}, file,
                            channelNumber, std::move(bufferManager), std::move(seams)),
       m_localPath(range.localPath), m_fileUid(fileUidOf(file)), m_detailsSource(detailsSource),
       m_channelsTable(requireTable(std::move(channelsTable))), m_headers(headers)
@@ -77,11 +77,6 @@ CUploadChannel::~CUploadChannel()
     }
 }
 
-std::string CUploadChannel::describe()
-{
-    return "Channel url: " + currentUrl() + ". Offset: " + std::to_string(getOffset());
-}
-
 void CUploadChannel::setSpeedLimit(unsigned bytesPerSecond)
 {
     FV_LOG_INFO(logPrefix().toString() << "Setting max upload speed to " << bytesPerSecond << " to a channel. "
@@ -97,30 +92,6 @@ int CUploadChannel::start()
     }
     FV_LOG_INFO(logPrefix().toString() << "Starting upload of a channel. " << describe());
     return CTransferChannelBase::start();
-}
-
-void CUploadChannel::stop()
-{
-    FV_LOG_INFO(logPrefix().toString() << "Canceling upload of a channel. " << describe());
-    CTransferChannelBase::stop();
-}
-
-void CUploadChannel::stopAsync(std::function<void(int)> completion)
-{
-    FV_LOG_INFO(logPrefix().toString() << "Stoping upload of a channel. " << describe());
-    CTransferChannelBase::stopAsync(std::move(completion));
-}
-
-void CUploadChannel::pause()
-{
-    FV_LOG_INFO(logPrefix().toString() << "Pausing upload of a channel. " << describe());
-    CTransferChannelBase::pause();
-}
-
-void CUploadChannel::resume()
-{
-    FV_LOG_INFO(logPrefix().toString() << "Resuming upload of a channel. " << describe());
-    CTransferChannelBase::resume();
 }
 
 void CUploadChannel::clearUploadDetails()
@@ -192,7 +163,8 @@ int CUploadChannel::afterRequestSent()
         return dt_success;
     }
     if (received != dt_success) {
-        FV_LOG_ERROR(logPrefix().toString() << "Failed to receive response!");
+        if (received != dt_interrupted)
+            FV_LOG_ERROR(logPrefix().toString() << "Failed to receive response!");
         return received;
     }
     const int status = static_cast<int>(m_fetcher->response.getStatus());

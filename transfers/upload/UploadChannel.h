@@ -39,10 +39,6 @@ public:
     void setSpeedLimit(unsigned bytesPerSecond) override;
     // 1 without starting when the range has no local path.
     int start() override;
-    void stop() override;
-    void stopAsync(std::function<void(int)> completion) override;
-    void pause() override;
-    void resume() override;
 
     // Forgets the URL and headers, so that the next attempt takes fresh ones from the owner.
     void clearUploadDetails();
@@ -62,7 +58,6 @@ private:
     // The answer that ends the exchange, read once per attempt.
     int receiveFinalResponse(Poco::Net::HTTPResponse*& response);
     static bool etagMatches(const Poco::Net::HTTPResponse& response, const std::string& md5);
-    std::string describe();
 
     const std::string m_localPath;
     const std::string m_fileUid;

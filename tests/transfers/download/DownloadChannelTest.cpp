@@ -1,5 +1,6 @@
 #include "core/base/DtError.h"
 #include "core/config/FvTransfersGlobalConfig.h"
+#include "core/system/SystemResourcesStatus.h"
 #include "db/DbConnection.h"
 #include "db/DownloadChannelsDbInfo.h"
 #include "download/DownloadChannel.h"
@@ -7,6 +8,7 @@
 #include "framework/TransferBufferManagerFactory.h"
 #include "framework/TransferFileBase.h"
 #include "support/fixtures/EventRecorder.h"
+#include "support/fixtures/LogCapture.h"
 #include "support/fixtures/TestBytes.h"
 #include "support/fixtures/TestEnvironment.h"
 #include "support/fixtures/TransportTest.h"
@@ -121,6 +123,12 @@ public:
     {
         std::lock_guard<std::mutex> guard(m_mutex);
         return m_checkpoints;
+    }
+    // Bytes of the current pass that a sync made durable.
+    std::uint64_t durable()
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        return m_durable;
     }
     bool syncedAfterLastWrite()
     {
@@ -658,6 +666,168 @@ TEST_P(DownloadChannelTest, OnlyANewChannelStoresItsRow)
     EXPECT_EQ(1u, rows[0].State);
     EXPECT_EQ(md5Hex(range()), rows[0].Md5);
     EXPECT_EQ(4096u, rows[0].BytesWritten);
+}
+
+namespace {
+
+class NoMemory : public ISystemResourcesStatus {
+public:
+    bool getAvailableMemory(std::uint64_t& bytes) override
+    {
+        bytes = 0;
+        return true;
+    }
+};
+
+enum class Op { pause, waitPaused, resume, stop, stopAsync, destroy };
+
+} // namespace
+
+// A channel held inside a body read, the server sending nothing more and the receive time-out
+// far away, still honours every order of the engine's operations: stop and stopAsync end it and
+// pause parks it while the server holds the body. A run that ends unfinished counts every byte
+// it wrote in its row, synced first; a resumed run continues from there.
+TEST_P(DownloadChannelTest, OperationsReachAChannelHeldInsideTheBody)
+{
+    constexpr std::uint64_t kPiece = 32768; // less than the service's send block, so the wait follows it
+    struct Case {
+        const char* name;
+        std::vector<Op> ops;
+        std::int32_t end;
+        std::vector<int> completions;
+    };
+    const Case cases[] = {
+        {"stop", {Op::stop}, 5, {}},
+        {"stopAsync", {Op::stopAsync}, 6, {1}},
+        {"pause, stop", {Op::pause, Op::waitPaused, Op::stop}, 5, {}},
+        {"pause, stopAsync", {Op::pause, Op::waitPaused, Op::stopAsync}, 6, {1}},
+        {"pause, resume", {Op::pause, Op::waitPaused, Op::resume}, 3, {}},
+        {"stopAsync, stop", {Op::stopAsync, Op::stop}, 6, {1}},
+        {"stop, stopAsync", {Op::stop, Op::stopAsync}, 5, {0}},
+        {"destroy", {Op::destroy}, 6, {}},
+        {"pause, destroy", {Op::pause, Op::waitPaused, Op::destroy}, 6, {}},
+    };
+    int index = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Watchdog watchdog(c.name, std::chrono::seconds(60));
+        std::string error;
+        m_db = CDbConnection::open(m_dir.file("case" + std::to_string(++index) + ".db"), 5, error);
+        m_rows = std::make_shared<CDownloadChannelsDbInfo>(m_db);
+        m_service.faults().clear();
+        m_service.log().clear();
+        m_service.faults().add({"GET", "/storage/*", 1, 1, Fault::trickle(kPiece, 600000)});
+        fv_test::writeFile(m_path, std::string(kObjectSize, '\0'));
+        resetEvents();
+        m_progress = 0;
+        recordFiles();
+        auto channel = makeChannel(rangeParams(), objectUrl(), 3, {~0ull, std::chrono::hours(1)});
+        channel->setTimeouts({0, 600000, 600000});
+        channel->start();
+        ASSERT_TRUE(
+            fv_test::waitUntil([this] { return m_progress.load() >= static_cast<Poco::Int64>(kPiece); }, 20000));
+        EventRecorder<int> completions;
+        for (Op op : c.ops) {
+            switch (op) {
+            case Op::pause: channel->pause(); break;
+            case Op::waitPaused:
+                ASSERT_TRUE(m_events->waitForCount(2));
+                EXPECT_EQ(ITransferChannel::statePaused, m_events->values()[1].state);
+                break;
+            case Op::resume: channel->resume(); break;
+            case Op::stop:
+                channel->stop();
+                EXPECT_FALSE(channel->isRunning());
+                break;
+            case Op::stopAsync: channel->stopAsync([&completions](int value) { completions.record(value); }); break;
+            case Op::destroy: channel.reset(); break;
+            }
+        }
+        const Event end = channel ? endOf(*channel) : m_events->values().back();
+        EXPECT_EQ(c.end, end.state);
+        EXPECT_TRUE(completions.waitForCount(c.completions.size()));
+        EXPECT_EQ(c.completions, completions.values());
+        channel.reset();
+        EXPECT_TRUE(m_journal->violations().empty()) << m_journal->violations().front();
+        if (c.end == ITransferChannel::stateCompleted) {
+            EXPECT_EQ(range(), localBytes());
+            EXPECT_EQ(rangeHeader(kOffset + kPiece, kOffset + kRangeSize - 1), rangesAsked().back());
+            continue;
+        }
+        const std::uint64_t written = static_cast<std::uint64_t>(m_progress.load());
+        EXPECT_EQ(written, storedRow().BytesWritten);
+        EXPECT_LE(storedRow().BytesWritten, m_journal->durable());
+        EXPECT_EQ(range().substr(0, written), localBytes().substr(0, written));
+    }
+}
+
+// A process shut down cleanly resumes a range at its last byte: a channel built from the row
+// a stopped run left asks only for the rest and its digest matches.
+TEST_P(DownloadChannelTest, StoppedRunResumesAtItsLastByte)
+{
+    Watchdog watchdog("a stopped run resumed", std::chrono::seconds(60));
+    constexpr std::uint64_t kPiece = 50000;
+    m_service.faults().add({"GET", "/storage/*", 1, 1, Fault::trickle(kPiece, 600000)});
+    recordFiles();
+    auto first = makeChannel(rangeParams(), objectUrl(), 3, {~0ull, std::chrono::hours(1)});
+    first->setTimeouts({0, 600000, 600000});
+    first->start();
+    ASSERT_TRUE(fv_test::waitUntil([this] { return m_progress.load() >= static_cast<Poco::Int64>(kPiece); }, 20000));
+    first->stop();
+    first.reset();
+    const std::uint64_t checkpoint = storedRow().BytesWritten;
+    EXPECT_EQ(kPiece, checkpoint);
+    DownloadChannelParams restored = rangeParams(checkpoint);
+    restored.storeRow = false;
+    auto second = makeChannel(restored, objectUrl());
+    second->start();
+    EXPECT_EQ(ITransferChannel::stateCompleted, endOf(*second).state);
+    EXPECT_EQ(rangeHeader(kOffset + kPiece, kOffset + kRangeSize - 1), rangesAsked().back());
+    EXPECT_EQ(range(), localBytes());
+    EXPECT_TRUE(m_journal->violations().empty()) << m_journal->violations().front();
+}
+
+// A run that fails after writing part of its range counts those bytes too.
+TEST_P(DownloadChannelTest, FailedRunCountsTheBytesItWrote)
+{
+    Watchdog watchdog("a failed run's checkpoint");
+    recordFiles();
+    m_service.faults().add({"GET", "/storage/*", 1, 1, Fault::closeMidBody(100000)});
+    auto channel = makeChannel(rangeParams(), objectUrl(), 1, {~0ull, std::chrono::hours(1)});
+    channel->start();
+    const Event end = endOf(*channel);
+    EXPECT_EQ(ITransferChannel::stateErrored, end.state);
+    const std::uint64_t written = static_cast<std::uint64_t>(m_progress.load());
+    EXPECT_GT(written, 0u);
+    EXPECT_EQ(written, storedRow().BytesWritten);
+    EXPECT_LE(written, m_journal->durable());
+    EXPECT_TRUE(m_journal->violations().empty()) << m_journal->violations().front();
+}
+
+// A pool that stays exhausted ends each attempt of a real channel once the buffer time-out
+// passes on its clock; the connection of the attempt is given up and the shortage is logged
+// a few times, not once per try.
+TEST_P(DownloadChannelTest, ExhaustedPoolEndsEachAttemptAtTheBufferTimeOut)
+{
+    Watchdog watchdog("an exhausted pool");
+    fv_test::LogCapture log;
+    m_buffers = createTransferBufferManager(0, std::make_unique<NoMemory>());
+    m_buffers->init(0);
+    // Each reading of the clock is a second later: the 60 s pass after some 60 tries.
+    auto ticks = std::make_shared<std::atomic<int>>(0);
+    const auto base = std::chrono::steady_clock::now();
+    m_seams.clock = [ticks, base] { return base + std::chrono::seconds(ticks->fetch_add(1)); };
+    auto channel = makeChannel(rangeParams(), objectUrl(), 2);
+    channel->start();
+    const Event end = endOf(*channel);
+    EXPECT_EQ(ITransferChannel::stateErrored, end.state);
+    EXPECT_EQ(ITransferChannel::outcomeData, end.outcome);
+    EXPECT_EQ(2u, m_service.log().forPath("/storage/object").size());
+    EXPECT_EQ(2, log.count("Exception caught when retrieving buffer: "));
+    const int shortages = log.count("Exception caught when retrieving buffer after");
+    EXPECT_GE(shortages, 2);
+    EXPECT_LE(shortages, 16);
+    EXPECT_EQ(0, m_progress.load());
 }
 
 class DownloadRangesTest : public DownloadChannelTest {

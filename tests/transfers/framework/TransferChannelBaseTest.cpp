@@ -216,7 +216,7 @@ protected:
 
     std::unique_ptr<TestChannel> makeChannel(ChannelScript script, const std::string& url = "")
     {
-        ChannelDescription description{m_path, kOffset, kRangeSize, "dl"};
+        ChannelDescription description{m_path, kOffset, kRangeSize, "dl", ""};
         auto channel = std::make_unique<TestChannel>(url.empty() ? objectUrl() : url, description, &m_file, m_buffers,
                                                      std::move(script), m_seams);
         channel->expectMd5(md5Hex(range()));
@@ -761,7 +761,7 @@ TEST(FileChannelsInfo, KeepsEachChannelsLastStateInCreationOrder)
 {
     TestFile file;
     ChannelSeams seams;
-    ChannelDescription description{"/nonexistent", 0, 1, "dl"};
+    ChannelDescription description{"/nonexistent", 0, 1, "dl", ""};
     auto buffers = createTransferBufferManager(0);
     std::vector<std::shared_ptr<ITransferChannel>> made;
     for (int i = 0; i < 3; ++i) {

@@ -103,6 +103,16 @@ public:
                 return event;
         }
     }
+    // Whether the run entered its paused wait.
+    bool paused()
+    {
+        for (std::size_t count = 1;; ++count) {
+            if (!m_events.waitForCount(count, 60000))
+                return false;
+            if (m_events.values()[count - 1].state == State::statePaused)
+                return true;
+        }
+    }
     std::size_t count() const { return m_events.values().size(); }
 
 private:
@@ -199,7 +209,7 @@ protected:
                                                 std::uint64_t size = kRangeSize, const RestHeaderList& headers = {},
                                                 bool storeRow = true, const std::string& path = "")
     {
-        ChannelDescription description{path.empty() ? m_path : path, offset, size, "ul"};
+        ChannelDescription description{path.empty() ? m_path : path, offset, size, "ul", ""};
         auto channel = std::make_unique<CUploadChannel>(url, description, headers, &m_file, &m_file, 1, m_buffers,
                                                         m_table, storeRow, m_seams);
         channel->stateEvent += Poco::delegate(&m_run, &RunRecorder::onState);
@@ -542,10 +552,67 @@ TEST_P(UploadChannelTest, StalledBodyTimesOutAndIsRetried)
     EXPECT_NE(std::string::npos, libraryLog().substr(logMark).find("nothing could be sent"));
 }
 
+// A channel held by a server that stopped reading its body, or that read it and never answers,
+// with both time-outs far away, still ends on stop and stopAsync and parks on pause.
+TEST_P(UploadChannelTest, OperationsReachAChannelHeldBySendOrAnswer)
+{
+    constexpr std::uint64_t kBig = 32 * 1024 * 1024; // more than the socket buffers hold
+    const std::string path = m_dir.file("big");
+    fv_test::writeFile(path, fv_test::patternedBytes(kBig, 5));
+    enum class Op { stop, stopAsync, pauseThenStop };
+    struct Case {
+        const char* name;
+        std::size_t readBytes; // of the body, before the server stops reading
+        Op op;
+        State end;
+    };
+    const Case cases[] = {
+        {"sending, stop", 65536, Op::stop, State::stateStopRequested},
+        {"sending, stopAsync", 65536, Op::stopAsync, State::stateCancelRequested},
+        {"sending, pause", 65536, Op::pauseThenStop, State::stateStopRequested},
+        {"awaiting the answer, stop", kBig, Op::stop, State::stateStopRequested},
+        {"awaiting the answer, pause", kBig, Op::pauseThenStop, State::stateStopRequested},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Watchdog watchdog(c.name, std::chrono::seconds(60));
+        TestService service(serviceOptions());
+        service.faults().add({"PUT", "/storage/*", 1, 1, Fault::stallRequest(c.readBytes)});
+        RunRecorder run;
+        ProgressTotal progress(static_cast<std::int64_t>(kBig));
+        auto channel = makeChannel(service.url("/storage/big", secure()), 0, kBig, {}, false, path);
+        channel->stateEvent -= Poco::delegate(&m_run, &RunRecorder::onState);
+        channel->stateEvent += Poco::delegate(&run, &RunRecorder::onState);
+        channel->progressEvent -= Poco::delegate(&m_progress, &ProgressTotal::onProgress);
+        channel->progressEvent += Poco::delegate(&progress, &ProgressTotal::onProgress);
+        channel->setTimeouts({0, 600000, 600000});
+        channel->start();
+        const std::int64_t held = c.readBytes == kBig ? static_cast<std::int64_t>(kBig) : 1;
+        ASSERT_TRUE(fv_test::waitUntil([&] { return progress.total() >= held; }, 30000));
+        EventRecorder<int> completions;
+        switch (c.op) {
+        case Op::stop: break;
+        case Op::stopAsync: channel->stopAsync([&completions](int value) { completions.record(value); }); break;
+        case Op::pauseThenStop:
+            channel->pause();
+            EXPECT_TRUE(run.paused());
+            break;
+        }
+        channel->stop();
+        EXPECT_FALSE(channel->isRunning());
+        EXPECT_EQ(c.end, run.endAfter().state);
+        if (c.op == Op::stopAsync) {
+            EXPECT_TRUE(completions.waitForCount(1));
+            EXPECT_EQ(std::vector<int>{1}, completions.values());
+        }
+        EXPECT_EQ(0, progress.total()); // a range that cannot continue takes its progress back
+    }
+}
+
 TEST_P(UploadChannelTest, ChannelWithoutPathDoesNotStart)
 {
     TestService service(serviceOptions());
-    ChannelDescription description{"", 0, 10, "ul"};
+    ChannelDescription description{"", 0, 10, "ul", ""};
     CUploadChannel channel(service.url("/storage/object", secure()), description, {}, &m_file, &m_file, 1, m_buffers,
                            m_table, false, m_seams);
     EXPECT_EQ(1, channel.start());
@@ -602,7 +669,7 @@ TEST_P(UploadChannelTest, MultipartUploadEndsAsTheFile)
     std::vector<std::unique_ptr<CUploadChannel>> channels;
     for (std::size_t i = 0; i < 3; ++i) {
         const PartUploadDetails& part = upload.parts[i];
-        ChannelDescription description{path, i * kPart, kPart, "ul"};
+        ChannelDescription description{path, i * kPart, kPart, "ul", ""};
         channels.push_back(std::make_unique<CUploadChannel>(part.url, description, part.headers, &m_file, &m_file,
                                                             part.number, m_buffers, m_table, true, m_seams));
         channels.back()->stateEvent += Poco::delegate(&runs[i], &RunRecorder::onState);

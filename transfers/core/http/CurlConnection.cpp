@@ -87,6 +87,8 @@ dt_error CCurlConnection::send(const char* data, std::size_t size, std::size_t& 
         return dt_not_connected;
     const dt_error result =
         curl_helper::send(*lease, socket, data, size, sent, sliceMs(lastSendActivity, sendTimeoutMs), m_lastErrorText);
+    if (sent == 0 && (result == dt_success || result == dt_timeout) && checkInterrupted() != dt_success)
+        return dt_interrupted;
     if (result == dt_timeout)
         return idleTimeout(lastSendActivity, sendTimeoutMs, "nothing could be sent");
     if (sent > 0)
@@ -103,6 +105,8 @@ dt_error CCurlConnection::receive(char* buffer, std::size_t size, std::size_t& r
                                                  sliceMs(lastReceiveActivity, receiveTimeoutMs), m_lastErrorText);
     if (received > 0)
         lastReceiveActivity.update();
+    else if ((result == dt_success || result == dt_timeout) && checkInterrupted() != dt_success)
+        return dt_interrupted;
     if (result == dt_timeout)
         return idleTimeout(lastReceiveActivity, receiveTimeoutMs, "nothing was received");
     return result;
@@ -113,8 +117,8 @@ dt_error CCurlConnection::receiveResponse(Poco::Net::HTTPResponse& response, std
     if (!lease)
         return dt_not_connected;
     resetActivity();
-    const dt_error result =
-        curl_helper::receiveResponse(*lease, response, extraBytes, receiveTimeoutMs, socket, m_lastErrorText);
+    const dt_error result = curl_helper::receiveResponse(*lease, response, extraBytes, receiveTimeoutMs, socket,
+                                                         m_lastErrorText, [this] { return checkInterrupted(); });
     if (result == dt_success)
         lastReceiveActivity.update();
     return result;
@@ -142,6 +146,15 @@ disconnectOnExit::~disconnectOnExit()
 dt_error CCurlConnection::fail(dt_error code, const std::string& text)
 {
     return curl_helper::fail(m_lastErrorText, code, text);
+}
+
+dt_error CCurlConnection::checkInterrupted()
+{
+    if (!interrupted || !interrupted())
+        return dt_success;
+    // Not logged as a failure: the caller asked for it.
+    m_lastErrorText = "interrupted by a state change";
+    return dt_interrupted;
 }
 
 dt_error CCurlConnection::idleTimeout(const Poco::Clock& lastActivity, int timeoutMs, const char* what)

@@ -12,6 +12,7 @@
 #include <curl/curl.h>
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -65,8 +66,14 @@ public:
     int connectTimeoutMs = kDefaultConnectTimeoutMs;
     int sendTimeoutMs = kDefaultSendTimeoutMs;
     int receiveTimeoutMs = kDefaultReceiveTimeoutMs;
+    // Asked whenever send, receive or receiveResponse waited a slice without a byte: true ends
+    // the call with dt_interrupted. A channel hands in its state, so that a stop or a pause
+    // reaches a stalled transfer within a slice instead of after the idle time-out. Empty: never.
+    std::function<bool()> interrupted;
 
 private:
+    // dt_interrupted, with its cause recorded, when `interrupted` asks for it; else dt_success.
+    dt_error checkInterrupted();
     void resetActivity();
     // dt_success while less than `timeoutMs` passed since `lastActivity`, else dt_timeout.
     dt_error idleTimeout(const Poco::Clock& lastActivity, int timeoutMs, const char* what);

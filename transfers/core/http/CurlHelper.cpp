@@ -363,7 +363,8 @@ dt_error sendRequest(CCurlHandleLease& lease, const std::string& url, const std:
 }
 
 dt_error receiveResponse(CCurlHandleLease& lease, Poco::Net::HTTPResponse& response, std::vector<char>& extraBytes,
-                         int receiveTimeoutMs, curl_socket_t socket, std::string& errorText)
+                         int receiveTimeoutMs, curl_socket_t socket, std::string& errorText,
+                         const std::function<dt_error()>& interrupted)
 {
     if ((socket == 0 || socket == CURL_SOCKET_BAD) && !activeSocket(lease.handle(), socket))
         return noActiveSocket(errorText);
@@ -396,10 +397,15 @@ dt_error receiveResponse(CCurlHandleLease& lease, Poco::Net::HTTPResponse& respo
             return fail(errorText, dt_timeout,
                         "the response head did not arrive within " + std::to_string(headDeadlineMs) + " ms");
         std::size_t received = 0;
-        const dt_error result = receive(lease, socket, chunk, sizeof chunk, received,
-                                        static_cast<int>(std::min(idleLeft, headLeft)), errorText);
-        if (result == dt_timeout)
+        const long waitMs = std::min({idleLeft, headLeft, interrupted ? 1000L : idleLeft});
+        const dt_error result =
+            receive(lease, socket, chunk, sizeof chunk, received, static_cast<int>(waitMs), errorText);
+        if (result == dt_timeout) {
+            const dt_error stop = interrupted ? interrupted() : dt_success;
+            if (stop != dt_success)
+                return stop;
             continue; // the checks above say which time-out ran out
+        }
         if (result != dt_success)
             return result;
         text.append(chunk, received);

@@ -12,6 +12,7 @@
 #include <curl/curl.h>
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,9 +59,11 @@ bool formatRequestHead(const std::string& url, const std::string& userAgent, Poc
 // Reads and parses a response head. `extraBytes` holds, on entry, bytes already read from the
 // connection and not consumed (usually none), and on success the bytes read past the head.
 // dt_timeout when no byte came for `receiveTimeoutMs`, or when the whole head took more than
-// twice that.
+// twice that. With `interrupted`, the wait is cut into slices of at most a second, and a
+// non-success from it after an empty slice ends the read with that result.
 dt_error receiveResponse(CCurlHandleLease& lease, Poco::Net::HTTPResponse& response, std::vector<char>& extraBytes,
-                         int receiveTimeoutMs, curl_socket_t socket, std::string& errorText);
+                         int receiveTimeoutMs, curl_socket_t socket, std::string& errorText,
+                         const std::function<dt_error()>& interrupted = {});
 
 // Parses a complete head, terminator included. Malformed heads, among them differing
 // Content-Length values, give dt_general_error; equal ones are folded into one field.
