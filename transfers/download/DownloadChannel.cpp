@@ -105,6 +105,8 @@ std::string CDownloadChannel::expectedMd5()
 int CDownloadChannel::prepare()
 {
     m_attemptFile = nullptr;
+    // Hashing costs as much as the transfer itself: only a range with an expected MD5 pays it.
+    md5Enabled = !expectedMd5().empty();
     if (bytesDone() >= rangeSize() || !currentUrl().empty())
         return dt_success;
     IDownloadUrlSource* source = urlSource();
@@ -269,7 +271,8 @@ int CDownloadChannel::writeData(ILocalFile& file, const void* buffer, std::uint6
     }
     done = size;
     m_unsynced += size;
-    if (m_unsynced < m_checkpoints.bytes && m_clock() - m_checkpointAt < m_checkpoints.interval)
+    // Without a row there is nothing a sync could be counted in; the range's end still syncs.
+    if (!m_rows || (m_unsynced < m_checkpoints.bytes && m_clock() - m_checkpointAt < m_checkpoints.interval))
         return dt_success;
     return storeCheckpoint(file, bytesDone() + size) ? dt_success : dt_local_file_error;
 }
@@ -354,7 +357,7 @@ void CDownloadChannel::checkpointWrittenBytes()
 {
     m_attemptFile = nullptr; // between attempts: the attempt's file is closed
     const std::uint64_t written = bytesDone();
-    if (written == m_storedCheckpoint)
+    if (!m_rows || written == m_storedCheckpoint)
         return;
     // A range that starts over counts nothing; lowering needs no sync.
     if (written < m_storedCheckpoint || syncRange() == dt_success)
