@@ -1,3 +1,5 @@
+#include "download/ManifestFileParser.h"
+#include "support/fixtures/TestBytes.h"
 #include "support/service/RestFaults.h"
 #include "support/service/RestRoutes.h"
 #include "support/service/TestService.h"
@@ -12,8 +14,10 @@
 
 #include <json/json.h>
 
+#include <chrono>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -95,6 +99,16 @@ protected:
 
     std::string fileUrl(const std::string& rest) const { return service.url("/api/v2/bucket/B1/file/F1" + rest); }
 
+    // A single-part upload of F1's 10 bytes.
+    Answer uploadDetailsOfF1() const
+    {
+        Json::Value body = fileCall("B1", "F1", "T1");
+        body["size"] = 10;
+        body["md5Digest"] = Json::Value();
+        body["uploader"] = "DESKTOP";
+        return send("POST", fileUrl("/upload"), write(body));
+    }
+
     TestService service;
     RestRoutes rest{service};
 };
@@ -103,11 +117,7 @@ protected:
 
 TEST_F(RestRoutesTest, SinglePartUploadThroughSignedUrlIsDownloadable)
 {
-    Json::Value body = fileCall("B1", "F1", "T1");
-    body["size"] = 10;
-    body["md5Digest"] = Json::Value();
-    body["uploader"] = "DESKTOP";
-    const Answer details = send("POST", fileUrl("/upload"), write(body));
+    const Answer details = uploadDetailsOfF1();
     ASSERT_EQ(200, details.status) << details.body;
     EXPECT_EQ("F1", details.json["file"]["id"].asString());
     EXPECT_EQ("B1", details.json["file"]["bucketId"].asString());
@@ -244,4 +254,121 @@ TEST_F(RestRoutesTest, JsonFaultsReshapeOneAnswer)
     EXPECT_EQ(502, html.status);
     EXPECT_EQ(0u, html.body.find("<html>"));
     EXPECT_EQ("B1", send("GET", service.url(target)).json["bucket"]["id"].asString());
+}
+
+namespace {
+
+// The content's bytes from `offset` on, `size` of them, as an MD5 hex.
+std::string sliceMd5(const std::string& content, uint64_t offset, uint64_t size)
+{
+    return md5Hex(content.substr(static_cast<size_t>(offset), static_cast<size_t>(size)));
+}
+
+} // namespace
+
+TEST_F(RestRoutesTest, MultipartFileDetailsGiveTheDigestAndAManifestTheClientParses)
+{
+    const std::string content = patternedBytes(12 * 1024 + 5);
+    MultipartLayout layout;
+    layout.partSizes = {4096, 4096, 4096, 5};
+    layout.manifestOrder = {3, 1, 4, 2};
+    rest.addMultipartFile("B1", "M1", content, layout);
+    layout.withManifest = false;
+    rest.addMultipartFile("B1", "M2", content, layout);
+
+    const std::vector<std::string> partMd5s = {sliceMd5(content, 0, 4096), sliceMd5(content, 4096, 4096),
+                                               sliceMd5(content, 8192, 4096), sliceMd5(content, 12288, 5)};
+    const std::string digest = RestRoutes::multipartDigest(partMd5s);
+    EXPECT_EQ("-4", digest.substr(digest.size() - 2));
+    EXPECT_EQ(34u, digest.size());
+
+    const Answer plain = send("GET", fileUrl("/download?action=DOWNLOAD&token=T1&redirect=false"));
+    ASSERT_EQ(404, plain.status) << "F1 has no content";
+    for (const char* id : {"M1", "M2"}) {
+        const Answer details = send(
+            "GET", service.url(std::string("/api/v2/bucket/B1/file/") + id + "/download?action=DOWNLOAD&token=T1"));
+        ASSERT_EQ(200, details.status) << details.body;
+        EXPECT_EQ(digest, details.json["file"]["md5Digest"].asString()) << id;
+        EXPECT_EQ(content, send("GET", details.json["url"].asString()).body) << id;
+        ASSERT_TRUE(details.json["multipartManifestUrl"].isString()) << id;
+        if (std::string(id) == "M2") {
+            EXPECT_EQ("", details.json["multipartManifestUrl"].asString());
+            EXPECT_EQ(404, send("GET", service.url(RestRoutes::manifestPath("B1", "M2") + "?token=T1")).status);
+            continue;
+        }
+        const std::string manifestUrl = details.json["multipartManifestUrl"].asString();
+        const Answer manifest = send("GET", manifestUrl);
+        ASSERT_EQ(200, manifest.status) << manifest.body;
+
+        fv_transfers::DownloadManifest parsed;
+        ASSERT_EQ(fv_transfers::CManifestFileParser::kSuccess,
+                  fv_transfers::CManifestFileParser::parse(manifest.body, parsed));
+        EXPECT_EQ(digest, parsed.eTag);
+        ASSERT_EQ(4u, parsed.parts.size());
+        for (size_t i = 0; i < parsed.parts.size(); ++i) {
+            const uint32_t number = layout.manifestOrder[i];
+            EXPECT_EQ(number, parsed.parts[i].number);
+            EXPECT_EQ(layout.partSizes[number - 1], parsed.parts[i].size);
+            EXPECT_EQ(partMd5s[number - 1], parsed.parts[i].eTag);
+        }
+        EXPECT_EQ(401, send("GET", manifestUrl.substr(0, manifestUrl.find('?')) + "?token=T2").status);
+    }
+}
+
+TEST_F(RestRoutesTest, MultipartLayoutMustFitTheContent)
+{
+    EXPECT_EQ((std::vector<uint64_t>{5, 5, 2}), RestRoutes::evenParts(12, 5));
+    EXPECT_EQ((std::vector<uint64_t>{0}), RestRoutes::evenParts(0, 5));
+    struct Case {
+        std::vector<uint64_t> sizes;
+        std::vector<uint32_t> order;
+    };
+    const Case cases[] = {
+        {{5, 5}, {}},     // short of the content
+        {{5, 5, 5}, {}},  // beyond it
+        {{}, {}},         // no part
+        {{6, 6}, {1, 1}}, // a number twice
+        {{6, 6}, {2, 3}}, // a number out of range
+        {{6, 6}, {1}},    // a part missing from the manifest
+    };
+    for (const Case& c : cases) {
+        MultipartLayout layout;
+        layout.partSizes = c.sizes;
+        layout.manifestOrder = c.order;
+        EXPECT_THROW(rest.addMultipartFile("B1", "X", std::string(12, 'x'), layout), std::invalid_argument);
+    }
+    EXPECT_EQ("", rest.file("X").id) << "nothing is stored for a refused layout";
+}
+
+TEST_F(RestRoutesTest, UrlValidityIsConfigurableAndExpiredUrlsAreRefused)
+{
+    service.model().objects().put(RestRoutes::fileKey("B1", "F1"), "0123456789");
+    const std::string details = fileUrl("/download?action=DOWNLOAD&token=T1&redirect=false");
+    EXPECT_EQ(std::chrono::seconds(RestRoutes::kUrlValiditySeconds), rest.urlValidity());
+
+    struct Case {
+        int64_t seconds;
+        int status;
+    };
+    for (const Case c : {Case{7200, 200}, Case{0, 403}, Case{RestRoutes::kUrlValiditySeconds, 200}}) {
+        rest.setUrlValidity(std::chrono::seconds(c.seconds));
+        const uint64_t before = static_cast<uint64_t>(UrlSigner::now());
+        const Answer answer = send("GET", details);
+        const uint64_t after = static_cast<uint64_t>(UrlSigner::now());
+        ASSERT_EQ(200, answer.status) << answer.body;
+        const uint64_t expires = answer.json["expires"].asUInt64();
+        EXPECT_GE(expires, (before + c.seconds) * 1000) << c.seconds;
+        EXPECT_LE(expires, (after + c.seconds) * 1000) << c.seconds;
+        // The signature ends where "expires" says: the client's own expiry check agrees with it.
+        const std::string url = answer.json["url"].asString();
+        EXPECT_NE(std::string::npos, url.find("expires=" + std::to_string(expires / 1000))) << url;
+        const Answer download = send("GET", url);
+        EXPECT_EQ(c.status, download.status) << c.seconds << " " << download.body;
+    }
+
+    // Upload URLs follow the same setting.
+    rest.setUrlValidity(std::chrono::seconds(0));
+    const Answer upload = uploadDetailsOfF1();
+    ASSERT_EQ(200, upload.status) << upload.body;
+    EXPECT_EQ(403, putTo(upload.json["put"], "abcdefghij"));
 }

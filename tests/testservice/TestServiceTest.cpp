@@ -25,6 +25,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 #include <unistd.h>
 
@@ -350,6 +351,41 @@ TEST(TestServiceLog, RecordsRawTargetHeaderOrderBodyAndConnectionsPerPath)
     EXPECT_EQ(requests[0].connectionId, requests[1].connectionId);
     EXPECT_EQ(service.log().connectionCount("/echo"), 2u);
     EXPECT_EQ(service.log().connectionsAccepted(), 2u);
+}
+
+TEST(TestServiceLog, InFlightGaugeKeepsTheMostOpenRequestsPerPrefix)
+{
+    TestService service(unsignedStorage());
+    const std::string big = patternedBytes(1024 * 1024);
+    service.model().objects().put("big", big);
+    service.routes().add("GET", "/slow/*", [&service](ServiceRequest&, ServiceResponse& response) {
+        // Answers once three requests came in, so the first three overlap however they are scheduled.
+        service.log().waitForRequests(3, std::chrono::seconds(10));
+        response.setBody(200, "done", "text/plain");
+    });
+    std::vector<int> statuses(3, 0);
+    std::vector<std::thread> clients;
+    for (int i = 0; i < 3; ++i)
+        clients.emplace_back([&, i] { statuses[i] = get(service.url("/slow/" + std::to_string(i))).status; });
+    for (std::thread& client : clients)
+        client.join();
+    EXPECT_EQ(std::vector<int>(3, 200), statuses);
+    EXPECT_EQ(200, get(service.url("/slow/alone")).status);
+
+    // One request after the other on one connection: the next begins only once the client has the
+    // whole answer, so a request must count as ended before that.
+    Poco::Net::HTTPClientSession session("127.0.0.1", service.httpPort());
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(big, exchange(session, "GET", "/storage/big").body);
+    EXPECT_EQ(404, exchange(session, "GET", "/storage/missing").status);
+
+    const RequestLog& log = service.log();
+    EXPECT_EQ(3u, log.maxInFlight("/slow/"));
+    EXPECT_EQ(3u, log.maxInFlight("/slow/", "GET"));
+    EXPECT_EQ(0u, log.maxInFlight("/slow/", "PUT"));
+    EXPECT_EQ(1u, log.maxInFlight("/storage/"));
+    EXPECT_EQ(3u, log.maxInFlight("/"));
+    EXPECT_EQ(0u, log.maxInFlight("/other/"));
 }
 
 TEST(TestServiceFaults, EachKindShapesTheAnswer)

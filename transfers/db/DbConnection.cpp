@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 
@@ -24,7 +25,7 @@ namespace fv_transfers {
 namespace {
 
 // The file holds bucket tokens and signed URLs: it is created owner-only, and a file left with
-// wider rights by an older build is narrowed. SQLite gives its journal the file's mode.
+// wider rights by an older build is narrowed. SQLite gives its -wal and -shm files the file's mode.
 // False for a file that exists but may not be written: SQLite then opens it read-only.
 bool prepareOwnerOnlyFile(const std::string& path)
 {
@@ -48,6 +49,64 @@ std::string reasonOf(const std::exception& e)
     if (const auto* poco = dynamic_cast<const Poco::Exception*>(&e))
         return poco->displayText();
     return e.what();
+}
+
+std::unique_ptr<Poco::Data::Session> openSession(const std::string& connectionString)
+{
+    return std::make_unique<Poco::Data::Session>(Poco::Data::SessionFactory::instance().create(
+        Poco::Data::SQLite::Connector::KEY, connectionString, CDbConnection::kBusyTimeoutSeconds));
+}
+
+// False only when SQLite cannot open what reading takes; a busy or damaged file is left to the
+// statements and the holder.
+bool canOpenForReading(Poco::Data::Session& session)
+{
+    try {
+        int tables = 0;
+        session << "SELECT COUNT(*) FROM sqlite_master", Poco::Data::Keywords::into(tables), Poco::Data::Keywords::now;
+    } catch (const Poco::Data::SQLite::CantOpenDBFileException&) {
+        return false;
+    } catch (const Poco::Data::SQLite::ReadOnlyException&) {
+        return false; // how a missing -shm that may not be created shows
+    } catch (const std::exception&) {
+    }
+    return true;
+}
+
+// Reading a file in write-ahead mode takes a -shm beside it, which SQLite cannot create in a
+// folder we may not write: it then refuses even to read. The file is read as it stands on disk,
+// which is all of it after its writer closed cleanly.
+std::string unlockedReadUri(const std::string& path)
+{
+    std::string uri = "file:";
+    for (const char c : path) {
+        if (c == '%' || c == '?' || c == '#') {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned char>(c));
+            uri += escaped;
+        } else {
+            uri += c;
+        }
+    }
+    return uri + "?immutable=1";
+}
+
+// A commit in WAL mode with NORMAL sync appends to the log without an fsync of the database,
+// which turns a 1000-row channel plan from seconds into milliseconds; a power cut may lose the
+// last commits but never corrupts. The mode is stored in the file; the sync level is not, so
+// both are set on every writing open. A file held by another program keeps its journal for
+// this run rather than failing the open: the start-up decides about a locked file.
+void useWriteAheadLog(Poco::Data::Session& session, const std::string& path)
+{
+    try {
+        std::string mode;
+        session << "PRAGMA journal_mode=WAL", Poco::Data::Keywords::into(mode), Poco::Data::Keywords::now;
+        session << "PRAGMA synchronous=NORMAL", Poco::Data::Keywords::now;
+        if (mode != "wal")
+            FV_LOG_WARNING("The transfer database " << path << " stays in journal mode " << mode);
+    } catch (const std::exception& e) {
+        FV_LOG_WARNING("Unable to switch the transfer database " << path << " to write-ahead logging: " << reasonOf(e));
+    }
 }
 
 CDbConnection::Outcome outcomeOf(const std::exception& e)
@@ -89,11 +148,14 @@ std::shared_ptr<CDbConnection> CDbConnection::open(const std::string& path, std:
         Poco::Data::SQLite::Connector::registerConnector();
         connection->m_connectorRegistered = true;
         connection->m_readOnly = !prepareOwnerOnlyFile(path);
-        auto session = std::make_unique<Poco::Data::Session>(Poco::Data::SessionFactory::instance().create(
-            Poco::Data::SQLite::Connector::KEY, path, kBusyTimeoutSeconds));
+        auto session = openSession(path);
+        if (connection->m_readOnly && !canOpenForReading(*session))
+            session = openSession(unlockedReadUri(path));
         // Our own handler, so that one wait can end at a start-up deadline rather than a time-out.
         ::sqlite3_busy_handler(Poco::Data::SQLite::Utility::dbHandle(*session), &CDbConnection::onBusy,
                                connection.get());
+        if (!connection->m_readOnly)
+            useWriteAheadLog(*session, path);
         connection->m_session = std::move(session);
     } catch (const std::exception& e) {
         error = reasonOf(e);

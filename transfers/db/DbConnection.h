@@ -47,7 +47,9 @@ public:
     };
 
     // Opens (creating it owner-only when missing) the database file; a file that exists but may
-    // not be written is opened read-only. A statement waits up to the busy time-out for another
+    // not be written is opened read-only and read as it is. A writing open switches the file to
+    // write-ahead logging with synchronous=NORMAL (-wal and -shm take the file's owner-only
+    // mode). A statement waits up to the busy time-out for another
     // connection or process to release the file. Never throws: a connection that could not be
     // opened refuses every statement, and `error` says why.
     static std::shared_ptr<CDbConnection> open(const std::string& path, std::size_t busyTimeoutSeconds,

@@ -37,6 +37,11 @@ bool CDbDownloadGroupInfoAggregator::updateRetryCount(std::int32_t groupId, std:
     return m_groupsDbInfo.updateRetryCount(groupId, retryCount);
 }
 
+bool CDbDownloadGroupInfoAggregator::selectMaxGroupId(std::int32_t& maxGroupId)
+{
+    return m_groupsDbInfo.selectMaxGroupId(maxGroupId);
+}
+
 bool CDbDownloadGroupInfoAggregator::selectAll(std::vector<GroupInfo>& groups)
 {
     groups.clear();

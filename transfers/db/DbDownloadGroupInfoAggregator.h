@@ -28,6 +28,9 @@ public:
     bool removeByGroupId(std::int32_t groupId);
     bool updatePaused(std::int32_t groupId, bool paused);
     bool updateRetryCount(std::int32_t groupId, std::uint32_t retryCount);
+    // The highest stored group id, 0 when none is stored; `maxGroupId` is untouched on failure.
+    // Lets a manager whose snapshot could not be read still pick an id that is free.
+    bool selectMaxGroupId(std::int32_t& maxGroupId);
     // Replaces `groups` with every stored group joined with its parameters. Parameter rows of
     // groups that are not stored are not returned (see CGroupInfoParamsDbInfo::removeOrphans).
     // On failure `groups` is left empty.

@@ -42,6 +42,23 @@ bool CDownloadChannelsDbInfo::insert(const ChannelInfo& channel)
                          channel.BytesWritten));
 }
 
+bool CDownloadChannelsDbInfo::insertPlan(const std::string& fileUid, const std::vector<ChannelInfo>& channels)
+{
+    std::vector<Row> rows;
+    rows.reserve(channels.size());
+    for (const ChannelInfo& channel : channels)
+        rows.emplace_back(fileUid, channel.Offset, channel.BytesToTransfer, channel.State, channel.Md5,
+                          channel.BytesWritten);
+    return runInTransaction("insert into", [&](Poco::Data::Session& session) {
+        session << "DELETE FROM DownloadChannelsDictionary WHERE FileUid=?", bind(fileUid), now;
+        // A bound vector runs the statement once per row, inside this one transaction.
+        if (!rows.empty())
+            session << "INSERT INTO DownloadChannelsDictionary (" + std::string(kColumns) +
+                           ") VALUES(?, ?, ?, ?, ?, ?)",
+                use(rows), now;
+    });
+}
+
 bool CDownloadChannelsDbInfo::selectAll(std::vector<ChannelInfo>& channels)
 {
     return selectRecords<Row>("SELECT " + std::string(kColumns) + " FROM DownloadChannelsDictionary ORDER BY rowid",

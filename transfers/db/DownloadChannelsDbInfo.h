@@ -30,6 +30,10 @@ public:
 
     // A range already stored at the same file and offset is replaced.
     bool insert(const ChannelInfo& channel);
+    // A file's whole plan in one transaction, all or nothing: every range stored for `fileUid`
+    // before is replaced by `channels`, which are stored under `fileUid` whatever their FileUid
+    // says. An empty plan only removes the stored one.
+    bool insertPlan(const std::string& fileUid, const std::vector<ChannelInfo>& channels);
     // Replaces `channels` with every stored row, in stored order (NULL columns read as empty or
     // 0); on failure `channels` is left empty.
     bool selectAll(std::vector<ChannelInfo>& channels);

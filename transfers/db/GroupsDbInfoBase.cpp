@@ -1,6 +1,7 @@
 #include "db/GroupsDbInfoBase.h"
 
 #include <Poco/Data/Binding.h>
+#include <Poco/Data/Extraction.h>
 
 namespace fv_transfers {
 
@@ -19,6 +20,17 @@ bool CGroupsDbInfoBase::updatePaused(std::int32_t groupId, bool paused)
 bool CGroupsDbInfoBase::updateRetryCount(std::int32_t groupId, std::uint32_t retryCount)
 {
     return updateColumn("update RetryCount field in", "RetryCount", retryCount, groupId);
+}
+
+bool CGroupsDbInfoBase::selectMaxGroupId(std::int32_t& maxGroupId)
+{
+    Poco::Int32 found = 0;
+    if (!run("select from", [&](Poco::Data::Session& session) {
+            session << "SELECT COALESCE(MAX(GroupId), 0) FROM " + m_tableName, into(found), now;
+        }))
+        return false;
+    maxGroupId = found;
+    return true;
 }
 
 void CGroupsDbInfoBase::deleteGroupRow(Poco::Data::Session& session, std::int32_t groupId) const

@@ -32,6 +32,8 @@ public:
     bool removeByGroupId(std::int32_t groupId);
     bool updatePaused(std::int32_t groupId, bool paused);
     bool updateRetryCount(std::int32_t groupId, std::uint32_t retryCount);
+    // The highest stored group id, 0 when no group is stored; untouched when the query failed.
+    bool selectMaxGroupId(std::int32_t& maxGroupId);
 
 protected:
     using CDbTable::CDbTable;

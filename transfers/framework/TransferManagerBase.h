@@ -60,6 +60,8 @@ public:
         FILE_COMPLETED = 1,
         FILE_ERRORED = 2,
         FILE_PAUSED = 3,
+        // Queued in its group, not started yet. The state texts predate it: it reads "UNKNWON".
+        FILE_PENDING = 4,
     };
 
     struct FileState {

@@ -1,6 +1,7 @@
 #include "support/service/RequestLog.h"
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 namespace fv_test {
@@ -59,6 +60,26 @@ bool RequestLog::waitForBodyBytes(const std::string& path, uint64_t bytes, std::
     });
 }
 
+size_t RequestLog::maxInFlight(const std::string& prefix, const std::string& method) const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::map<uint64_t, int> changes; // event -> +1 opened, -1 finished
+    for (const LoggedRequest& request : m_requests) {
+        if (request.path.compare(0, prefix.size(), prefix) != 0 || (!method.empty() && request.method != method))
+            continue;
+        changes[request.openedAt] = 1;
+        if (request.finishedAt != 0)
+            changes[request.finishedAt] = -1;
+    }
+    int open = 0;
+    int most = 0;
+    for (const auto& change : changes) {
+        open += change.second;
+        most = std::max(most, open);
+    }
+    return static_cast<size_t>(most);
+}
+
 void RequestLog::clear()
 {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -70,6 +91,8 @@ void RequestLog::clear()
 size_t RequestLog::begin(LoggedRequest request)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
+    request.openedAt = ++m_events;
+    request.finishedAt = 0;
     m_requests.push_back(std::move(request));
     m_changed.notify_all();
     return m_cleared + m_requests.size() - 1;
@@ -85,6 +108,16 @@ void RequestLog::appendBody(size_t index, const char* data, size_t size)
     const size_t room = m_captureLimit > request.body.size() ? m_captureLimit - request.body.size() : 0;
     request.body.append(data, std::min(room, size));
     m_changed.notify_all();
+}
+
+void RequestLog::finish(size_t index)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (index < m_cleared || index - m_cleared >= m_requests.size())
+        return;
+    LoggedRequest& request = m_requests[index - m_cleared];
+    if (request.finishedAt == 0)
+        request.finishedAt = ++m_events;
 }
 
 void RequestLog::noteConnection()

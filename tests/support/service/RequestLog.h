@@ -24,6 +24,9 @@ struct LoggedRequest {
     HttpHeaders headers;
     std::string body;
     uint64_t bodyBytes = 0;
+    // Order of the log's open and finish events; finishedAt 0 while the answer is still due.
+    uint64_t openedAt = 0;
+    uint64_t finishedAt = 0;
 };
 
 // What the service saw, for tests to read. Entries are added when a head is parsed (so a
@@ -44,11 +47,17 @@ public:
     // Waits until the service has read at least `bytes` body bytes of one request for `path`;
     // false on time-out.
     bool waitForBodyBytes(const std::string& path, uint64_t bytes, std::chrono::milliseconds timeout) const;
+    // The most requests whose path starts with `prefix` (and of `method`, when not empty) that
+    // were open at one time. A request counts from its head until the service starts sending the
+    // last bytes of its answer, so a client never sees one end after the next has begun.
+    size_t maxInFlight(const std::string& prefix, const std::string& method = "") const;
     void clear();
 
     // For the service.
     size_t begin(LoggedRequest request);
     void appendBody(size_t index, const char* data, size_t size);
+    // The answer to request `index` is on its last bytes or was given up; later calls do nothing.
+    void finish(size_t index);
     void noteConnection();
 
 private:
@@ -58,6 +67,7 @@ private:
     std::vector<LoggedRequest> m_requests;
     size_t m_cleared = 0; // entries dropped by clear(), so indices stay valid
     size_t m_connections = 0;
+    uint64_t m_events = 0;
 };
 
 } // namespace fv_test

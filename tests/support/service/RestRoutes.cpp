@@ -2,6 +2,10 @@
 
 #include "support/service/TestService.h"
 
+#include <Poco/DigestEngine.h>
+#include <Poco/MD5Engine.h>
+
+#include <algorithm>
 #include <chrono>
 #include <set>
 #include <stdexcept>
@@ -39,12 +43,14 @@ std::string writeJson(const Json::Value& value)
 }
 
 using JsonHandler = std::function<Json::Value(ServiceRequest&)>;
+using TextHandler = std::function<std::string(ServiceRequest&)>;
 
-RouteHandler jsonRoute(JsonHandler handler)
+// A JSON answer given as text, so a stored document is served byte for byte.
+RouteHandler textRoute(TextHandler handler)
 {
     return [handler = std::move(handler)](ServiceRequest& request, ServiceResponse& response) {
         try {
-            response.setBody(200, writeJson(handler(request)), "application/json");
+            response.setBody(200, handler(request), "application/json");
         } catch (const RestFailure& failure) {
             Json::Value error(Json::objectValue);
             error["type"] = failure.type;
@@ -52,6 +58,11 @@ RouteHandler jsonRoute(JsonHandler handler)
             response.setBody(failure.status, writeJson(error), "application/json");
         }
     };
+}
+
+RouteHandler jsonRoute(JsonHandler handler)
+{
+    return textRoute([handler = std::move(handler)](ServiceRequest& request) { return writeJson(handler(request)); });
 }
 
 Json::Value readJsonObject(ServiceRequest& request)
@@ -98,11 +109,6 @@ int64_t nowMs()
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
-}
-
-uint64_t urlExpiryMs()
-{
-    return static_cast<uint64_t>(UrlSigner::now() + RestRoutes::kUrlValiditySeconds) * 1000;
 }
 
 ServiceBucket& requireBucket(ServiceState& state, const std::string& id, const std::string& token)
@@ -172,20 +178,29 @@ std::string requireLogin(const ServiceRequest& request, const RestAccounts& acco
     return token;
 }
 
-Json::Value putDetails(const TestService& service, const std::string& key, bool secure, const std::string& fileId)
-{
-    Json::Value put(Json::objectValue);
-    put["url"] = service.signedStorageUrl(key, std::chrono::seconds(RestRoutes::kUrlValiditySeconds), secure);
-    put["expires"] = Json::UInt64(urlExpiryMs());
-    put["headers"]["x-fv-file-id"] = fileId;
-    return put;
-}
-
 class Handlers {
 public:
-    Handlers(TestService& service, std::shared_ptr<RestAccounts> accounts)
-        : m_service(service), m_model(service.model()), m_accounts(std::move(accounts))
+    Handlers(TestService& service, std::shared_ptr<RestAccounts> accounts,
+             std::shared_ptr<const std::atomic<int64_t>> urlValidity)
+        : m_service(service), m_model(service.model()), m_accounts(std::move(accounts)),
+          m_urlValidity(std::move(urlValidity))
     {
+    }
+
+    // "url" and "expires" of one signed URL, from one reading of the clock.
+    void signInto(Json::Value& target, const std::string& key, bool secure) const
+    {
+        const int64_t expiresAt = UrlSigner::now() + m_urlValidity->load();
+        target["url"] = m_service.storageUrlUntil(key, expiresAt, secure);
+        target["expires"] = Json::UInt64(static_cast<uint64_t>(expiresAt) * 1000);
+    }
+
+    Json::Value putDetails(const std::string& key, bool secure, const std::string& fileId) const
+    {
+        Json::Value put(Json::objectValue);
+        signInto(put, key, secure);
+        put["headers"]["x-fv-file-id"] = fileId;
+        return put;
     }
 
     Json::Value bucketStatus(ServiceRequest& request)
@@ -209,21 +224,37 @@ public:
         const std::string bucketId = request.param("bucketId");
         const std::string fileId = request.param("fileId");
         const std::string token = request.queryParam("token");
-        const std::string key = m_model.withState([&](ServiceState& state) {
+        const ServiceFile file = m_model.withState([&](ServiceState& state) {
             requireBucket(state, bucketId, token);
-            const ServiceFile& file = requireFile(state, bucketId, fileId);
-            return file.objectKey.empty() ? RestRoutes::fileKey(bucketId, fileId) : file.objectKey;
+            return requireFile(state, bucketId, fileId);
         });
+        const std::string key = file.objectKey.empty() ? RestRoutes::fileKey(bucketId, fileId) : file.objectKey;
         const std::shared_ptr<const StoredObject> object = m_model.objects().find(key);
         if (!object)
             fail(404, "the file has no content yet");
         Json::Value answer;
         answer["file"] = fileObject(fileId, bucketId);
-        answer["file"]["md5Digest"] = object->md5();
-        answer["url"] =
-            m_service.signedStorageUrl(key, std::chrono::seconds(RestRoutes::kUrlValiditySeconds), request.secure());
-        answer["expires"] = Json::UInt64(urlExpiryMs());
+        answer["file"]["md5Digest"] = file.md5Digest.empty() ? object->md5() : file.md5Digest;
+        signInto(answer, key, request.secure());
+        answer["multipartManifestUrl"] =
+            file.manifest.empty()
+                ? std::string()
+                : m_service.url(RestRoutes::manifestPath(bucketId, fileId) + "?token=" + token, request.secure());
         return answer;
+    }
+
+    std::string manifest(ServiceRequest& request)
+    {
+        const std::string bucketId = request.param("bucketId");
+        const std::string fileId = request.param("fileId");
+        const std::string token = request.queryParam("token");
+        const std::string text = m_model.withState([&](ServiceState& state) {
+            requireBucket(state, bucketId, token);
+            return requireFile(state, bucketId, fileId).manifest;
+        });
+        if (text.empty())
+            fail(404, "the file has no manifest");
+        return text;
     }
 
     Json::Value uploadDetails(ServiceRequest& request)
@@ -243,7 +274,7 @@ public:
         });
         Json::Value answer;
         answer["file"] = fileObject(call.fileId, call.bucketId);
-        answer["put"] = putDetails(m_service, key, request.secure(), call.fileId);
+        answer["put"] = putDetails(key, request.secure(), call.fileId);
         return answer;
     }
 
@@ -353,8 +384,7 @@ public:
         for (const std::string& id : ids) {
             Json::Value entry;
             entry["file"]["id"] = id;
-            entry["uploadDetails"]["put"] =
-                putDetails(m_service, RestRoutes::fileKey(bucketId, id), request.secure(), id);
+            entry["uploadDetails"]["put"] = putDetails(RestRoutes::fileKey(bucketId, id), request.secure(), id);
             answer["files"].append(entry);
         }
         return answer;
@@ -408,9 +438,7 @@ private:
         answer["partUploadDetails"] = Json::Value(Json::arrayValue);
         for (const MultipartPart& part : session.parts) {
             Json::Value entry;
-            entry["url"] = m_service.signedStorageUrl(
-                part.objectKey, std::chrono::seconds(RestRoutes::kUrlValiditySeconds), request.secure());
-            entry["expires"] = Json::UInt64(urlExpiryMs());
+            signInto(entry, part.objectKey, request.secure());
             entry["number"] = part.number;
             entry["headers"]["x-fv-part-number"] = std::to_string(part.number);
             answer["partUploadDetails"].append(entry);
@@ -483,6 +511,7 @@ private:
     TestService& m_service;
     ServiceModel& m_model;
     std::shared_ptr<RestAccounts> m_accounts;
+    const std::shared_ptr<const std::atomic<int64_t>> m_urlValidity;
 };
 
 } // namespace
@@ -510,9 +539,11 @@ bool RestAccounts::isLoginToken(const std::string& token) const
     return m_tokens.count(token) > 0;
 }
 
-RestRoutes::RestRoutes(TestService& service) : m_service(service), m_accounts(std::make_shared<RestAccounts>())
+RestRoutes::RestRoutes(TestService& service)
+    : m_service(service), m_accounts(std::make_shared<RestAccounts>()),
+      m_urlValidity(std::make_shared<std::atomic<int64_t>>(kUrlValiditySeconds))
 {
-    auto handlers = std::make_shared<Handlers>(service, m_accounts);
+    auto handlers = std::make_shared<Handlers>(service, m_accounts, m_urlValidity);
     auto route = [&](const char* method, const char* pattern, Json::Value (Handlers::*member)(ServiceRequest&)) {
         service.routes().add(method, pattern, jsonRoute([handlers, member](ServiceRequest& request) {
                                  return ((*handlers).*member)(request);
@@ -521,6 +552,8 @@ RestRoutes::RestRoutes(TestService& service) : m_service(service), m_accounts(st
     const std::string file = "/api/v2/bucket/{bucketId}/file/{fileId}";
     route("GET", "/api/v2/bucket/{bucketId}", &Handlers::bucketStatus);
     route("GET", (file + "/download").c_str(), &Handlers::downloadDetails);
+    service.routes().add("GET", file + "/manifest",
+                         textRoute([handlers](ServiceRequest& request) { return handlers->manifest(request); }));
     route("POST", (file + "/upload").c_str(), &Handlers::uploadDetails);
     route("POST", (file + "/status").c_str(), &Handlers::fileStatus);
     route("POST", (file + "/upload/multipart/{action}").c_str(), &Handlers::multipart);
@@ -579,6 +612,82 @@ std::map<std::string, MultipartSession> RestRoutes::multipartSessions() const
 std::string RestRoutes::fileKey(const std::string& bucketId, const std::string& fileId)
 {
     return "files/" + bucketId + "/" + fileId;
+}
+
+std::string RestRoutes::manifestPath(const std::string& bucketId, const std::string& fileId)
+{
+    return "/api/v2/bucket/" + bucketId + "/file/" + fileId + "/manifest";
+}
+
+std::vector<uint64_t> RestRoutes::evenParts(uint64_t size, uint64_t partSize)
+{
+    if (partSize == 0)
+        throw std::invalid_argument("parts of 0 bytes");
+    std::vector<uint64_t> sizes;
+    for (uint64_t offset = 0; offset < size; offset += partSize)
+        sizes.push_back(std::min(partSize, size - offset));
+    if (sizes.empty())
+        sizes.push_back(0);
+    return sizes;
+}
+
+std::string RestRoutes::multipartDigest(const std::vector<std::string>& partMd5s)
+{
+    Poco::MD5Engine md5;
+    for (const std::string& hex : partMd5s) {
+        const Poco::DigestEngine::Digest binary = Poco::DigestEngine::digestFromHex(hex);
+        md5.update(binary.data(), binary.size());
+    }
+    return Poco::DigestEngine::digestToHex(md5.digest()) + "-" + std::to_string(partMd5s.size());
+}
+
+ServiceFile RestRoutes::addMultipartFile(const std::string& bucketId, const std::string& fileId,
+                                         const std::string& content, const MultipartLayout& layout)
+{
+    const size_t count = layout.partSizes.size();
+    std::vector<uint32_t> order = layout.manifestOrder;
+    if (order.empty()) {
+        for (uint32_t number = 1; number <= count; ++number)
+            order.push_back(number);
+    }
+    std::vector<uint32_t> sorted = order;
+    std::sort(sorted.begin(), sorted.end());
+    for (size_t i = 0; i < sorted.size(); ++i) {
+        if (sorted.size() != count || sorted[i] != i + 1)
+            throw std::invalid_argument("the manifest order must list each part number 1..N once");
+    }
+    std::vector<std::string> md5s;
+    uint64_t offset = 0;
+    for (const uint64_t size : layout.partSizes) {
+        if (size > content.size() - offset)
+            throw std::invalid_argument("the parts are longer than the content");
+        Poco::MD5Engine md5;
+        md5.update(content.data() + offset, static_cast<size_t>(size));
+        md5s.push_back(Poco::DigestEngine::digestToHex(md5.digest()));
+        offset += size;
+    }
+    if (count == 0 || offset != content.size())
+        throw std::invalid_argument("the parts do not add up to the content");
+
+    ServiceFile file = addFile(bucketId, fileId, content.size(), "COMPLETED");
+    file.objectKey = fileKey(bucketId, fileId);
+    file.md5Digest = multipartDigest(md5s);
+    if (layout.withManifest) {
+        Json::Value manifest(Json::objectValue);
+        manifest["parts"] = Json::Value(Json::arrayValue);
+        for (const uint32_t number : order) {
+            Json::Value part(Json::objectValue);
+            part["number"] = number;
+            part["size"] = Json::UInt64(layout.partSizes[number - 1]);
+            part["eTag"] = md5s[number - 1];
+            manifest["parts"].append(part);
+        }
+        manifest["eTag"] = file.md5Digest;
+        file.manifest = writeJson(manifest);
+    }
+    m_service.model().objects().put(file.objectKey, content);
+    m_service.model().withState([&](ServiceState& state) { state.files[fileId] = file; });
+    return file;
 }
 
 std::string RestRoutes::partKey(const std::string& uploadId, uint32_t number)

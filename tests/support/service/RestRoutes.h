@@ -4,11 +4,14 @@
 
 #include <json/json.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace fv_test {
 
@@ -31,7 +34,9 @@ private:
 
 // The service's REST side on a TestService, on the shared ServiceModel:
 //   GET  /api/v2/bucket/{bucketId}?token=&detail=           bucket status
-//   GET  /api/v2/bucket/{bucketId}/file/{fileId}/download    download details (signed GET URL)
+//   GET  /api/v2/bucket/{bucketId}/file/{fileId}/download    download details (signed GET URL,
+//                                                            manifest URL or "")
+//   GET  /api/v2/bucket/{bucketId}/file/{fileId}/manifest?token=   the file's multipart manifest
 //   POST /api/v2/bucket/{bucketId}/file/{fileId}/upload      upload details (signed PUT URL)
 //   POST /api/v2/bucket/{bucketId}/file/{fileId}/status      file status and progress
 //   POST /api/v2/bucket/{bucketId}/file/{fileId}/upload/multipart/{initialize|complete|abort}
@@ -45,6 +50,15 @@ private:
 // joins the parts into fileKey(), so an upload can be checked end to end.
 //
 // Answers are shaped further through the service's FaultPlan (see RestFaults.h).
+// How addMultipartFile presents a file uploaded in parts.
+struct MultipartLayout {
+    std::vector<uint64_t> partSizes; // parts 1..N back to back; they add up to the content
+    // Without a manifest only the "<hex>-N" digest says the file came in parts, and a client
+    // divides it as it likes.
+    bool withManifest = true;
+    std::vector<uint32_t> manifestOrder; // part numbers as the manifest lists them; empty: 1..N
+};
+
 class RestRoutes {
 public:
     // Installs the routes; they stay on the service for its life.
@@ -55,6 +69,21 @@ public:
     ServiceFile addFile(const std::string& bucketId, const std::string& fileId, uint64_t size = 0,
                         const std::string& status = "INITIALIZED");
     void addUser(const std::string& userId, const std::string& password) { m_accounts->addUser(userId, password); }
+    // A downloadable file (status COMPLETED) stored whole under fileKey(): its download details
+    // give the "-N" multipart digest and, with a manifest, the URL of one that lists each part's
+    // number, size and MD5. A test may still change the record's `manifest` or `md5Digest`.
+    // Throws std::invalid_argument when the sizes or the order do not fit the content.
+    ServiceFile addMultipartFile(const std::string& bucketId, const std::string& fileId, const std::string& content,
+                                 const MultipartLayout& layout);
+    // Parts of `partSize` bytes, the last one shorter; one empty part for an empty file.
+    static std::vector<uint64_t> evenParts(uint64_t size, uint64_t partSize);
+    // "<MD5 of the parts' binary MD5s>-<N>", as a store reports a file uploaded in N parts.
+    static std::string multipartDigest(const std::vector<std::string>& partMd5s);
+
+    // How long the signed URLs handed out from now on stay valid (kUrlValiditySeconds until
+    // set). 0 hands out URLs that are refused at once.
+    void setUrlValidity(std::chrono::seconds validity) { m_urlValidity->store(validity.count()); }
+    std::chrono::seconds urlValidity() const { return std::chrono::seconds(m_urlValidity->load()); }
 
     // Copies of the records (a default one when absent).
     ServiceBucket bucket(const std::string& id) const;
@@ -63,13 +92,15 @@ public:
 
     static std::string fileKey(const std::string& bucketId, const std::string& fileId);
     static std::string partKey(const std::string& uploadId, uint32_t number);
-    // Lifetime of the signed URLs handed out.
+    static std::string manifestPath(const std::string& bucketId, const std::string& fileId);
+    // Default lifetime of the signed URLs handed out.
     static constexpr int64_t kUrlValiditySeconds = 3600;
     static constexpr const char* kFileStatusExceptionType = "ferrovan.service.bucket.FileStatusException";
 
 private:
     TestService& m_service;
     std::shared_ptr<RestAccounts> m_accounts;
+    std::shared_ptr<std::atomic<int64_t>> m_urlValidity;
 };
 
 } // namespace fv_test

@@ -166,7 +166,22 @@ bool ServiceConnection::serveOne()
     m_tricklePiece = 0;
     m_logIndex = m_context.log.begin(
         LoggedRequest{m_id, m_secure, head.method, head.target, head.path(), head.version, head.headers, {}, 0});
+    m_logOpen = true;
+    const bool keepAlive = serveLogged(head);
+    finishLogged();
+    return keepAlive;
+}
 
+void ServiceConnection::finishLogged()
+{
+    if (!m_logOpen)
+        return;
+    m_logOpen = false;
+    m_context.log.finish(m_logIndex);
+}
+
+bool ServiceConnection::serveLogged(const RequestHead& head)
+{
     ServiceResponse response;
     const std::string contentLength = head.headers.get("Content-Length");
     Poco::UInt64 declared = 0;
@@ -304,6 +319,8 @@ bool ServiceConnection::writeResponse(const RequestHead& head, ServiceResponse& 
         sendRaw(text.data(), limitFor(fault->atByte, text.size()));
         return false;
     }
+    if (head.method == "HEAD" || response.bodyLength() == 0)
+        finishLogged();
     if (!sendRaw(text))
         return false;
     if (head.method == "HEAD")
@@ -336,6 +353,8 @@ bool ServiceConnection::writeBody(ServiceResponse& response, uint64_t limit, con
         }
         if (got == 0)
             return false; // the source ended before its declared length
+        if (sent + got >= limit)
+            finishLogged();
         const bool ok = chunker ? chunker->add(block.data(), got, emit) : sendRaw(block.data(), got);
         if (!ok)
             return false;

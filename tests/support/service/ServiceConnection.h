@@ -38,6 +38,8 @@ public:
 
 private:
     bool serveOne();
+    bool serveLogged(const RequestHead& head);
+    void finishLogged();
     bool readHead(std::string& head);
     void dispatch(const RequestHead& head, ServiceResponse& response);
     bool finishBody(bool& keepAlive);
@@ -64,6 +66,7 @@ private:
     bool m_continueSent = false; // or, with m_ignoreExpect, deliberately left unsent
     bool m_ignoreExpect = false;
     size_t m_logIndex = 0;
+    bool m_logOpen = false;    // the logged request still waits for the last bytes of its answer
     size_t m_tricklePiece = 0; // non-zero while a trickle fault shapes the output
     unsigned m_trickleIntervalMs = 0;
 };

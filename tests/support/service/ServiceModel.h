@@ -27,6 +27,10 @@ struct ServiceFile {
     std::string status;
     uint64_t progress = 0;
     std::string objectKey; // where its bytes live in the object store
+    // The download details' digest; empty: the stored object's MD5.
+    std::string md5Digest;
+    // The multipart manifest's text, served as it is; empty: the file has none.
+    std::string manifest;
 };
 
 struct MultipartPart {

@@ -202,14 +202,18 @@ std::string TestService::url(const std::string& pathAndQuery, bool secure) const
 
 std::string TestService::signedStorageUrl(const std::string& key, std::chrono::seconds validFor, bool secure) const
 {
+    return storageUrlUntil(key, UrlSigner::now() + validFor.count(), secure);
+}
+
+std::string TestService::storageUrlUntil(const std::string& key, int64_t expiresAt, bool secure) const
+{
     const std::string path = storagePath(key);
-    return url(path + "?" + m_signer.signQuery(path, UrlSigner::now() + validFor.count()), secure);
+    return url(path + "?" + m_signer.signQuery(path, expiresAt), secure);
 }
 
 std::string TestService::expiredStorageUrl(const std::string& key, bool secure) const
 {
-    const std::string path = storagePath(key);
-    return url(path + "?" + m_signer.signQuery(path, UrlSigner::now() - 60), secure);
+    return storageUrlUntil(key, UrlSigner::now() - 60, secure);
 }
 
 std::string TestService::redirectUrl(const std::string& target, bool secure) const

@@ -100,6 +100,8 @@ public:
     // Storage URLs for an object key (letters, digits and "-_./" are safe as they are).
     std::string storagePath(const std::string& key) const { return "/storage/" + key; }
     std::string signedStorageUrl(const std::string& key, std::chrono::seconds validFor, bool secure = false) const;
+    // A URL valid until `expiresAt` (Unix seconds): refused from that second on.
+    std::string storageUrlUntil(const std::string& key, int64_t expiresAt, bool secure = false) const;
     // A URL whose signature expired a minute ago.
     std::string expiredStorageUrl(const std::string& key, bool secure = false) const;
     // A URL of this service that answers 302 to `target`.

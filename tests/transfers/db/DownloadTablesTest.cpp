@@ -3,6 +3,8 @@
 #include "db/DownloadFilesDbInfo.h"
 #include "transfers/db/DbTestSupport.h"
 
+#include <Poco/Data/SQLite/Utility.h>
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -11,6 +13,8 @@
 #include <set>
 #include <string>
 #include <vector>
+
+#include <sqlite3.h>
 
 using fv_transfers::CDbDownloadGroupInfoAggregator;
 using fv_transfers::CDownloadChannelsDbInfo;
@@ -206,6 +210,28 @@ TEST_F(DownloadGroupsTable, UpdatesChangeOnlyTheNamedGroup)
     EXPECT_EQ(11u, rows[0].RetryCount);
     EXPECT_TRUE(rows[1].Paused);
     EXPECT_EQ(0u, rows[1].RetryCount);
+}
+
+TEST_F(DownloadGroupsTable, MaximumStoredGroupIdIsZeroWhenEmpty)
+{
+    CDbDownloadGroupInfoAggregator groups(db);
+    std::int32_t maxId = -1;
+    ASSERT_TRUE(groups.selectMaxGroupId(maxId));
+    EXPECT_EQ(0, maxId);
+
+    for (int id : {3, 7, 5})
+        ASSERT_TRUE(groups.insert(group(id)));
+    ASSERT_TRUE(groups.selectMaxGroupId(maxId));
+    EXPECT_EQ(7, maxId);
+    ASSERT_TRUE(groups.removeByGroupId(7));
+    ASSERT_TRUE(groups.selectMaxGroupId(maxId));
+    EXPECT_EQ(5, maxId);
+
+    // A failed read is told apart from an empty table and leaves the value alone.
+    db->close();
+    maxId = 42;
+    EXPECT_FALSE(groups.selectMaxGroupId(maxId));
+    EXPECT_EQ(42, maxId);
 }
 
 TEST_F(DownloadFilesTable, RoundTripsEveryFieldThroughTheTableOrder)
@@ -408,4 +434,79 @@ TEST_F(DownloadFilesTable, CheckpointThatIsNotStoredReportsFailure)
     ASSERT_TRUE(channels.selectAll(rows));
     ASSERT_EQ(1u, rows.size());
     EXPECT_EQ(7u, rows[0].BytesWritten);
+}
+
+namespace {
+
+std::vector<CDownloadChannelsDbInfo::ChannelInfo> plan(const std::string& fileUid, int ranges)
+{
+    std::vector<CDownloadChannelsDbInfo::ChannelInfo> channels;
+    for (int i = 0; i < ranges; ++i) {
+        const std::uint64_t offset = static_cast<std::uint64_t>(i) * 5242880u;
+        channels.push_back({fileUid, offset, 5242880u, 1, "md5-" + std::to_string(i), static_cast<std::uint64_t>(i)});
+    }
+    return channels;
+}
+
+int commitCount(void* counter)
+{
+    ++*static_cast<int*>(counter);
+    return 0;
+}
+
+} // namespace
+
+TEST_F(DownloadFilesTable, ChannelPlanIsOneCommitReplacingTheFilesRanges)
+{
+    CDownloadChannelsDbInfo channels(db);
+    ASSERT_TRUE(channels.insert({"f", 0, 100, 3, "stale"}));
+    ASSERT_TRUE(channels.insert({"f", 7, 100, 3, "stale"}));
+    ASSERT_TRUE(channels.insert({"other", 0, 100, 2, "kept", 9}));
+
+    int commits = 0;
+    ASSERT_TRUE(db->run("hook", "test", [&](Poco::Data::Session& session) {
+        ::sqlite3_commit_hook(Poco::Data::SQLite::Utility::dbHandle(session), &commitCount, &commits);
+    }));
+    auto ranges = plan("f", 1000);
+    ranges[1].FileUid = "ignored"; // the plan's file decides
+    EXPECT_TRUE(channels.insertPlan("f", ranges));
+    db->run("unhook", "test", [&](Poco::Data::Session& session) {
+        ::sqlite3_commit_hook(Poco::Data::SQLite::Utility::dbHandle(session), nullptr, nullptr);
+    });
+    EXPECT_EQ(1, commits);
+
+    std::vector<CDownloadChannelsDbInfo::ChannelInfo> rows;
+    ASSERT_TRUE(channels.selectAll(rows));
+    ASSERT_EQ(1001u, rows.size());
+    EXPECT_EQ("other", rows[0].FileUid);
+    EXPECT_EQ(9u, rows[0].BytesWritten);
+    for (std::size_t i = 0; i < 1000; ++i) {
+        const auto& row = rows[i + 1];
+        EXPECT_EQ("f", row.FileUid);
+        EXPECT_EQ(ranges[i].Offset, row.Offset);
+        EXPECT_EQ(ranges[i].BytesToTransfer, row.BytesToTransfer);
+        EXPECT_EQ(1u, row.State);
+        EXPECT_EQ(ranges[i].Md5, row.Md5);
+        EXPECT_EQ(i, row.BytesWritten);
+    }
+
+    // An empty plan only drops the stored one.
+    EXPECT_TRUE(channels.insertPlan("f", {}));
+    EXPECT_EQ(1, fv_test::countRows(*db, "DownloadChannelsDictionary"));
+}
+
+TEST_F(DownloadFilesTable, ChannelPlanIsStoredWholeOrNotAtAll)
+{
+    CDownloadChannelsDbInfo channels(db);
+    ASSERT_TRUE(channels.insertPlan("f", plan("f", 2)));
+    ASSERT_TRUE(fv_test::execSql(*db, "CREATE TRIGGER refuse BEFORE INSERT ON DownloadChannelsDictionary "
+                                      "WHEN NEW.Md5='md5-3' BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+
+    EXPECT_FALSE(channels.insertPlan("f", plan("f", 5)));
+    // Neither a part of the new plan nor a gap in the old one.
+    std::vector<CDownloadChannelsDbInfo::ChannelInfo> rows;
+    ASSERT_TRUE(channels.selectAll(rows));
+    ASSERT_EQ(2u, rows.size());
+    EXPECT_EQ(0u, rows[0].Offset);
+    EXPECT_EQ(5242880u, rows[1].Offset);
 }

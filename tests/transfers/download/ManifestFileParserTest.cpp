@@ -1,6 +1,13 @@
+#include "core/config/FvTransfersGlobalConfig.h"
+#include "core/http/FetchUrlContent.h"
+#include "core/rest/RestApiDownloadDetails.h"
 #include "download/ManifestFileParser.h"
 
 #include "support/fixtures/LogCapture.h"
+#include "support/fixtures/TestBytes.h"
+#include "support/fixtures/TransportTest.h"
+#include "support/service/RestRoutes.h"
+#include "support/service/TestService.h"
 
 #include <gtest/gtest.h>
 
@@ -139,4 +146,38 @@ TEST(ManifestFileParser, IgnoresUnknownMembers)
                              "\"eTag\":\"f\",\"more\":null}";
     ASSERT_EQ(CManifestFileParser::parse(text, result), 0u);
     EXPECT_EQ(result.parts.at(0).size, 3u);
+}
+
+// What a download file does with the service's answer: details, then the manifest they point to.
+TEST(ManifestFileParser, ReadsTheManifestTheServiceListsThroughTheRestClient)
+{
+    fv_test::prepareTransportTest();
+    fv_test::TestService service;
+    fv_test::RestRoutes rest(service);
+    fv_transfers::CFvTransfersGlobalConfig::getInstance()->setRestEndPointUrl(service.baseUrl());
+    rest.addBucket("B1", "T1");
+    const std::string content = fv_test::patternedBytes(3000);
+    fv_test::MultipartLayout layout;
+    layout.partSizes = fv_test::RestRoutes::evenParts(content.size(), 1024);
+    layout.manifestOrder = {2, 3, 1};
+    rest.addMultipartFile("B1", "F1", content, layout);
+
+    fv_transfers::CRestApiDownloadDetails call;
+    fv_transfers::RestDownloadDetails details;
+    ASSERT_EQ(fv_transfers::dt_success, call.execute({"B1", "F1", "T1"}));
+    ASSERT_EQ(fv_transfers::dt_success, call.getResult(details));
+    std::string text;
+    ASSERT_EQ(fv_transfers::dt_success, fv_transfers::fetchUrlContent(details.multipartManifestUrl, text));
+    fv_transfers::DownloadManifest manifest;
+    ASSERT_EQ(fv_transfers::CManifestFileParser::kSuccess, fv_transfers::CManifestFileParser::parse(text, manifest));
+
+    ASSERT_EQ(3u, manifest.parts.size());
+    const std::vector<uint64_t> offsets = {0, 1024, 2048};
+    for (const auto& part : manifest.parts) {
+        EXPECT_EQ(layout.partSizes[part.number - 1], part.size);
+        EXPECT_EQ(fv_test::md5Hex(content.substr(offsets[part.number - 1], part.size)), part.eTag);
+    }
+    EXPECT_EQ(2u, manifest.parts[0].number);
+    EXPECT_EQ(details.md5Digest, manifest.eTag);
+    EXPECT_EQ("-3", details.md5Digest.substr(details.md5Digest.size() - 2));
 }

@@ -37,6 +37,9 @@ TEST(TransferRecords, StateTextsDifferBetweenGroupsAndFiles)
         EXPECT_STREQ(c.group, CTransferManagerBase::groupStateText(c.code)) << c.code;
         EXPECT_STREQ(c.file, CTransferManagerBase::fileStateText(c.code)) << c.code;
     }
+    // Groups report their queued files as pending; the page reads the number, not the text.
+    static_assert(CTransferManagerBase::FILE_PENDING == 4);
+    EXPECT_STREQ("UNKNWON", CTransferManagerBase::fileStateText(CTransferManagerBase::FILE_PENDING));
 }
 
 TEST(TransferRecords, ProgressIntervalInSeconds)
