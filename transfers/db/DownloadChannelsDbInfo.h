@@ -30,6 +30,8 @@ public:
 
     // A range already stored at the same file and offset is replaced.
     bool insert(const ChannelInfo& channel);
+    // A file's whole plan in one transaction: every row or none.
+    bool insertAll(const std::vector<ChannelInfo>& channels);
     // Replaces `channels` with every stored row, in stored order (NULL columns read as empty or
     // 0); on failure `channels` is left empty.
     bool selectAll(std::vector<ChannelInfo>& channels);
