@@ -14,6 +14,15 @@ using Row = Poco::Tuple<std::string, Poco::UInt64, Poco::UInt64, Poco::UInt32, s
 
 const char* const kColumns = "FileUid, Offset, BytesToTransfer, State, Md5, BytesWritten";
 
+const std::string kInsert =
+    "INSERT OR REPLACE INTO DownloadChannelsDictionary (" + std::string(kColumns) + ") VALUES(?, ?, ?, ?, ?, ?)";
+
+Row toRow(const CDownloadChannelsDbInfo::ChannelInfo& channel)
+{
+    return Row(channel.FileUid, channel.Offset, channel.BytesToTransfer, channel.State, channel.Md5,
+               channel.BytesWritten);
+}
+
 } // namespace
 
 CDownloadChannelsDbInfo::CDownloadChannelsDbInfo(std::shared_ptr<CDbConnection> connection)
@@ -36,10 +45,7 @@ void CDownloadChannelsDbInfo::addCheckpointColumn(Poco::Data::Session& session)
 
 bool CDownloadChannelsDbInfo::insert(const ChannelInfo& channel)
 {
-    return insertRow("INSERT OR REPLACE INTO DownloadChannelsDictionary (" + std::string(kColumns) +
-                         ") VALUES(?, ?, ?, ?, ?, ?)",
-                     Row(channel.FileUid, channel.Offset, channel.BytesToTransfer, channel.State, channel.Md5,
-                         channel.BytesWritten));
+    return insertRow(kInsert, toRow(channel));
 }
 
 bool CDownloadChannelsDbInfo::insertPlan(const std::string& fileUid, const std::vector<ChannelInfo>& channels)

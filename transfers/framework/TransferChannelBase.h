@@ -205,9 +205,9 @@ private:
     std::int32_t m_interruptedBy = stateRunning; // the state that interrupted a wait of this attempt
     std::uint64_t m_done = 0;                    // bytes of the range moved and kept
     std::uint64_t m_reported = 0;                // of them, reported through progressEvent
-    Poco::Crypto::DigestEngine m_md5{"MD5"}; // OpenSSL's MD5: about 40 % faster than Poco's
-    std::uint64_t m_digestBytes = 0; // bytes of the range m_md5 covers; ~0 when it covers none
-    double m_tokens = 0;             // speed limit bucket
+    Poco::Crypto::DigestEngine m_md5{"MD5"};     // OpenSSL's MD5: about 40 % faster than Poco's
+    std::uint64_t m_digestBytes = 0;             // bytes of the range m_md5 covers; ~0 when it covers none
+    double m_tokens = 0;                         // speed limit bucket
     std::chrono::steady_clock::time_point m_tokensAt;
     std::chrono::steady_clock::time_point m_lastShortageLog;
     std::uint64_t m_shortages = 0;

@@ -32,7 +32,8 @@ bool updateDigestFromFile(Poco::DigestEngine& engine, ILocalFile& file, std::uin
                                                      << " bytes)");
         return false;
     }
-    if (offset != 0 && !file.seek(offset)) {
+    // Seeks even to 0: an open file may stand anywhere.
+    if (!file.seek(offset)) {
         FV_LOG_ERROR("updateDigestFromFile: cannot seek to " << offset);
         return false;
     }
