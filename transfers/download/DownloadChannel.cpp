@@ -271,10 +271,24 @@ int CDownloadChannel::writeData(ILocalFile& file, const void* buffer, std::uint6
     }
     done = size;
     m_unsynced += size;
+    startWriteback(file, filePosition(), filePosition() + size);
     // Without a row there is nothing a sync could be counted in; the range's end still syncs.
     if (!m_rows || (m_unsynced < m_checkpoints.bytes && m_clock() - m_checkpointAt < m_checkpoints.interval))
         return dt_success;
     return storeCheckpoint(file, bytesDone() + size) ? dt_success : dt_local_file_error;
+}
+
+void CDownloadChannel::startWriteback(ILocalFile& file, std::uint64_t writtenFrom, std::uint64_t writtenTo)
+{
+    // Bytes reach the disk while the range downloads, so a checkpoint or the range's final sync
+    // waits only for the last few MiB instead of everything written since the last one.
+    constexpr std::uint64_t kWritebackStep = 8ull * 1024 * 1024;
+    if (writtenFrom < m_writebackFrom || writtenFrom - m_writebackFrom > kWritebackStep)
+        m_writebackFrom = writtenFrom; // a new attempt, or a range that started over
+    if (writtenTo - m_writebackFrom < kWritebackStep)
+        return;
+    file.startWriteback(m_writebackFrom, writtenTo - m_writebackFrom);
+    m_writebackFrom = writtenTo;
 }
 
 bool CDownloadChannel::storeCheckpoint(ILocalFile& file, std::uint64_t bytesWritten)

@@ -82,6 +82,7 @@ private:
     IDownloadUrlSource* urlSource();
     std::string expectedMd5();
     int syncRange();
+    void startWriteback(ILocalFile& file, std::uint64_t writtenFrom, std::uint64_t writtenTo);
     bool storeCheckpoint(ILocalFile& file, std::uint64_t bytesWritten);
     bool storeCheckpointValue(std::uint64_t bytesWritten);
     // Counts every byte written so far in the row, synced first, so that a run that ends
@@ -107,6 +108,7 @@ private:
     ILocalFile* m_attemptFile = nullptr; // the file of the current attempt once data moved
     std::uint64_t m_storedCheckpoint = 0;
     std::uint64_t m_unsynced = 0;
+    std::uint64_t m_writebackFrom = 0; // file offset up to which writeback was started
     std::chrono::steady_clock::time_point m_checkpointAt;
 };
 

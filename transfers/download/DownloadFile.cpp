@@ -194,9 +194,14 @@ void CDownloadFile::postPreparation(Lock& lock)
     if (m_cancelled || (m_preparation && !m_preparation->isFinished()))
         return;
     m_preparationError = 0;
+    std::shared_ptr<CTrasfersAsyncTasksExecutor> executor = m_executor.lock();
+    if (!executor) {
+        m_preparationError = dt_interrupted; // shutting down
+        return;
+    }
     std::shared_ptr<CDownloadFile> self = shared_from_this();
     lock.unlock();
-    auto flight = m_executor->queueTask(self);
+    auto flight = executor->queueTask(self);
     lock.lock();
     m_preparation = flight;
 }
@@ -254,9 +259,12 @@ void CDownloadFile::cancel()
         urlTask = m_urlTask;
     }
     // The completions are not waited for: a running task sees the flag and gives up.
-    m_executor->removeTask(this);
+    std::shared_ptr<CTrasfersAsyncTasksExecutor> executor = m_executor.lock();
+    if (!executor)
+        return;
+    executor->removeTask(this);
     if (urlTask)
-        m_executor->removeTask(urlTask.get());
+        executor->removeTask(urlTask.get());
 }
 
 void CDownloadFile::release()
@@ -797,8 +805,11 @@ int CDownloadFile::getDownloadUrl(std::string& url, bool force)
             FV_LOG_INFO(logPrefix() << "Trying to fetch new download URL");
             m_details.downloadDetails = DownloadDetails();
             std::shared_ptr<UrlRefreshTask> task = m_urlTask;
+            std::shared_ptr<CTrasfersAsyncTasksExecutor> executor = m_executor.lock();
+            if (!executor)
+                return dt_cancelled;
             lock.unlock();
-            flight = m_executor->queueTask(task);
+            flight = executor->queueTask(task);
             lock.lock();
             m_urlRefresh = flight;
         } else {

@@ -142,7 +142,8 @@ private:
     void notifyOwner(std::int64_t delta, const CTransferManagerBase::FileState& snapshot, bool discard);
     std::string logPrefix() const;
 
-    const std::shared_ptr<CTrasfersAsyncTasksExecutor> m_executor;
+    // Weak: a queued task holds its file, so a file holding its executor would keep both alive.
+    const std::weak_ptr<CTrasfersAsyncTasksExecutor> m_executor;
     const std::uint64_t m_partSize;
     std::shared_ptr<ITransferBufferManager> m_buffers;
     const DownloadFileEnvironment m_environment;

@@ -273,11 +273,12 @@ protected:
     std::shared_ptr<CDownloadChannelsDbInfo> m_channels;
     std::shared_ptr<JournalingFileSystem> m_fs;
     std::shared_ptr<ITransferBufferManager> m_buffers;
-    std::shared_ptr<CTrasfersAsyncTasksExecutor> m_executor =
-        std::make_shared<CTrasfersAsyncTasksExecutor>(2, "fv-dl-task-");
     TestEngine m_engine;
     TestOwner m_owner{&m_engine};
     std::string m_folder;
+    // Last, so it is destroyed first: its workers are joined before what their tasks call goes.
+    std::shared_ptr<CTrasfersAsyncTasksExecutor> m_executor =
+        std::make_shared<CTrasfersAsyncTasksExecutor>(2, "fv-dl-task-");
 };
 
 } // namespace
@@ -377,6 +378,19 @@ TEST_F(DownloadFileTest, DownloadsIntoMadeFoldersInPlanOrderThenCompletesInDurab
     EXPECT_TRUE(fileRows().empty());
     EXPECT_EQ(3u, storageRanges("F1").size());
     EXPECT_EQ(1u, m_owner.ends->values().size());
+}
+
+TEST_F(DownloadFileTest, AFileWithATaskInFlightDoesNotKeepItsExecutorAlive)
+{
+    auto file = makeFile();
+    ASSERT_EQ(dt_success, file->initialize(utf8ToWide(m_folder), details("K1", L"k.bin", 64 * KiB), &m_owner));
+    // The queued task holds the file; were the file to hold the executor, neither would end and
+    // the workers would outlive their owner.
+    std::weak_ptr<CTrasfersAsyncTasksExecutor> executor = m_executor;
+    m_executor.reset();
+    EXPECT_TRUE(executor.expired());
+    std::string url;
+    EXPECT_NE(dt_success, file->getDownloadUrl(url, true)); // nothing left to fetch it
 }
 
 TEST_F(DownloadFileTest, PathsStayUnderTheFolder)

@@ -36,6 +36,9 @@ public:
     virtual bool writeAt(const void* data, std::size_t size, std::uint64_t offset) = 0;
     // Makes the written bytes durable: state that counts them is stored only after this succeeds.
     virtual bool sync() = 0;
+    // Starts writing the given bytes out without waiting, so that a later sync() waits only for
+    // what was written since. A hint: nothing to report when the platform cannot.
+    virtual void startWriteback(std::uint64_t offset, std::uint64_t size) { (void)offset, (void)size; }
     // The errno of the most recent failure (ENOSPC, EFBIG, EACCES...), 0 before any.
     virtual int lastError() const = 0;
 };

@@ -123,6 +123,14 @@ bool CFilePosix::sync()
     return result == 0 || fail(errno);
 }
 
+void CFilePosix::startWriteback(std::uint64_t offset, std::uint64_t size)
+{
+    // Without it the page cache holds the whole range until the final sync, which then waits for
+    // all of it; errors, if any, come back from that sync.
+    if (m_fd >= 0 && size > 0)
+        ::sync_file_range(m_fd, static_cast<off64_t>(offset), static_cast<off64_t>(size), SYNC_FILE_RANGE_WRITE);
+}
+
 bool CFilePosix::write(const void* data, std::size_t size)
 {
     if (!writeAt(data, size, m_position))

@@ -21,6 +21,7 @@ public:
     bool readAt(void* buffer, std::size_t size, std::uint64_t offset, std::size_t& count) override;
     bool writeAt(const void* data, std::size_t size, std::uint64_t offset) override;
     bool sync() override;
+    void startWriteback(std::uint64_t offset, std::uint64_t size) override;
     int lastError() const override { return m_lastError; }
 
 private:
