@@ -61,7 +61,14 @@ public:
     int starts() const { return m_starts.load(); }
     unsigned speedLimit() const { return m_limit.load(); }
     int maxRetries() const { return m_maxRetries.load(); }
+    // A run in progress and not paused. A finished run stays so until its end event is posted.
     bool transferring()
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_running && m_state == stateRunning;
+    }
+    // Transferring and not yet told how to end.
+    bool unfinished()
     {
         std::lock_guard<std::mutex> guard(m_lock);
         return m_running && m_state == stateRunning && m_end == 0;
@@ -407,9 +414,15 @@ struct Rig {
     ScriptedChannel* firstTransferring() const
     {
         for (ScriptedChannel* channel : allChannels())
-            if (channel->transferring())
+            if (channel->unfinished())
                 return channel;
         return nullptr;
+    }
+    // Ends one unfinished run and waits until its end event has been posted.
+    bool finishOne(std::int32_t state = ITransferChannel::stateCompleted)
+    {
+        ScriptedChannel* channel = firstTransferring();
+        return channel && channel->finish(state) && waitUntil([&] { return !channel->transferring(); });
     }
     bool settleAt(std::size_t count)
     {
@@ -437,9 +450,7 @@ TEST(TransferEngineBase, RunsAtMostTheLimitAndEachCompletionStartsTheNext)
     EXPECT_EQ(1, rig.files[0]->channel(0).starts());
     EXPECT_EQ(1, rig.files[1]->channel(0).starts());
     for (std::size_t done = 0; done < 5; ++done) {
-        ScriptedChannel* channel = rig.firstTransferring();
-        ASSERT_NE(nullptr, channel);
-        ASSERT_TRUE(channel->finish(ITransferChannel::stateCompleted));
+        ASSERT_TRUE(rig.finishOne());
         ASSERT_TRUE(rig.settleAt(std::min<std::size_t>(2, 4 - done)));
     }
     for (ScriptedChannel* channel : rig.allChannels()) {
@@ -460,7 +471,7 @@ TEST(TransferEngineBase, ReportsActivityOnlyOnTransitions)
         rig.engine.postCommand(engineWake);
         ASSERT_TRUE(rig.settleAt(2));
         for (int i = 0; i < 2; ++i)
-            ASSERT_TRUE(rig.firstTransferring()->finish(ITransferChannel::stateCompleted));
+            ASSERT_TRUE(rig.finishOne());
         ASSERT_TRUE(rig.settleAt(0));
         // Idle passes of every kind: none is a transition.
         rig.engine.postCommand(engineWake);
@@ -513,8 +524,7 @@ TEST(TransferEngineBase, RedistributesTheBudgetAtEveryStartAndStopAndClearsIt)
     rig.engine.init();
     rig.engine.postCommand(engineWake);
     ASSERT_TRUE(rig.settleAt(3));
-    ScriptedChannel* first = rig.firstTransferring();
-    ASSERT_TRUE(first->finish(ITransferChannel::stateCompleted));
+    ASSERT_TRUE(rig.finishOne());
     ASSERT_TRUE(rig.settleAt(2));
     for (ScriptedChannel* channel : rig.allChannels()) {
         if (channel->transferring()) {
@@ -605,9 +615,7 @@ TEST(TransferEngineBase, PauseThenResumeRestoresTheFile)
     for (int i = 0; i < 3; ++i)
         EXPECT_GE(1, file.channel(i).starts()) << i;
     for (int i = 0; i < 3; ++i) {
-        ScriptedChannel* channel = rig.firstTransferring();
-        ASSERT_NE(nullptr, channel);
-        ASSERT_TRUE(channel->finish(ITransferChannel::stateCompleted));
+        ASSERT_TRUE(rig.finishOne());
         ASSERT_TRUE(rig.settleAt(i == 0 ? 2 : (i == 1 ? 1 : 0)));
     }
     EXPECT_FALSE(rig.engine.hasChannelsOfFile(&file));
@@ -637,8 +645,10 @@ TEST(TransferEngineBase, StopRequeuesRunningChannelsAndARestartReportsEachEventO
     rig.engine.postFiles(engineResumeFiles, filesOf(rig.files[0]));
     ASSERT_TRUE(rig.settleAt(1));
     ASSERT_TRUE(channel.finish(ITransferChannel::stateCompleted));
-    ASSERT_TRUE(rig.engine.activityEvents.waitForCount(4));
+    // Busy from the restart to the pause, and from the resume to the end.
+    ASSERT_TRUE(rig.engine.activityEvents.waitForCount(6));
     ASSERT_TRUE(rig.engine.sync());
+    EXPECT_EQ((std::vector<bool>{true, false, true, false, true, false}), rig.engine.activityEvents.values());
     EXPECT_EQ(1u, rig.engine.count(engineChannelPaused));
     EXPECT_EQ(1u, rig.engine.count(engineChannelCompleted));
     EXPECT_FALSE(rig.engine.hasChannelsOfFile(rig.files[0].get()));
@@ -694,7 +704,7 @@ TEST(TransferEngineBase, AddedChannelsAreParkedOnceAndStartWithTheirFile)
     rig.engine.postCommand(engineWake);
     ASSERT_TRUE(rig.settleAt(2));
     for (int i = 0; i < 2; ++i)
-        ASSERT_TRUE(rig.firstTransferring()->finish(ITransferChannel::stateCompleted));
+        ASSERT_TRUE(rig.finishOne());
     ASSERT_TRUE(rig.settleAt(0));
     EXPECT_EQ(1, file->channel(0).starts());
     EXPECT_EQ(1, file->channel(1).starts());
