@@ -1,13 +1,16 @@
 // fv-bench-transport: moves one object with the library's HTTP transport and reports the rate.
 //
 //   fv-bench-transport download URL OUT [--md5 HEX] [--buffer BYTES] [--ca FILE] [--log-dir DIR] [--no-verify]
+//                      [--sync]
 //   fv-bench-transport upload URL FILE [--ca FILE] [--log-dir DIR] [--no-verify]
 //   fv-bench-transport channels URL OUT --size BYTES [--channels N] [--range BYTES] [--limit BPS]
 //                      [--md5 HEX] [--source FILE] [--ca FILE] [--log-dir DIR] [--sample-rate]
 //   fv-bench-transport idle
 //
 // download: one GET over one connection, the body read into a fixed buffer and written to OUT
-// (created or truncated) through CFilePosix; then the MD5 of OUT is checked against --md5.
+// (created or truncated) through CFilePosix; --sync ends it with one fdatasync of OUT (inside the
+// clock), the durability a download channel gives its range; then the MD5 of OUT is checked
+// against --md5.
 // upload: the whole FILE as the body of one request through CSimpleFileUploader; when the
 // service stores it, the object is read back and its MD5 compared with the file's.
 // channels: N download channels (CDownloadChannel) fetch the ranges that tile [0, size) into one
@@ -76,6 +79,7 @@ struct Options {
     std::string logDirectory = Poco::Path::temp();
     std::size_t bufferSize = kDefaultBufferSize;
     bool verify = true;
+    bool sync = false; // download
     // channels
     std::uint64_t size = 0;
     std::uint64_t channels = 1;
@@ -88,7 +92,7 @@ struct Options {
 int usage()
 {
     std::cerr << "usage: fv-bench-transport download URL OUT [--md5 HEX] [--buffer BYTES] [--ca FILE] [--log-dir DIR] "
-                 "[--no-verify]\n"
+                 "[--no-verify] [--sync]\n"
                  "       fv-bench-transport upload URL FILE [--ca FILE] [--log-dir DIR] [--no-verify]\n"
                  "       fv-bench-transport channels URL OUT --size BYTES [--channels N] [--range BYTES] "
                  "[--limit BPS] [--md5 HEX] [--source FILE] [--ca FILE] [--log-dir DIR] [--sample-rate]\n"
@@ -136,6 +140,8 @@ std::optional<Options> parseOptions(int argc, char** argv)
             if (!Poco::NumberParser::tryParseUnsigned64(argv[++i], size) || size == 0 || size > (1u << 30))
                 return std::nullopt;
             options.bufferSize = static_cast<std::size_t>(size);
+        } else if (options.command == "download" && arg == "--sync") {
+            options.sync = true;
         } else if (channels && arg == "--size" && hasValue) {
             if (!parseCount(argv[++i], options.size))
                 return std::nullopt;
@@ -277,7 +283,11 @@ int runDownload(const Options& options)
             return false;
         };
         const Stopwatch clock;
-        const bool moved = streamGet(options.url, options.bufferSize, write, bytes);
+        bool moved = streamGet(options.url, options.bufferSize, write, bytes);
+        if (moved && options.sync && !file.sync()) {
+            std::cerr << "syncing the file failed: " << file.lastError() << "\n";
+            moved = false;
+        }
         file.close();
         seconds = clock.seconds();
         if (!moved)
