@@ -268,19 +268,24 @@ void CDownloadGroup::removeFile(const std::shared_ptr<CDownloadFile>& file)
 {
     if (!file)
         return;
-    std::lock_guard<std::mutex> lock(groupLock());
-    removeFileLocked(file);
-}
-
-void CDownloadGroup::removeFileLocked(const std::shared_ptr<CDownloadFile>& file)
-{
+    std::unique_lock<std::mutex> lock(groupLock());
     m_handedOut.erase(file.get());
-    const auto entry = findFileEntryByFile(file.get());
+    auto entry = findFileEntryByFile(file.get());
+    if (entry == m_files.end() || (entry->enabled && !entry->reinitPending))
+        return;
+    if (!entry->enabled)
+        FV_LOG_INFO(logText() << "Download group: removing file with id: " << entry->fileUid);
+    else
+        FV_LOG_INFO(logText() << "Download group: re-initializing file with id: " << entry->fileUid);
+    // Its channel events take the file's delegates and then the group lock: let go of them
+    // outside it. The rows go before the uid is released or stored again.
+    lock.unlock();
+    dropFile(file);
+    lock.lock();
+    entry = findFileEntryByFile(file.get());
     if (entry == m_files.end())
         return;
     if (!entry->enabled) {
-        FV_LOG_INFO(logText() << "Download group: removing file with id: " << entry->fileUid);
-        dropFile(file);
         forgetEntry(entry);
         if (!isCancelledLocked()) {
             checkIfEmpty(m_state);
@@ -288,23 +293,24 @@ void CDownloadGroup::removeFileLocked(const std::shared_ptr<CDownloadFile>& file
         }
         return;
     }
-    if (!entry->reinitPending)
-        return;
-    FV_LOG_INFO(logText() << "Download group: re-initializing file with id: " << entry->fileUid);
-    dropFile(file);
-    m_tracker.decreaseBytesTransferred(entry->transferredBytes);
-    entry->file.reset();
-    entry->reinitPending = false;
-    entry->transferredBytes = 0;
+    recreateEntryFile(*entry);
+}
+
+void CDownloadGroup::recreateEntryFile(FileEntry& entry)
+{
+    m_tracker.decreaseBytesTransferred(entry.transferredBytes);
+    entry.file.reset();
+    entry.reinitPending = false;
+    entry.transferredBytes = 0;
     invalidateTotal();
-    const bool resumed = m_recreateOnRemoval.erase(entry->fileUid) > 0;
-    const int error = recreateFile(*entry);
+    const bool resumed = m_recreateOnRemoval.erase(entry.fileUid) > 0;
+    const int error = recreateFile(entry);
     if (error != dt_success) {
-        markFileErrored(*entry, error);
+        markFileErrored(entry, error);
     } else if (!resumed) {
         // It stays errored until the group is resumed (by the restarter or the user).
-        entry->state = CTransferManagerBase::FILE_ERRORED;
-        entry->pending = false;
+        entry.state = CTransferManagerBase::FILE_ERRORED;
+        entry.pending = false;
     } else if (m_engine) {
         m_engine->wakeUp();
     }
@@ -313,7 +319,6 @@ void CDownloadGroup::removeFileLocked(const std::shared_ptr<CDownloadFile>& file
 
 void CDownloadGroup::dropFile(const std::shared_ptr<CDownloadFile>& file)
 {
-    m_handedOut.erase(file.get());
     file->cancel();
     file->release();
     if (!file->removeFromDb())
@@ -390,10 +395,8 @@ void CDownloadGroup::notifyFileStateChanged(const FileDownloadDetails& details, 
         if (discard) {
             // Re-created once the engine has let go of its channels (removeFile); never waited for.
             entry->reinitPending = true;
-            if (m_engine && m_handedOut.count(entry->file.get()) > 0)
+            if (m_engine)
                 m_engine->cancelFiles({entry->file});
-            else
-                removeFileLocked(FilePtr(entry->file));
         }
     }
     notifyGroupStateChanged(passed, snapshot.state);
@@ -548,46 +551,62 @@ bool CDownloadGroup::isPaused()
 
 void CDownloadGroup::restoreFilesFromDb()
 {
-    std::lock_guard<std::mutex> lock(groupLock());
     const std::int32_t groupId = Base::getGroupId();
-    std::vector<CDownloadFilesDbInfo::FileInfo> rows;
-    for (const CDownloadFilesDbInfo::FileInfo& row : CDbDataLoader::getInstance().downloadFiles()) {
-        if (row.ParentGroupId == groupId)
-            rows.push_back(row);
-    }
-    FV_LOG_INFO(logText() << "Exctracted " << rows.size() << " download files from DB for group with id " << groupId);
-    for (const CDownloadFilesDbInfo::FileInfo& row : rows) {
-        const std::string& fileUid = row.details.id;
-        if (findFileEntry(fileUid) != m_files.end())
+    struct Restored {
+        const CDownloadFilesDbInfo::FileInfo* row;
+        FilePtr file;
+        int error;
+    };
+    const std::vector<CDownloadFilesDbInfo::FileInfo>& snapshot = CDbDataLoader::getInstance().downloadFiles();
+    // Built without the group lock: a restored file subscribes to its channels' events, whose
+    // deliveries take the group lock.
+    std::vector<Restored> restored;
+    for (const CDownloadFilesDbInfo::FileInfo& row : snapshot) {
+        if (row.ParentGroupId != groupId)
             continue;
-        if (m_fileUids)
-            m_fileUids->claim(fileUid, groupId);
-        FileEntry& entry = makeFileEntry(fileUid, row.details, row.details.size);
-        m_tracker.addToTotal(row.details.size);
-        const FilePtr file = makeFile();
-        int error = dt_general_error;
+        Restored item{&row, makeFile(), dt_general_error};
         try {
-            error = file->restoreFromDb(m_downloadPath, row, this);
+            item.error = item.file->restoreFromDb(m_downloadPath, row, this);
         } catch (const std::exception& e) {
             FV_LOG_ERROR(logText() << exceptionText(e));
         }
-        if (error != dt_success) {
-            FV_LOG_ERROR(logText() << "Unable to create instnce of a class for file with id " << fileUid);
-            file->release();
-            entry.state = CTransferManagerBase::FILE_ERRORED;
-            entry.pending = false;
-            noteFileError(errorKindOf(error));
-            continue;
-        }
-        CTransferManagerBase::FileState progress;
-        file->fillProgress(progress);
-        entry.file = file;
-        entry.transferredBytes = progress.bytesTransferred;
-        m_tracker.AddData(static_cast<std::int64_t>(progress.bytesTransferred));
+        restored.push_back(std::move(item));
     }
-    checkIfEmpty(m_state);
-    if (!m_state.empty && m_state.state == 0)
-        m_state.state = CTransferManagerBase::GROUP_TRANSFERRING;
+    std::vector<FilePtr> unused;
+    {
+        std::lock_guard<std::mutex> lock(groupLock());
+        FV_LOG_INFO(logText() << "Exctracted " << restored.size() << " download files from DB for group with id "
+                              << groupId);
+        for (Restored& item : restored) {
+            const FileDownloadDetails& details = item.row->details;
+            if (findFileEntry(details.id) != m_files.end()) {
+                unused.push_back(item.file);
+                continue;
+            }
+            if (m_fileUids)
+                m_fileUids->claim(details.id, groupId);
+            FileEntry& entry = makeFileEntry(details.id, details, details.size);
+            m_tracker.addToTotal(details.size);
+            if (item.error != dt_success) {
+                FV_LOG_ERROR(logText() << "Unable to create instnce of a class for file with id " << details.id);
+                unused.push_back(item.file);
+                entry.state = CTransferManagerBase::FILE_ERRORED;
+                entry.pending = false;
+                noteFileError(errorKindOf(item.error));
+                continue;
+            }
+            CTransferManagerBase::FileState progress;
+            item.file->fillProgress(progress);
+            entry.file = item.file;
+            entry.transferredBytes = progress.bytesTransferred;
+            m_tracker.AddData(static_cast<std::int64_t>(progress.bytesTransferred));
+        }
+        checkIfEmpty(m_state);
+        if (!m_state.empty && m_state.state == 0)
+            m_state.state = CTransferManagerBase::GROUP_TRANSFERRING;
+    }
+    for (const FilePtr& file : unused)
+        file->release();
 }
 
 void CDownloadGroup::getGroupState(CDownloadManager::GroupState& state)

@@ -128,8 +128,10 @@ private:
     void markFileCompleted(FileEntry& entry);
     CTransferManagerBase::FileState fileStateOf(const FileEntry& entry, std::int32_t state) const;
     void sendFileEvent(const CTransferManagerBase::FileState& state);
-    void removeFileLocked(const std::shared_ptr<CDownloadFile>& file);
-    // Takes a file out for good: its task, its temporary file and its rows.
+    // A file to be re-created gets its new file: queued when the group was resumed meanwhile.
+    void recreateEntryFile(FileEntry& entry);
+    // Takes a file out for good: its task, its temporary file and its rows. Without the group
+    // lock for a file whose channels have run (their events hold its delegates' locks).
     void dropFile(const std::shared_ptr<CDownloadFile>& file);
     // Erases the entry, its progress and, when no other entry has it, the uid's claim.
     typename FileList::iterator forgetEntry(typename FileList::iterator entry);

@@ -101,7 +101,12 @@ public:
         m_wake.notify_all();
         m_thread.join();
         // Commands never run hold groups, and through their files the executor.
-        m_commands.clear();
+        std::deque<std::function<void()>> dropped;
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            dropped.swap(m_commands);
+        }
+        dropped.clear();
         for (const auto& entry : m_started)
             stopChannels(*entry.first);
         m_started.clear();
@@ -183,6 +188,8 @@ private:
     {
         {
             std::lock_guard<std::mutex> lock(m_lock);
+            if (m_stop)
+                return; // `command` ends after the lock
             m_commands.push_back(std::move(command));
         }
         m_wake.notify_all();
