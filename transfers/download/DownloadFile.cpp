@@ -94,13 +94,19 @@ std::string CDownloadFile::logPrefix() const
     return "[File " + m_details.id + "] ";
 }
 
-int CDownloadFile::resolvePaths(const std::wstring& downloadFolder, const std::wstring& relativePath)
+bool CDownloadFile::finalPathFor(const std::wstring& downloadFolder, const std::wstring& relativePath,
+                                 std::string& finalPath)
 {
     std::string relative = wideToUtf8(relativePath);
     os_safe_filenames::replaceUnsafeCharsInPath(relative);
+    return joinUnderBase(wideToUtf8(downloadFolder), relative, finalPath);
+}
+
+int CDownloadFile::resolvePaths(const std::wstring& downloadFolder, const std::wstring& relativePath)
+{
     std::string finalPath;
-    if (!joinUnderBase(wideToUtf8(downloadFolder), relative, finalPath)) {
-        FV_LOG_ERROR(logPrefix() << "Unable to place the file under the download folder: " << relative);
+    if (!finalPathFor(downloadFolder, relativePath, finalPath)) {
+        FV_LOG_ERROR(logPrefix() << "Unable to place the file under the download folder: " << wideToUtf8(relativePath));
         return dt_local_file_error;
     }
     m_finalPath = finalPath;
@@ -191,7 +197,7 @@ int CDownloadFile::restoreFromDb(const std::wstring& downloadFolder, const CDown
 
 void CDownloadFile::postPreparation(Lock& lock)
 {
-    if (m_cancelled || (m_preparation && !m_preparation->isFinished()))
+    if (m_cancelled || (m_preparing && m_preparation && !m_preparation->isFinished()))
         return;
     m_preparationError = 0;
     std::shared_ptr<CTrasfersAsyncTasksExecutor> executor = m_executor.lock();
@@ -199,6 +205,7 @@ void CDownloadFile::postPreparation(Lock& lock)
         m_preparationError = dt_interrupted; // shutting down
         return;
     }
+    m_preparing = true;
     std::shared_ptr<CDownloadFile> self = shared_from_this();
     lock.unlock();
     auto flight = executor->queueTask(self);
@@ -221,7 +228,8 @@ int CDownloadFile::prepareForTransfer()
         m_prepared = true;
         return kUpToDate;
     }
-    if (m_preparation && !m_preparation->isFinished())
+    // The task wakes the engine before its completion is marked: its own flag says it is done.
+    if (m_preparing && m_preparation && !m_preparation->isFinished())
         return kNotReady;
     if (m_preparationError != dt_success) {
         FV_LOG_ERROR(logPrefix() << "Preparation of the file failed. Error code: " << m_preparationError);
@@ -274,6 +282,8 @@ void CDownloadFile::release()
     {
         std::lock_guard<std::mutex> guard(fileLock);
         markReleased();
+        // A task still running after its group is gone must not reach it.
+        m_owner = nullptr;
         channels.getAllChannels(list);
         if ((m_cancelled || m_cancelledByChannel) && m_stage != Stage::done)
             tempToRemove.swap(m_tempPath);
@@ -317,6 +327,7 @@ int CDownloadFile::exec(std::shared_ptr<CTrasfersAsyncTasksExecutor::IAsyncTaskP
         std::lock_guard<std::mutex> guard(fileLock);
         if (result != dt_success && result != kUpToDate)
             m_preparationError = result;
+        m_preparing = false;
         owner = m_owner;
     }
     if (owner && owner->getDownloadEngine())
@@ -379,6 +390,8 @@ int CDownloadFile::fetchDetails(RestDownloadDetails& result)
         params.fileId = m_details.id;
         owner = m_owner;
     }
+    if (!owner)
+        return dt_cancelled;
     owner->getBucketId(params.bucketId);
     owner->getBucketToken(params.token);
     CRestApiDownloadDetails call;

@@ -71,6 +71,11 @@ public:
     int restoreFromDb(const std::wstring& downloadFolder, const CDownloadFilesDbInfo::FileInfo& row,
                       const std::vector<CDownloadChannelsDbInfo::ChannelInfo>& channelRows, IDownloadFileOwner* owner);
 
+    // Where a file of `relativePath` goes under `downloadFolder` (a local folder): unsafe
+    // characters replaced, never outside the folder. False when it cannot be placed there.
+    static bool finalPathFor(const std::wstring& downloadFolder, const std::wstring& relativePath,
+                             std::string& finalPath);
+
     bool needsPreparation();
     // Called by the group when it starts the file; never blocks on the network or a task. While
     // the plan is not ready it returns kNotReady and the engine is woken (wakeUp) when it is.
@@ -160,6 +165,7 @@ private:
     std::vector<PlannedRange> m_restoredRanges; // a restored plan, for the finishing task
     std::shared_ptr<TaskCompletion> m_preparation;
     int m_preparationError = 0;
+    bool m_preparing = false; // a preparation task is queued or running and has not yet ended
     std::shared_ptr<TaskCompletion> m_urlRefresh;
     std::uint32_t m_rangesTotal = 0;
     std::uint32_t m_rangesDone = 0; // restored done and completed by channels
