@@ -361,6 +361,9 @@ void CTransferEngineBase::onStop()
         m_running.remove(channel);
         m_pending.push_back(channel);
     }
+    // The groups are the manager's: a stopped engine must not keep them, and through them their
+    // executor, alive. A later init finds them again through the manager.
+    m_activeGroups.clear();
     if (m_active)
         setActiveLocked(false);
 }

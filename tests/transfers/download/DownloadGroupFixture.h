@@ -244,15 +244,15 @@ private:
     std::thread m_thread;
 };
 
-// A temp app folder with its database, the test service, an executor, a group manager and the
-// test engine, assembled as the manager proxy will.
-class DownloadGroupFixture : public ::testing::Test {
+// A temp app folder with its database, the test service with one bucket, a destination folder
+// and the subscriber; the parts (executor, group manager, engine) are the derived fixture's.
+class DownloadTestBase : public ::testing::Test {
 protected:
     static constexpr const char* kBucket = "B1";
     static constexpr const char* kToken = "T1";
     static constexpr std::uint64_t kModified = 1600000000000ull;
 
-    DownloadGroupFixture() : m_rest(m_service)
+    DownloadTestBase() : m_rest(m_service)
     {
         prepareTransportTest();
         fv_transfers::CFvTransfersGlobalConfig::getInstance()->setAppFilesPath(fv_transfers::utf8ToWide(m_app.path()));
@@ -261,50 +261,35 @@ protected:
         fv_transfers::CFailedGroupsRestarter::getInstance()->setInterval(std::chrono::milliseconds(200));
         m_rest.addBucket(kBucket, kToken);
         m_folder = m_dest.path();
-        m_buffers = fv_transfers::createTransferBufferManager(0);
-        m_buffers->init(16 * 1024 * 1024);
-        build();
     }
-    ~DownloadGroupFixture() override
+    ~DownloadTestBase() override
     {
-        tearDownParts();
         fv_transfers::CFailedGroupsRestarter::destroyInstance();
         fv_transfers::CDbDataLoader::getInstance().releaseDownloadData();
         fv_transfers::CDbHolder::releaseInstance();
     }
 
-    void build()
+    // Retries without the production back-off.
+    static fv_transfers::DownloadFileEnvironment quickRetries()
     {
-        m_executor = std::make_shared<fv_transfers::CTrasfersAsyncTasksExecutor>(2, "fv-dl-task-");
-        m_engine = std::make_unique<ThreadedTestEngine>(m_buffers);
-        m_manager = std::make_unique<CDownloadGroupManager>();
-        m_manager->setEngine(m_engine.get());
-        m_manager->setTasksExecutor(m_executor);
         fv_transfers::DownloadFileEnvironment environment;
         environment.channelSeams.firstBackOff = std::chrono::milliseconds(1);
         environment.channelSeams.maxBackOff = std::chrono::milliseconds(2);
-        m_manager->setFileEnvironment(environment);
-        m_manager->setCallbackForAllGroups(&m_events);
-        m_engine->setManager(m_manager.get());
+        return environment;
     }
-    // The engine first (it holds files), then the groups and their executor.
-    void tearDownParts()
+    // Waits until no preparation still holds the executor, so that it ends on this thread.
+    static void releaseExecutor(std::shared_ptr<fv_transfers::CTrasfersAsyncTasksExecutor>& executor)
     {
-        if (m_engine)
-            m_engine->stop();
-        m_manager.reset();
-        // A preparation still running holds its file and so the executor: the executor must not
-        // end on its own worker.
-        if (m_executor) {
-            EXPECT_TRUE(waitUntil([&] { return m_executor.use_count() == 1; }, 20000));
+        if (executor) {
+            EXPECT_TRUE(waitUntil([&] { return executor.use_count() == 1; }, 20000));
         }
-        m_executor.reset();
-        m_engine.reset();
+        executor.reset();
     }
 
     std::string folderUrl(const std::string& folder) const { return "file://" + folder; }
-    std::int32_t createGroup(const std::string& destination,
-                             std::shared_ptr<CDownloadManager::GroupInfoMap> groupInfo = nullptr)
+    std::int32_t createGroup(CDownloadGroupManager& manager, const std::string& destination,
+                             std::shared_ptr<CDownloadManager::GroupInfoMap> groupInfo = nullptr,
+                             std::uint64_t minMultipartSize = 0)
     {
         CDownloadGroup::TransferGroupInitParams params;
         params.bucketId = kBucket;
@@ -312,9 +297,9 @@ protected:
         params.bucketType = "DOWNLOAD";
         params.downloadPath = fv_transfers::utf8ToWide(destination);
         params.groupInfo = std::move(groupInfo);
-        return m_manager->addGroup(params);
+        params.minMultipartSize = minMultipartSize;
+        return manager.addGroup(params);
     }
-    std::shared_ptr<CDownloadGroup> group(std::int32_t id) { return m_manager->findDownloadGroup(id); }
 
     std::string seed(const std::string& id, std::uint64_t size, unsigned pattern = 3)
     {
@@ -358,6 +343,13 @@ protected:
         std::sort(names.begin(), names.end());
         return names;
     }
+    bool anyTempIn(const std::string& folder) const
+    {
+        const auto entries = folderEntries(folder);
+        return std::any_of(entries.begin(), entries.end(), [](const std::string& name) {
+            return name.size() > 3 && name.compare(name.size() - 3, 3, ".dl") == 0;
+        });
+    }
 
     TempDir m_app;
     TempDir m_dest;
@@ -365,6 +357,48 @@ protected:
     RestRoutes m_rest;
     std::string m_folder;
     RecordingCallback m_events;
+};
+
+// The base with an executor, a group manager and the test engine, assembled as the manager
+// proxy will.
+class DownloadGroupFixture : public DownloadTestBase {
+protected:
+    DownloadGroupFixture()
+    {
+        m_buffers = fv_transfers::createTransferBufferManager(0);
+        m_buffers->init(16 * 1024 * 1024);
+        build();
+    }
+    ~DownloadGroupFixture() override { tearDownParts(); }
+
+    void build()
+    {
+        m_executor = std::make_shared<fv_transfers::CTrasfersAsyncTasksExecutor>(2, "fv-dl-task-");
+        m_engine = std::make_unique<ThreadedTestEngine>(m_buffers);
+        m_manager = std::make_unique<CDownloadGroupManager>();
+        m_manager->setEngine(m_engine.get());
+        m_manager->setTasksExecutor(m_executor);
+        m_manager->setFileEnvironment(quickRetries());
+        m_manager->setCallbackForAllGroups(&m_events);
+        m_engine->setManager(m_manager.get());
+    }
+    // The engine first (it holds files), then the groups and their executor.
+    void tearDownParts()
+    {
+        if (m_engine)
+            m_engine->stop();
+        m_manager.reset();
+        releaseExecutor(m_executor);
+        m_engine.reset();
+    }
+
+    std::int32_t createGroup(const std::string& destination,
+                             std::shared_ptr<CDownloadManager::GroupInfoMap> groupInfo = nullptr)
+    {
+        return DownloadTestBase::createGroup(*m_manager, destination, std::move(groupInfo));
+    }
+    std::shared_ptr<CDownloadGroup> group(std::int32_t id) { return m_manager->findDownloadGroup(id); }
+
     std::shared_ptr<fv_transfers::ITransferBufferManager> m_buffers;
     std::shared_ptr<fv_transfers::CTrasfersAsyncTasksExecutor> m_executor;
     std::unique_ptr<ThreadedTestEngine> m_engine;
