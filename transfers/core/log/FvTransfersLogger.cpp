@@ -6,7 +6,9 @@
 #include <Poco/Message.h>
 #include <Poco/PatternFormatter.h>
 
+#include <cerrno>
 #include <exception>
+#include <sys/stat.h>
 
 namespace fv_transfers {
 
@@ -91,9 +93,12 @@ CFvTransfersLogger* CFvTransfersLogger::getInstance()
 CFvTransfersLogger* CFvTransfersLogger::openedUnderLock()
 {
     CFvTransfersLogger& instance = holder();
+    if (instance.isOpen() && instance.folderGone())
+        instance.close(); // nothing rotated yet: closing is safe, and the folder comes back below
     if (!instance.isOpen()) {
         try {
-            instance.open(logFilePath(logFolder()));
+            instance.m_folder = logFolder();
+            instance.open(logFilePath(instance.m_folder));
         } catch (const std::exception&) {
             instance.close();
             return nullptr;
@@ -123,6 +128,32 @@ void CFvTransfersLogger::open(const std::string& path)
     m_logStream = std::make_unique<Poco::LogStream>(*m_logger, Poco::Message::PRIO_DEBUG);
 }
 
+bool CFvTransfersLogger::folderGone() const
+{
+    struct stat status {};
+    return !m_folder.empty() && ::stat(m_folder.c_str(), &status) != 0 && errno == ENOENT;
+}
+
+void CFvTransfersLogger::write(Poco::Message::Priority priority, const std::string& line)
+{
+    Poco::LogStream& out = stream();
+    try {
+        out.priority(priority) << line << std::endl;
+    } catch (const std::exception&) {
+        out.setstate(std::ios::badbit);
+    }
+    if (out.good())
+        return;
+    abandon();
+}
+
+void CFvTransfersLogger::abandon()
+{
+    if (m_fileChannel)
+        m_fileChannel->duplicate(); // leaked on purpose: its close would free a freed file
+    close();
+}
+
 CFvTransfersLogger::~CFvTransfersLogger()
 {
     close();
@@ -136,7 +167,7 @@ void CFvTransfersLogger::close()
     if (registered)
         Poco::Logger::destroy(kLoggerName);
     m_formattingChannel.reset();
-    if (m_fileChannel)
+    if (m_fileChannel && m_fileChannel->referenceCount() == 1)
         m_fileChannel->close();
     m_fileChannel.reset();
 }
@@ -152,13 +183,7 @@ void logWrite(LogLevel level, const std::string& text)
 {
     try {
         const std::string line = redactSecrets(text);
-        withLogger([&](CFvTransfersLogger& logger) {
-            try {
-                logger.stream().priority(toPriority(level)) << line << std::endl;
-            } catch (const std::exception&) {
-                logger.stream().clear();
-            }
-        });
+        withLogger([&](CFvTransfersLogger& logger) { logger.write(toPriority(level), line); });
     } catch (const std::exception&) {
         // A failure to log never reaches the caller.
     }

@@ -4,6 +4,7 @@
 #include <Poco/FileChannel.h>
 #include <Poco/FormattingChannel.h>
 #include <Poco/LogStream.h>
+#include <Poco/Message.h>
 #include <Poco/Logger.h>
 #include <Poco/Mutex.h>
 
@@ -36,17 +37,26 @@ public:
 
     Poco::LogStream& stream() { return *m_logStream; }
     Poco::Logger& logger() { return *m_logger; }
+    // Writes one line. A line that fails leaves the file channel in a state POCO cannot close
+    // safely (a failed rotation frees its file and keeps the pointer): the chain is then let go
+    // without closing it, and the next line opens a new one.
+    void write(Poco::Message::Priority priority, const std::string& line);
 
 private:
     // Builds the logging chain on the given file; throws when it cannot.
     void open(const std::string& path);
     void close();
+    // Drops the chain without closing the file channel, which is kept alive for good.
+    void abandon();
     bool isOpen() const { return static_cast<bool>(m_logStream); }
+    // The file's folder is gone (removed by the user): rotation there would fail.
+    bool folderGone() const;
 
     Poco::AutoPtr<Poco::FileChannel> m_fileChannel;
     Poco::Logger* m_logger = nullptr; // owned by POCO's registry until destroy
     std::unique_ptr<Poco::LogStream> m_logStream;
     Poco::AutoPtr<Poco::FormattingChannel> m_formattingChannel;
+    std::string m_folder; // of the open file; empty: the current directory
 };
 
 // The folder of the log file, set by the configuration with the app files path; empty (the

@@ -170,3 +170,17 @@ TEST(LogPrefix, Formats)
         EXPECT_EQ(c.expected, prefix.toString());
     }
 }
+
+// The user may remove the log folder while the library runs. When the file is due to rotate,
+// the archive step cannot recreate it there; that must cost the log lines, never the process.
+TEST_F(LoggerFixture, ALogFolderRemovedBeforeRotationCostsLinesNotTheProcess)
+{
+    FV_LOG_INFO("first");
+    ASSERT_EQ(0, std::system(("rm -rf '" + dir.path() + "/app'").c_str()));
+    const std::string line(4096, 'x');
+    for (int i = 0; i < 700; ++i) // past the 2 MB rotation size
+        FV_LOG_INFO(line);
+    FV_LOG_INFO("after the folder came back");
+    CFvTransfersLogger::destroyInstance();
+    EXPECT_NE(std::string::npos, logText().find("after the folder came back"));
+}
