@@ -115,6 +115,7 @@ int CDownloadChannel::prepare()
     std::string url;
     const int result = source->getDownloadUrl(url, false);
     if (result == dt_success && !url.empty()) {
+        m_sourceUrl = url;
         setUrl(url);
         return dt_success;
     }
@@ -232,9 +233,12 @@ int CDownloadChannel::refreshUrl()
         return connectFailed;
     FV_LOG_WARNING(logPrefix().toString() << "Refetching download URL");
     IDownloadUrlSource* source = urlSource();
-    std::string url;
+    // The file's URL, not a redirect's target: the file tells a refused URL it has already
+    // replaced from its current one.
+    std::string url = m_sourceUrl;
     if (!source || source->getDownloadUrl(url, true) != dt_success || url.empty())
         return connectFailed;
+    m_sourceUrl = url;
     setUrl(url);
     return connectRefreshed;
 }

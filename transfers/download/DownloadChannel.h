@@ -103,6 +103,7 @@ private:
     // The channel thread's own.
     std::unique_ptr<CHttpResponseFetcher> m_fetcher;
     IHttpResponseBodyFetcher* m_body = nullptr;
+    std::string m_sourceUrl;             // the URL the file last gave (before any redirect)
     std::uint64_t m_requestFirst = 0;    // first byte of the range the current request asked for
     bool m_checkpointLowered = true;     // the stored checkpoint was no higher than the request's start
     ILocalFile* m_attemptFile = nullptr; // the file of the current attempt once data moved

@@ -810,8 +810,11 @@ int CDownloadFile::getDownloadUrl(std::string& url, bool force)
         FV_LOG_DEBUG(logPrefix() << "Got request from channel for download url");
         if (m_cancelled || released)
             return dt_cancelled;
-        if (!force && urlValid()) {
-            url = m_details.downloadDetails.url;
+        // Channels refused together ask one after another: those that ask after the refresh
+        // ended find their URL replaced and take the fresh one.
+        const std::string& current = m_details.downloadDetails.url;
+        if (urlValid() && (!force || (!url.empty() && url != current))) {
+            url = current;
             return dt_success;
         }
         if (!m_urlRefresh || m_urlRefresh->isFinished()) {

@@ -10,9 +10,10 @@ class IDownloadUrlSource {
 public:
     virtual ~IDownloadUrlSource() = default;
 
-    // Fills `url` with the file's download URL; `force` asks for a fresh one (the one in hand
-    // was refused). May block until the owner's refresh ends. 0 on success, 13 when the service
-    // gave an unexpected answer, another dt_error otherwise.
+    // Fills `url` with the file's download URL; `force` asks for a fresh one: `url` then holds
+    // the refused URL (or is empty), and a URL that a refresh has already replaced is answered
+    // with the current one, without another refresh. May block until the owner's refresh ends. 0 on success, 13 when
+    // the service gave an unexpected answer, another dt_error otherwise.
     virtual int getDownloadUrl(std::string& url, bool force) = 0;
 };
 

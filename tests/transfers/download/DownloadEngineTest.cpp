@@ -1,6 +1,7 @@
 #include "download/DownloadEngine.h"
 #include "support/fixtures/Watchdog.h"
 #include "support/service/FaultPlan.h"
+#include "support/service/RestFaults.h"
 #include "transfers/download/DownloadGroupFixture.h"
 
 #include <Poco/Delegate.h>
@@ -17,6 +18,7 @@ using namespace fv_test;
 using fv_transfers::CDownloadChannelsDbInfo;
 using fv_transfers::CDownloadEngine;
 using fv_transfers::CFailedGroupsRestarter;
+namespace rest_faults = fv_test::rest_faults;
 
 namespace {
 
@@ -383,4 +385,29 @@ TEST_F(DownloadEngineTest, ARebuiltSingleRangeFileContinuesAtItsCheckpoint)
     ASSERT_FALSE(ranges.empty());
     EXPECT_EQ("bytes=" + std::to_string(checkpoint) + "-" + std::to_string(size - 1), ranges.front());
     EXPECT_EQ(md5Hex(content), md5Hex(readFile(m_folder + "/s.bin")));
+}
+
+TEST_F(DownloadEngineTest, AUrlExpiredUnderEveryRangeIsRefreshedOnceForAllOfThem)
+{
+    Watchdog watchdog("expired url", std::chrono::seconds(110));
+    const std::string content = patternedBytes(4 * MiB, 12);
+    m_rest.addMultipartFile(kBucket, "X1", content, MultipartLayout{RestRoutes::evenParts(4 * MiB, MiB), false, {}});
+    // The preparation's URL has expired at the storage while its details still call it valid: each
+    // range's first request is refused.
+    const std::string expired = m_service.expiredStorageUrl(RestRoutes::fileKey(kBucket, "X1"));
+    m_service.faults().add(FaultRule{"GET", detailsPath("X1"), 1, 1, rest_faults::setMember("url", expired)});
+    const std::int32_t id = createGroup(m_folder, MiB);
+    start(id, {details("X1", "x.bin", 4 * MiB)});
+
+    ASSERT_TRUE(waitForGroup(id, CTransferManagerBase::GROUP_COMPLETED));
+    EXPECT_TRUE(content == readFile(m_folder + "/x.bin"));
+    const auto requests = m_service.log().forPath(storagePathOf("X1"));
+    const auto refused = std::count_if(requests.begin(), requests.end(), [&](const auto& request) {
+        return expired.size() >= request.target.size() &&
+               expired.compare(expired.size() - request.target.size(), request.target.size(), request.target) == 0;
+    });
+    EXPECT_GE(refused, 1);
+    // The preparation's details and one refresh for the four ranges.
+    EXPECT_EQ(2u, m_service.log().forPath(detailsPath("X1")).size());
+    EXPECT_EQ(0, allRows());
 }

@@ -24,10 +24,13 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace fv_transfers;
@@ -112,6 +115,38 @@ private:
     std::shared_ptr<CDownloadChannelsDbInfo> m_rows;
     std::mutex m_mutex;
     std::vector<std::string> m_journal;
+};
+
+// Holds the service's answers in a route until opened (or until its deadline, so a failed test
+// never leaves a service thread waiting).
+class AnswerGate {
+public:
+    Fault fault()
+    {
+        return Fault::mutateResponse([this](fv_test::ServiceResponse&) {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            ++m_held;
+            m_changed.notify_all();
+            m_changed.wait_for(lock, std::chrono::seconds(30), [&] { return m_open; });
+        });
+    }
+    bool waitHeld(int timeoutMs = 20000)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_held > 0; });
+    }
+    void open()
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_open = true;
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_held = 0;
+    bool m_open = false;
 };
 
 class TestEngine : public IDownloadEngineCallback {
@@ -601,4 +636,59 @@ TEST_F(DownloadFileTest, RestoredRangeContinuesAtItsCheckpoint)
     ASSERT_FALSE(ranges.empty());
     EXPECT_EQ("bytes=" + std::to_string(written) + "-" + std::to_string(size - 1), ranges.front()) << log.text();
     EXPECT_EQ(md5Hex(content), md5Hex(fv_test::readFile(m_folder + "/c.bin")));
+}
+
+TEST_F(DownloadFileTest, OneUrlRefreshServesEveryChannelThatAsks)
+{
+    Watchdog watchdog("url refresh");
+    seed("U1", 64 * KiB);
+    auto file = makeFile();
+    ASSERT_EQ(dt_success, file->initialize(utf8ToWide(m_folder), details("U1", L"u.bin", 64 * KiB), &m_owner));
+    ASSERT_EQ(dt_success, prepare(*file));
+    std::string refused;
+    ASSERT_EQ(dt_success, file->getDownloadUrl(refused, false));
+    ASSERT_EQ(1u, detailsRequests("U1"));
+    // URLs handed out from now on differ from the one in hand.
+    m_rest.setUrlValidity(std::chrono::seconds(7200));
+
+    // The refresh is held at the service until every other channel has asked.
+    auto gate = std::make_shared<AnswerGate>();
+    m_service.faults().add(
+        FaultRule{"GET", "/api/v2/bucket/" + std::string(kBucket) + "/file/U1/download", 1, 1, gate->fault()});
+    struct Ask {
+        bool force;
+        std::string url;
+        int result = -1;
+    };
+    std::vector<Ask> asks = {{true, refused}, {true, refused}, {true, ""}, {false, ""}};
+    fv_test::LogCapture log;
+    std::vector<std::thread> channels;
+    channels.emplace_back([&] { asks[0].result = file->getDownloadUrl(asks[0].url, asks[0].force); });
+    ASSERT_TRUE(gate->waitHeld());
+    for (std::size_t i = 1; i < asks.size(); ++i)
+        channels.emplace_back([&, i] { asks[i].result = file->getDownloadUrl(asks[i].url, asks[i].force); });
+    const bool allWaiting = fv_test::waitUntil([&] { return log.count("URL update task is in progress") == 3; }, 20000);
+    gate->open();
+    for (auto& channel : channels)
+        channel.join();
+    ASSERT_TRUE(allWaiting) << log.text();
+
+    EXPECT_EQ(2u, detailsRequests("U1"));
+    const std::string fresh = asks[0].url;
+    EXPECT_NE(refused, fresh);
+    for (const Ask& ask : asks) {
+        EXPECT_EQ(dt_success, ask.result);
+        EXPECT_EQ(fresh, ask.url);
+    }
+
+    // A channel refused with the old URL after the refresh ended takes the fresh one.
+    std::string late = refused;
+    EXPECT_EQ(dt_success, file->getDownloadUrl(late, true));
+    EXPECT_EQ(fresh, late);
+    EXPECT_EQ(2u, detailsRequests("U1"));
+    // The fresh one refused in turn is refreshed again.
+    std::string again = fresh;
+    EXPECT_EQ(dt_success, file->getDownloadUrl(again, true));
+    EXPECT_EQ(3u, detailsRequests("U1"));
+    file->cancel();
 }
