@@ -91,14 +91,14 @@ std::string withTrailingSlash(const std::string& folder)
 
 std::shared_ptr<CDbHolder> CDbHolder::getInstance()
 {
-    return slot().getOrCreate(&CDbHolder::openDefault);
+    return slot().getOrCreate([] { return openDefault(CDbConnection::kBusyTimeoutSeconds); });
 }
 
-bool CDbHolder::createInstance()
+bool CDbHolder::createInstance(std::size_t busyTimeoutSeconds)
 {
     const bool replaced = slot().replaceUnless(
         [](const std::shared_ptr<CDbHolder>& current) { return current.use_count() > 1 || current->isInUse(); },
-        &CDbHolder::openDefault);
+        [busyTimeoutSeconds] { return openDefault(busyTimeoutSeconds); });
     if (!replaced) {
         FV_LOG_WARNING("The transfer database is in use; keeping the open connection");
         return false;
@@ -111,11 +111,11 @@ void CDbHolder::releaseInstance()
     slot().take();
 }
 
-std::shared_ptr<CDbHolder> CDbHolder::openDefault()
+std::shared_ptr<CDbHolder> CDbHolder::openDefault(std::size_t busyTimeoutSeconds)
 {
     const std::string path = makeDbFilePath(CFvTransfersGlobalConfig::getDbFileName());
     removeOldDbFiles();
-    return std::make_shared<CDbHolder>(path);
+    return std::make_shared<CDbHolder>(path, busyTimeoutSeconds);
 }
 
 std::string CDbHolder::makeDbFilePath(const std::string& fileName)

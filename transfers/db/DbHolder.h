@@ -27,7 +27,7 @@ public:
     // Opens a fresh holder now and makes it the process's one. Refused (false, the current one
     // is kept) while tables of the current one are held elsewhere, since two connections would
     // then write the same file. True when the new holder is connected.
-    static bool createInstance();
+    static bool createInstance(std::size_t busyTimeoutSeconds = CDbConnection::kBusyTimeoutSeconds);
     // Drops the process's holder; the next getInstance opens the file again. The connection
     // closes when the last table user lets go.
     static void releaseInstance();
@@ -71,7 +71,7 @@ public:
     std::shared_ptr<CDbConnection> getConnection() const { return m_connection; }
 
 private:
-    static std::shared_ptr<CDbHolder> openDefault();
+    static std::shared_ptr<CDbHolder> openDefault(std::size_t busyTimeoutSeconds);
     static std::shared_ptr<CDbConnection> open(const std::string& dbFilePath, std::size_t busyTimeoutSeconds);
     // Runs `step` under the start-up deadline; a step that gave up there disconnects the holder.
     void runStartupStep(const std::function<void()>& step);

@@ -2,6 +2,7 @@
 #include "support/fixtures/Watchdog.h"
 #include "support/service/FaultPlan.h"
 #include "support/service/RestFaults.h"
+#include "support/fixtures/LogCapture.h"
 #include "transfers/download/DownloadGroupFixture.h"
 
 #include <Poco/Delegate.h>
@@ -42,6 +43,34 @@ std::int64_t rangeStart(const std::string& range)
         return -1;
     return std::stoll(range.substr(prefix.size()));
 }
+
+// Another program's connection holding the database file in a write transaction: in
+// write-ahead-log mode every other write waits for it, reads still see the last commit.
+class DatabaseHold {
+public:
+    explicit DatabaseHold(const std::string& path)
+    {
+        std::string error;
+        m_connection = fv_transfers::CDbConnection::open(path, 1, error);
+        held = m_connection && run("BEGIN EXCLUSIVE");
+    }
+    ~DatabaseHold()
+    {
+        if (held)
+            run("ROLLBACK");
+    }
+
+    bool held = false;
+
+private:
+    bool run(const std::string& sql)
+    {
+        return m_connection->run("hold", "database",
+                                 [&](Poco::Data::Session& session) { session << sql, Poco::Data::Keywords::now; });
+    }
+
+    std::shared_ptr<fv_transfers::CDbConnection> m_connection;
+};
 
 // Records the engine's activity transitions.
 struct ActivityRecorder {
@@ -410,4 +439,47 @@ TEST_F(DownloadEngineTest, AUrlExpiredUnderEveryRangeIsRefreshedOnceForAllOfThem
     // The preparation's details and one refresh for the four ranges.
     EXPECT_EQ(2u, m_service.log().forPath(detailsPath("X1")).size());
     EXPECT_EQ(0, allRows());
+}
+
+TEST_F(DownloadEngineTest, ADatabaseHeldPastTheBusyTimeOutLeavesRowsThatTheNextRestoreClears)
+{
+    Watchdog watchdog("database held", std::chrono::seconds(110));
+    tearDownParts();
+    fv_transfers::CDbHolder::releaseInstance();
+    ASSERT_TRUE(fv_transfers::CDbHolder::createInstance(1));
+    build(quickRetries());
+    const std::string content = patternedBytes(MiB, 13);
+    m_rest.addMultipartFile(kBucket, "D1", content, MultipartLayout{RestRoutes::evenParts(MiB, 256 * KiB), false, {}});
+    m_service.faults().add(FaultRule{"GET", storagePathOf("D1"), 1, 0, Fault::trickle(16 * KiB, 10)});
+    const std::int32_t id = createGroup(m_folder, 256 * KiB);
+    start(id, {details("D1", "d.bin", MiB)});
+    ASSERT_TRUE(waitUntil([&] { return bytesOf("D1") > 0; }, 60000));
+
+    // Every state write from here on fails: the ranges' done states, the completed file's rows.
+    LogCapture log;
+    auto other = std::make_unique<DatabaseHold>(db().getConnection()->path());
+    ASSERT_TRUE(other->held);
+    ASSERT_TRUE(waitForGroup(id, CTransferManagerBase::GROUP_COMPLETED));
+    other.reset();
+    EXPECT_GE(log.count("Unable to store the channel state 3"), 1) << log.text();
+    EXPECT_GE(log.count("database is locked"), 1) << log.text();
+    EXPECT_EQ(1, log.count("Unable to remove the rows of a completed file")) << log.text();
+    // Completed means the bytes are in place; only the bookkeeping is behind.
+    EXPECT_TRUE(content == readFile(m_folder + "/d.bin"));
+    EXPECT_FALSE(anyTempIn(m_folder));
+    EXPECT_GT(allRows(), 0);
+
+    // The next start finds the file in place and clears the rows, without a byte fetched again.
+    tearDownParts();
+    m_service.faults().clear();
+    const std::size_t storageBefore = m_service.log().forPath(storagePathOf("D1")).size();
+    const std::size_t detailsBefore = m_service.log().forPath(detailsPath("D1")).size();
+    rebuild(quickRetries(), 256 * KiB);
+    // The restored group reports its completion in the new session.
+    ASSERT_TRUE(waitUntil([&] { return groupEvents(id, CTransferManagerBase::GROUP_COMPLETED) == 2; }, 60000));
+    EXPECT_EQ(storageBefore, m_service.log().forPath(storagePathOf("D1")).size());
+    EXPECT_EQ(detailsBefore, m_service.log().forPath(detailsPath("D1")).size());
+    EXPECT_TRUE(content == readFile(m_folder + "/d.bin"));
+    EXPECT_EQ(kModified, mtimeMs(m_folder + "/d.bin"));
+    EXPECT_TRUE(waitUntil([&] { return allRows() == 0; }, 20000));
 }
