@@ -287,15 +287,15 @@ TEST_F(DownloadEngineTest, AFailedFileErrorsTheGroupWhichTheRestarterResumesToCo
 {
     Watchdog watchdog("restarter", std::chrono::seconds(110));
     CFailedGroupsRestarter::getInstance()->setInterval(std::chrono::milliseconds(500));
-    const std::string first = seed("E1", 16 * KiB);
-    const std::string second = seed("E2", 48 * KiB, 7);
+    const std::string first = seed("ok1", 16 * KiB);
+    const std::string second = seed("missing2", 48 * KiB, 7);
     // Refused until the group is seen waiting for the restarter.
-    m_service.faults().add(FaultRule{"GET", detailsPath("E2"), 1, 0, Fault::statusCode(404)});
+    m_service.faults().add(FaultRule{"GET", detailsPath("missing2"), 1, 0, Fault::statusCode(404)});
     const std::int32_t id = createGroup(m_folder);
-    start(id, {details("E1", "one.bin", 16 * KiB), details("E2", "two.bin", 48 * KiB)});
+    start(id, {details("ok1", "one.bin", 16 * KiB), details("missing2", "two.bin", 48 * KiB)});
 
-    ASSERT_TRUE(waitUntil([&] { return m_events.fileReached("E2", CTransferManagerBase::FILE_ERRORED); }, 30000));
-    const auto fileEvents = m_events.fileEvents("E2");
+    ASSERT_TRUE(waitUntil([&] { return m_events.fileReached("missing2", CTransferManagerBase::FILE_ERRORED); }, 30000));
+    const auto fileEvents = m_events.fileEvents("missing2");
     const auto errored = std::find_if(fileEvents.begin(), fileEvents.end(),
                                       [](const auto& e) { return e.state == CTransferManagerBase::FILE_ERRORED; });
     EXPECT_EQ(5, errored->errorCode);
@@ -314,8 +314,8 @@ TEST_F(DownloadEngineTest, ACancelledGroupLeavesNothingAndNeverCompletesWhileAno
 {
     Watchdog watchdog("cancel", std::chrono::seconds(110));
     const std::string kept = seed("K1", 512 * KiB, 4);
-    seed("C1", 2 * MiB, 5);
-    m_service.faults().add(FaultRule{"GET", storagePathOf("C1"), 1, 0, Fault::trickle(16 * KiB, 10)});
+    seed("cut1", 2 * MiB, 5);
+    m_service.faults().add(FaultRule{"GET", storagePathOf("cut1"), 1, 0, Fault::trickle(16 * KiB, 10)});
     const std::string keptFolder = m_folder + "/kept";
     const std::string cancelledFolder = m_folder + "/cancelled";
     std::filesystem::create_directories(keptFolder);
@@ -323,14 +323,14 @@ TEST_F(DownloadEngineTest, ACancelledGroupLeavesNothingAndNeverCompletesWhileAno
     const std::int32_t keptId = createGroup(keptFolder);
     const std::int32_t cancelledId = createGroup(cancelledFolder);
     start(keptId, {details("K1", "k.bin", 512 * KiB)});
-    start(cancelledId, {details("C1", "c.bin", 2 * MiB)});
-    ASSERT_TRUE(waitUntil([&] { return bytesOf("C1") > 0; }, 60000));
+    start(cancelledId, {details("cut1", "c.bin", 2 * MiB)});
+    ASSERT_TRUE(waitUntil([&] { return bytesOf("cut1") > 0; }, 60000));
 
     group(cancelledId)->cancel();
 
     ASSERT_TRUE(waitUntil(
         [&] {
-            return !anyTempIn(cancelledFolder) && channelRows("C1").empty() && rows("DownloadFilesDictionary") <= 1;
+            return !anyTempIn(cancelledFolder) && channelRows("cut1").empty() && rows("DownloadFilesDictionary") <= 1;
         },
         30000));
     ASSERT_TRUE(waitForGroup(keptId, CTransferManagerBase::GROUP_COMPLETED));

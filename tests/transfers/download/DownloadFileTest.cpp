@@ -596,11 +596,11 @@ TEST_F(DownloadFileTest, RestoredEmptyFileWithoutUrlCompletesWithoutAsking)
     const std::string tempPath = m_folder + "/e.bin.abcd1234.dl";
     fv_test::writeFile(tempPath, "");
     CDownloadFilesDbInfo::FileInfo row;
-    row.details = details("E1", L"e.bin", 0);
+    row.details = details("empty1", L"e.bin", 0);
     row.TmpFileName = utf8ToWide(tempPath);
     m_files->insert(row.details, 7, row.TmpFileName);
-    const std::vector<ChannelRow> stored = {{"E1", 0, 0, 1, "", 0}};
-    m_channels->insertPlan("E1", stored);
+    const std::vector<ChannelRow> stored = {{"empty1", 0, 0, 1, "", 0}};
+    m_channels->insertPlan("empty1", stored);
 
     auto file = makeFile();
     ASSERT_EQ(dt_success, file->restoreFromDb(utf8ToWide(m_folder), row, stored, &m_owner));
@@ -616,15 +616,15 @@ TEST_F(DownloadFileTest, RestoredRangeContinuesAtItsCheckpoint)
     Watchdog watchdog("checkpoint");
     const std::uint64_t size = 256 * KiB;
     const std::uint64_t written = 96 * KiB;
-    const std::string content = seed("C1", size, 13);
+    const std::string content = seed("checkpoint1", size, 13);
     const std::string tempPath = m_folder + "/c.bin.abcd1234.dl";
     fv_test::writeFile(tempPath, content.substr(0, written));
     CDownloadFilesDbInfo::FileInfo row;
-    row.details = details("C1", L"c.bin", size, md5Hex(content));
+    row.details = details("checkpoint1", L"c.bin", size, md5Hex(content));
     row.TmpFileName = utf8ToWide(tempPath);
     m_files->insert(row.details, 7, row.TmpFileName);
-    const std::vector<ChannelRow> stored = {{"C1", 0, size, 4, md5Hex(content), written}};
-    m_channels->insertPlan("C1", stored);
+    const std::vector<ChannelRow> stored = {{"checkpoint1", 0, size, 4, md5Hex(content), written}};
+    m_channels->insertPlan("checkpoint1", stored);
 
     auto file = makeFile();
     ASSERT_EQ(dt_success, file->restoreFromDb(utf8ToWide(m_folder), row, stored, &m_owner));
@@ -632,7 +632,7 @@ TEST_F(DownloadFileTest, RestoredRangeContinuesAtItsCheckpoint)
     ASSERT_EQ(dt_success, prepare(*file));
     fv_test::LogCapture log;
     EXPECT_EQ(CTransferManagerBase::FILE_COMPLETED, run(*file).state) << log.text();
-    const auto ranges = storageRanges("C1");
+    const auto ranges = storageRanges("checkpoint1");
     ASSERT_FALSE(ranges.empty());
     EXPECT_EQ("bytes=" + std::to_string(written) + "-" + std::to_string(size - 1), ranges.front()) << log.text();
     EXPECT_EQ(md5Hex(content), md5Hex(fv_test::readFile(m_folder + "/c.bin")));
