@@ -62,23 +62,25 @@ public:
         m_record.id = id;
     }
 
-    struct EntrySpec {
+    struct EntryShape {
         std::int32_t state;
         bool pending;
         bool enabled;
         std::uint64_t size;
     };
 
-    void addEntries(const std::vector<EntrySpec>& specs)
+    void addEntries(const std::vector<EntryShape>& shapes)
     {
         std::lock_guard<std::mutex> lock(groupLock());
-        for (const EntrySpec& spec : specs) {
-            FileEntry& entry = makeFileEntry("f" + std::to_string(m_files.size()), TestDetails{}, spec.size);
+        for (const EntryShape& shape : shapes) {
+            FileEntry& entry = makeFileEntry("f" + std::to_string(m_files.size()), TestDetails{}, shape.size);
             entry.file = std::make_shared<TestFile>(TestFile{entry.fileUid});
-            entry.state = spec.state;
-            entry.pending = spec.pending;
-            entry.enabled = spec.enabled;
-            entry.transferredBytes = spec.state == kCompleted ? spec.size : spec.state == kQueued ? 0 : spec.size / 2;
+            entry.state = shape.state;
+            entry.pending = shape.pending;
+            entry.enabled = shape.enabled;
+            entry.transferredBytes = shape.state == kCompleted ? shape.size
+                                     : shape.state == kQueued  ? 0
+                                                               : shape.size / 2;
         }
     }
 
@@ -202,26 +204,26 @@ struct GroupBase : ::testing::Test {
     TestEngine engine;
 };
 
-TestGroup::EntrySpec done(std::uint64_t size = 100)
+TestGroup::EntryShape done(std::uint64_t size = 100)
 {
     return {kCompleted, false, true, size};
 }
-TestGroup::EntrySpec running()
+TestGroup::EntryShape running()
 {
     return {kTransferring, false, true, 100};
 }
-TestGroup::EntrySpec failed(bool enabled = true)
+TestGroup::EntryShape failed(bool enabled = true)
 {
     return {kErrored, false, enabled, 100};
 }
-TestGroup::EntrySpec queued()
+TestGroup::EntryShape queued()
 {
     return {kQueued, true, true, 100};
 }
 
 struct StateCase {
     struct Given {
-        std::vector<TestGroup::EntrySpec> entries;
+        std::vector<TestGroup::EntryShape> entries;
         std::int32_t reason;
         std::int32_t previousState;
         bool force = false;
