@@ -824,9 +824,9 @@ int CDownloadFile::getDownloadUrl(std::string& url, bool force)
             std::shared_ptr<CTrasfersAsyncTasksExecutor> executor = m_executor.lock();
             if (!executor)
                 return dt_cancelled;
-            lock.unlock();
+            // Queued under the file's lock: a channel asking in between would otherwise find no
+            // flight and start a second refresh. The executor never calls back under its lock.
             flight = executor->queueTask(task);
-            lock.lock();
             m_urlRefresh = flight;
         } else {
             FV_LOG_INFO(logPrefix() << "URL update task is in progress, waiting for it to complete...");
