@@ -1,6 +1,7 @@
 #include "framework/TransferEngineBase.h"
 #include "framework/TransferFile.h"
 #include "support/fixtures/EventRecorder.h"
+#include "transfers/framework/InertTransferGroup.h"
 #include "support/fixtures/Watchdog.h"
 
 #include <Poco/Delegate.h>
@@ -250,8 +251,10 @@ private:
 };
 
 // A group that hands out its files in order, once each.
-class TestGroup : public ITransferGroup {
+class TestGroup : public fv_test::InertTransferGroup {
 public:
+    TestGroup() : InertTransferGroup(0, "bucket") {}
+
     std::atomic<std::int32_t> id{0};
     EventRecorder<bool> resumed;
 
@@ -270,23 +273,12 @@ public:
         return file;
     }
 
-    void pause() override {}
-    void requestResume(bool) override {}
-    void cancel() override {}
-    bool isPaused() override { return false; }
-    void restoreFilesFromDb() override {}
-    void resetFileEntries() override {}
-    const std::string& getBucketIdRef() const override { return m_bucket; }
-    void getBucketId(std::string& bucketId) const override { bucketId = m_bucket; }
-    void getBucketToken(std::string& token) const override { token.clear(); }
     std::int32_t getGroupId() const override { return id.load(); }
     void resumeGroupAsync(bool automatic) override { resumed.record(automatic); }
-    void setRetryCounterLocked(std::uint32_t, bool) override {}
 
 private:
     std::mutex m_lock;
     std::deque<std::shared_ptr<TestFile>> m_waiting;
-    std::string m_bucket = "bucket";
 };
 
 class TestGroupManager : public CGroupManagerBase {
