@@ -337,9 +337,13 @@ protected:
     }
     std::vector<std::string> folderEntries(const std::string& folder) const
     {
+        // The engine removes files while this lists them: purely lexical paths and an
+        // iteration that tolerates a vanished entry.
         std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
-            names.push_back(std::filesystem::relative(entry.path(), folder).string());
+        std::error_code error;
+        std::filesystem::recursive_directory_iterator it(folder, error);
+        for (; !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error))
+            names.push_back(it->path().lexically_relative(folder).string());
         std::sort(names.begin(), names.end());
         return names;
     }
