@@ -31,6 +31,12 @@ CTrasfersAsyncTasksExecutor::CTrasfersAsyncTasksExecutor(unsigned maxWorkers, st
 CTrasfersAsyncTasksExecutor::~CTrasfersAsyncTasksExecutor()
 {
     FV_LOG_INFO("Destroying task executor");
+    stop();
+    FV_LOG_INFO("Task executor destroyed");
+}
+
+void CTrasfersAsyncTasksExecutor::stop()
+{
     std::list<Worker> workers;
     {
         Released released;
@@ -50,7 +56,6 @@ CTrasfersAsyncTasksExecutor::~CTrasfersAsyncTasksExecutor()
     // No time-out: a task still running uses this executor until it returns.
     for (Worker& worker : workers)
         worker.thread.join();
-    FV_LOG_INFO("Task executor destroyed");
 }
 
 std::shared_ptr<TaskCompletion> CTrasfersAsyncTasksExecutor::queueTask(std::shared_ptr<IAsyncTask> task,

@@ -49,6 +49,9 @@ public:
     // Drops the waiting tasks (their waiters are woken), stops the running ones through their
     // tokens and joins every worker, however long they take. Not from one of its own workers.
     ~CTrasfersAsyncTasksExecutor();
+    // What the destructor does, for an owner that must know the tasks have ended while others
+    // still hold the executor: later tasks are dropped at once. Not from one of its own workers.
+    void stop();
     CTrasfersAsyncTasksExecutor(const CTrasfersAsyncTasksExecutor&) = delete;
     CTrasfersAsyncTasksExecutor& operator=(const CTrasfersAsyncTasksExecutor&) = delete;
 

@@ -1,5 +1,7 @@
 #include "core/system/linux/SystemBusLinux.h"
 
+#include <gio/gunixfdlist.h>
+
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -58,6 +60,43 @@ DBusConnectionPtr openPrivateSystemBusWithin(std::string& error, std::chrono::mi
     if (!bus && g_cancellable_is_cancelled(cancel.get()))
         error = "no answer within " + std::to_string(limit.count()) + " ms";
     return bus;
+}
+
+LogindInhibitResult takeLogindInhibitor(const LogindInhibitRequest& request, std::chrono::milliseconds busTimeout)
+{
+    LogindInhibitResult result;
+    std::string error;
+    DBusConnectionPtr bus = openPrivateSystemBusWithin(error, busTimeout);
+    if (!bus) {
+        result.noBus = true;
+        result.error = "no system bus: " + error;
+        return result;
+    }
+    GUnixFDList* fds = nullptr;
+    GError* gerror = nullptr;
+    GVariant* reply = g_dbus_connection_call_with_unix_fd_list_sync(
+        bus.get(), "org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "Inhibit",
+        g_variant_new("(ssss)", request.what, request.who, request.why, request.mode), G_VARIANT_TYPE("(h)"),
+        G_DBUS_CALL_FLAGS_NONE, static_cast<gint>(busTimeout.count()), nullptr, &fds, nullptr, &gerror);
+    if (!reply) {
+        result.error = "Inhibit failed: " + takeGError(gerror);
+        return result;
+    }
+    gint32 index = -1;
+    g_variant_get(reply, "(h)", &index);
+    g_variant_unref(reply);
+    if (fds) {
+        // get() duplicates the descriptor; the list closes its own copy.
+        result.fd = g_unix_fd_list_get(fds, index, &gerror);
+        if (result.fd < 0)
+            result.error = "no descriptor: " + takeGError(gerror);
+        g_object_unref(fds);
+    } else {
+        result.error = "no descriptor: " + takeGError(nullptr);
+    }
+    // The bus connection is not needed to keep the inhibitor: the descriptor is.
+    g_dbus_connection_close_sync(bus.get(), nullptr, nullptr);
+    return result;
 }
 
 } // namespace fv_transfers

@@ -24,6 +24,22 @@ DBusConnectionPtr openPrivateSystemBus(std::string& error, GCancellable* cancel 
 // The same, given up when the bus has not let us in within `limit`.
 DBusConnectionPtr openPrivateSystemBusWithin(std::string& error, std::chrono::milliseconds limit);
 
+// What logind's Inhibit is asked for (see logind's documentation for the words).
+struct LogindInhibitRequest {
+    const char* what;
+    const char* who;
+    const char* why;
+    const char* mode;
+};
+struct LogindInhibitResult {
+    int fd = -1;        // the inhibitor: closing it lets it go
+    bool noBus = false; // no system bus could be reached
+    std::string error;  // why there is no descriptor ("no system bus: ...", "Inhibit failed: ...")
+};
+// Connects, asks logind and disconnects, each step given up after `busTimeout`. The descriptor
+// alone keeps the inhibitor; it belongs to the caller.
+LogindInhibitResult takeLogindInhibitor(const LogindInhibitRequest& request, std::chrono::milliseconds busTimeout);
+
 // The message of the error, which is freed; "unknown error" for null.
 std::string takeGError(GError* error);
 
