@@ -68,6 +68,8 @@ protected:
     void enableSleepHandling();
     // The derived destructor's first step: no sleep or reachability event reaches the proxy
     // after it returns (a delivery in progress is waited for), and a reachability wait ends.
+    // Never with the proxy lock held, nor from startupLocked/shutdownLocked: those deliveries
+    // are what it waits for.
     void disableSleepHandling();
 
     // For the derived startupLocked/shutdownLocked: the delay inhibitor is taken (off the
