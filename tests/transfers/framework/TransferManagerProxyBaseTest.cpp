@@ -53,29 +53,34 @@ public:
             if (failing)
                 throw std::runtime_error("no network monitor");
             auto checker = std::make_unique<Checker>(*this);
-            std::lock_guard<std::recursive_mutex> lock(m_lock);
+            std::lock_guard<std::mutex> lock(m_listLock);
             m_live.push_back(checker.get());
             ++m_made;
             return checker;
         };
     }
 
-    // Raises the newest live checker's event on this thread; false when none lives. The proxy
-    // may destroy the checker inside the delivery: the lock is recursive for that.
+    // Raises the newest live checker's event on this thread; false when none lives. A checker
+    // is not destroyed while it fires, except by the delivery itself: the lock is recursive.
     bool fireNewest()
     {
-        std::lock_guard<std::recursive_mutex> lock(m_lock);
-        if (m_live.empty())
-            return false;
+        std::lock_guard<std::recursive_mutex> firing(m_fireLock);
+        Checker* newest = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(m_listLock);
+            if (m_live.empty())
+                return false;
+            newest = m_live.back();
+        }
         if (beforeFire)
             beforeFire();
-        m_live.back()->fire();
+        newest->fire();
         return true;
     }
 
     int made()
     {
-        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        std::lock_guard<std::mutex> lock(m_listLock);
         return m_made;
     }
 
@@ -85,11 +90,14 @@ public:
 private:
     void forget(Checker* checker)
     {
-        std::lock_guard<std::recursive_mutex> lock(m_lock);
+        std::lock_guard<std::recursive_mutex> firing(m_fireLock);
+        std::lock_guard<std::mutex> lock(m_listLock);
         m_live.erase(std::remove(m_live.begin(), m_live.end(), checker), m_live.end());
     }
 
-    std::recursive_mutex m_lock;
+    // The factory runs under the proxy lock, a delivery takes it: the two never nest the same way.
+    std::recursive_mutex m_fireLock;
+    std::mutex m_listLock;
     std::vector<Checker*> m_live;
     int m_made = 0;
 };
