@@ -107,6 +107,12 @@ void CTransferEngineBase::uninit()
     }
 }
 
+bool CTransferEngineBase::hasActiveTransfers() const
+{
+    std::lock_guard<std::mutex> lock(m_engineLock);
+    return !m_running.empty() || !m_pending.empty();
+}
+
 bool CTransferEngineBase::isThreadRunning() const
 {
     std::lock_guard<std::mutex> guard(m_threadLock);

@@ -73,6 +73,8 @@ public:
     // Does nothing when the thread does not run. Never call it on the engine thread.
     void uninit();
     bool isThreadRunning() const;
+    // Channels run or wait to start.
+    bool hasActiveTransfers() const;
 
     void setMaxConcurrentTransfers(std::uint32_t value); // clamped to at least 1
     void setMaxTransferRetries(std::uint32_t value);
