@@ -1,5 +1,6 @@
 #include "support/fixtures/TestBytes.h"
 #include "support/fixtures/TestEnvironment.h"
+#include "support/fixtures/Watchdog.h"
 #include "support/net/TestCa.h"
 #include "support/service/TestService.h"
 
@@ -114,6 +115,9 @@ public:
         data.resize(done);
         return data;
     }
+
+    // True when neither a byte nor the end of the connection arrives within `wait`.
+    bool silentFor(Poco::Timespan wait) { return !m_socket.poll(wait, Poco::Net::Socket::SELECT_READ); }
 
 private:
     Poco::Net::StreamSocket m_socket;
@@ -454,6 +458,30 @@ TEST(TestServiceFaults, EachKindShapesTheAnswer)
         const std::string response = client.readToEnd(&reads);
         c.check(normal, response, reads);
     }
+}
+
+TEST(TestServiceFaults, StallMidBodySendsThePrefixThenHoldsTheConnectionUntilTheServiceStops)
+{
+    Watchdog watchdog("stall mid body");
+    auto service = std::make_unique<TestService>(unsignedStorage());
+    service->model().objects().put("obj", kContent);
+    service->faults().add(FaultRule{"GET", "/storage/obj", 1, 0, Fault::stallMidBody(4)});
+
+    RawClient leaving(service->httpPort());
+    leaving.send("GET /storage/obj HTTP/1.1\r\n\r\n");
+    EXPECT_NE(leaving.readHead().find("Content-Length: 20\r\n"), std::string::npos);
+    EXPECT_EQ(leaving.readExactly(4), kContent.substr(0, 4));
+    RawClient held(service->httpPort());
+    held.send("GET /storage/obj HTTP/1.1\r\n\r\n");
+    held.readHead();
+    EXPECT_EQ(held.readExactly(4), kContent.substr(0, 4));
+    // Neither closed nor answered further: a client sees a body that stopped mid-way.
+    EXPECT_TRUE(held.silentFor(Poco::Timespan(0, 200 * 1000)));
+    leaving = RawClient(service->httpPort()); // the first connection closes from the client's side
+
+    service->stop(); // joins every connection thread, the held one included
+    EXPECT_EQ(held.readToEnd(), "");
+    service.reset();
 }
 
 TEST(TestServiceFaults, RulesCountTheirOwnRouteAndHitOnlyTheNthRequests)

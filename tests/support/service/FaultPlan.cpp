@@ -52,6 +52,11 @@ Fault Fault::closeMidBody(size_t atByte)
     return cutAt(Kind::CloseMidBody, atByte);
 }
 
+Fault Fault::stallMidBody(size_t atByte)
+{
+    return cutAt(Kind::StallMidBody, atByte);
+}
+
 Fault Fault::trickle(size_t pieceBytes, unsigned intervalMs)
 {
     Fault fault = ofKind(Kind::Trickle);

@@ -21,6 +21,8 @@ struct Fault {
         Stall,         // read the head, then never answer until the service stops
         CloseMidHead,  // send `atByte` bytes of the response head, then close (0: no byte at all)
         CloseMidBody,  // send the head and `atByte` bytes of the body, then close
+        StallMidBody,  // send the head and `atByte` bytes of the body, then send nothing more and
+                       // keep the connection until the client closes it or the service stops
         Trickle,       // send the response `pieceBytes` at a time, `delayMs` apart
         MalformedHead, // send `raw` instead of a response, then close
         WrongEtag,     // serve normally with a wrong (but well-formed) ETag
@@ -53,6 +55,7 @@ struct Fault {
     static Fault stall();
     static Fault closeMidHead(size_t atByte = kHalf);
     static Fault closeMidBody(size_t atByte = kHalf);
+    static Fault stallMidBody(size_t atByte = kHalf);
     static Fault trickle(size_t pieceBytes, unsigned intervalMs);
     static Fault malformedHead(std::string raw = "HTTP/1.1 two hundred OK\r\nno colon here\r\n\r\n");
     static Fault wrongEtag();

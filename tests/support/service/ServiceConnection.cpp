@@ -329,6 +329,11 @@ bool ServiceConnection::writeResponse(const RequestHead& head, ServiceResponse& 
         writeBody(response, limitFor(fault->atByte, response.bodyLength()), std::nullopt);
         return false;
     }
+    if (fault && kind == Fault::Kind::StallMidBody) {
+        if (writeBody(response, limitFor(fault->atByte, response.bodyLength()), std::nullopt))
+            holdUntilClosed();
+        return false;
+    }
     return writeBody(response, response.bodyLength(), fault) && !huge;
 }
 
@@ -386,6 +391,17 @@ size_t ServiceConnection::receive(char* buffer, size_t max)
 {
     const int got = m_socket.receiveBytes(buffer, static_cast<int>(std::min<size_t>(max, kBlock)));
     return got > 0 ? static_cast<size_t>(got) : 0;
+}
+
+// Stopping the service shuts the socket down, which ends the read as a client close does.
+void ServiceConnection::holdUntilClosed()
+{
+    char buffer[4096];
+    try {
+        while (!m_context.stop.raised() && receive(buffer, sizeof buffer) > 0) {
+        }
+    } catch (const Poco::Exception&) {
+    }
 }
 
 // Exactly `count` body bytes (fewer only when the body is shorter), logged as they arrive.

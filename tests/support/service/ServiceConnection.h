@@ -46,6 +46,7 @@ private:
     bool writeResponse(const RequestHead& head, ServiceResponse& response, const std::optional<Fault>& fault,
                        bool keepAlive);
     bool writeBody(ServiceResponse& response, uint64_t limit, const std::optional<Fault>& fault);
+    void holdUntilClosed();
     bool sendRaw(const char* data, size_t size);
     bool sendRaw(const std::string& data) { return sendRaw(data.data(), data.size()); }
     size_t receive(char* buffer, size_t max);

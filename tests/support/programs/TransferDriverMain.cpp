@@ -1,0 +1,454 @@
+// The program that crash tests start, drive and kill: the shipped library behind a line protocol.
+//
+//   fv-transfer-driver --app-folder DIR --rest URL [--ca FILE] [--log-dir DIR] [--trace]
+//
+// Prints {"event":"ready","pid":N} once the manager is built. Then reads one JSON command per
+// line on stdin ({"cmd":"queue","group":1,"files":[...],"seq":7}) and answers each with one
+// {"reply":"queue","seq":7,"result":0,...} line. Every callback becomes one event line
+// ({"event":"group",...} or {"event":"file",...}, every field of the record). End of input
+// shuts the manager down and exits 0.
+//
+// Each line leaves in one write() shorter than PIPE_BUF, from one writer thread, so a SIGKILL
+// at any instant leaves only whole lines behind. The program uses only what the shipped
+// library exports.
+#include "FvTransfersInitializer.h"
+#include "core/config/FvTransfersGlobalConfig.h"
+#include "download/DownloadManager.h"
+
+#include <json/json.h>
+
+#include <cerrno>
+#include <clocale>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <deque>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <limits.h>
+#include <unistd.h>
+
+namespace {
+
+using fv_transfers::CDownloadManager;
+using fv_transfers::CTransferManagerBase;
+
+std::wstring toWide(const std::string& text)
+{
+    std::mbstate_t state{};
+    const char* source = text.c_str();
+    const size_t length = std::mbsrtowcs(nullptr, &source, 0, &state);
+    if (length == static_cast<size_t>(-1))
+        return std::wstring(text.begin(), text.end());
+    std::wstring wide(length, L'\0');
+    source = text.c_str();
+    std::mbsrtowcs(wide.data(), &source, length, &state);
+    return wide;
+}
+
+std::string toUtf8(const std::wstring& text)
+{
+    std::mbstate_t state{};
+    const wchar_t* source = text.c_str();
+    const size_t length = std::wcsrtombs(nullptr, &source, 0, &state);
+    if (length == static_cast<size_t>(-1))
+        return std::string();
+    std::string narrow(length, '\0');
+    source = text.c_str();
+    std::wcsrtombs(narrow.data(), &source, length, &state);
+    return narrow;
+}
+
+std::string oneLine(const Json::Value& value)
+{
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    builder["emitUTF8"] = true;
+    return Json::writeString(builder, value) + "\n";
+}
+
+// The progress fields group and file records share.
+template <typename Record> void addProgress(const Record& state, Json::Value& line)
+{
+    line["bytesTransferred"] = Json::UInt64(state.bytesTransferred);
+    line["bytesTotal"] = Json::UInt64(state.bytesTotal);
+    line["bytesTransferredPerSecond"] = Json::UInt64(state.bytesTransferredPerSecond);
+    line["percentTransferred"] = state.percentTransferred;
+    line["estimatedEta"] = Json::UInt64(state.estimatedEta);
+}
+
+Json::Value groupFields(const CDownloadManager::GroupState& state)
+{
+    Json::Value line;
+    line["state"] = state.state;
+    line["errorCode"] = state.errorCode;
+    line["bucketType"] = state.bucketType;
+    line["id"] = state.id;
+    line["bucketId"] = state.bucketId;
+    addProgress(state, line);
+    line["creationTimeMs"] = Json::Int64(state.creationTimeMs);
+    line["empty"] = state.empty;
+    line["paused"] = state.paused;
+    line["cancelled"] = state.cancelled;
+    line["retryCounter"] = state.retryCounter;
+    line["filesCompleted"] = state.filesCompleted;
+    line["downloadPath"] = toUtf8(state.downloadPath);
+    return line;
+}
+
+Json::Value fileFields(const CTransferManagerBase::FileState& state)
+{
+    Json::Value line;
+    line["id"] = state.id;
+    line["bucketId"] = state.bucketId;
+    line["fileId"] = state.fileId;
+    line["state"] = state.state;
+    line["errorCode"] = state.errorCode;
+    addProgress(state, line);
+    return line;
+}
+
+// The one thread that writes stdout. Callbacks hand it a copy of their record and return at
+// once; the lines leave in the order they were handed over.
+class LineWriter {
+public:
+    explicit LineWriter(std::ofstream* transcript) : m_transcript(transcript), m_thread([this] { run(); }) {}
+    ~LineWriter() { stop(); }
+    LineWriter(const LineWriter&) = delete;
+    LineWriter& operator=(const LineWriter&) = delete;
+
+    void post(std::function<Json::Value()> line)
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_lines.push_back(std::move(line));
+        }
+        m_wake.notify_one();
+    }
+
+    // Writes what is still queued, then ends the thread.
+    void stop()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_stopping)
+                return;
+            m_stopping = true;
+        }
+        m_wake.notify_one();
+        m_thread.join();
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        while (true) {
+            m_wake.wait(lock, [this] { return m_stopping || !m_lines.empty(); });
+            if (m_lines.empty())
+                return;
+            std::function<Json::Value()> next = std::move(m_lines.front());
+            m_lines.pop_front();
+            lock.unlock();
+            writeLine(oneLine(next()));
+            lock.lock();
+        }
+    }
+
+    void writeLine(const std::string& text)
+    {
+        if (text.size() >= PIPE_BUF)
+            std::fprintf(stderr, "fv-transfer-driver: a line of %zu bytes may be cut by a kill\n", text.size());
+        const char* data = text.data();
+        size_t left = text.size();
+        while (left > 0) {
+            const ssize_t written = ::write(STDOUT_FILENO, data, left);
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0)
+                return; // the reader is gone; the lines have no one to go to
+            data += written;
+            left -= static_cast<size_t>(written);
+        }
+        if (m_transcript)
+            *m_transcript << text << std::flush;
+    }
+
+    std::ofstream* m_transcript;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<Json::Value()>> m_lines;
+    bool m_stopping = false;
+    std::thread m_thread; // last: it starts once the members it uses exist
+};
+
+class EventForwarder : public CDownloadManager::ICallback {
+public:
+    explicit EventForwarder(LineWriter& writer) : m_writer(writer) {}
+
+    void onGroupStateChanged(const CDownloadManager::GroupState& state) override
+    {
+        m_writer.post([state] {
+            Json::Value line = groupFields(state);
+            line["event"] = "group";
+            return line;
+        });
+    }
+    void onFileStateChanged(const CTransferManagerBase::FileState& state) override
+    {
+        m_writer.post([state] {
+            Json::Value line = fileFields(state);
+            line["event"] = "file";
+            return line;
+        });
+    }
+
+private:
+    LineWriter& m_writer;
+};
+
+struct Options {
+    std::string appFolder;
+    std::string rest;
+    std::string ca;
+    std::string logDir;
+    bool trace = false;
+};
+
+std::optional<Options> parseOptions(int argc, char** argv)
+{
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string name = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (name == "--trace")
+            options.trace = true;
+        else if (name == "--app-folder" && hasValue)
+            options.appFolder = argv[++i];
+        else if (name == "--rest" && hasValue)
+            options.rest = argv[++i];
+        else if (name == "--ca" && hasValue)
+            options.ca = argv[++i];
+        else if (name == "--log-dir" && hasValue)
+            options.logDir = argv[++i];
+        else
+            return std::nullopt;
+    }
+    if (options.appFolder.empty() || options.rest.empty())
+        return std::nullopt;
+    return options;
+}
+
+template <typename Number> void readNumber(const Json::Value& command, const char* name, Number& field)
+{
+    if (command.isMember(name))
+        field = static_cast<Number>(command[name].asLargestUInt());
+}
+
+void readFlag(const Json::Value& command, const char* name, bool& field)
+{
+    if (command.isMember(name))
+        field = command[name].asBool();
+}
+
+std::vector<CDownloadManager::FileDownloadDetails> readFiles(const Json::Value& list)
+{
+    std::vector<CDownloadManager::FileDownloadDetails> files;
+    for (const Json::Value& entry : list) {
+        CDownloadManager::FileDownloadDetails file;
+        file.id = entry["id"].asString();
+        file.path = toWide(entry["path"].asString());
+        file.size = entry["size"].asLargestUInt();
+        file.modified = entry["modified"].asLargestUInt();
+        file.md5Digest = entry["md5"].asString();
+        file.downloadDetails.url = entry["url"].asString();
+        file.downloadDetails.expires = entry["expires"].asLargestUInt();
+        files.push_back(std::move(file));
+    }
+    return files;
+}
+
+// Runs one command on the manager and fills its reply; false for a command it does not know.
+class CommandRunner {
+public:
+    explicit CommandRunner(CDownloadManager& manager) : m_manager(manager) {}
+
+    bool run(const std::string& name, const Json::Value& command, Json::Value& reply)
+    {
+        const int group = command["group"].asInt();
+        if (name == "configure")
+            reply["result"] = configure(command);
+        else if (name == "startup")
+            m_manager.startup();
+        else if (name == "shutdown")
+            m_manager.shutdown();
+        else if (name == "createGroup")
+            reply["result"] = createGroup(command);
+        else if (name == "queue") {
+            auto files = readFiles(command["files"]);
+            m_manager.queueFiles(group, files);
+        } else if (name == "dequeue") {
+            auto files = readFiles(command["files"]);
+            m_manager.dequeueFiles(group, files);
+        } else if (name == "pause")
+            m_manager.pauseGroup(group);
+        else if (name == "resume")
+            m_manager.resumeGroup(group);
+        else if (name == "cancel")
+            m_manager.cancelGroup(group);
+        else if (name == "state")
+            state(command, reply);
+        else
+            return false;
+        return true;
+    }
+
+private:
+    int configure(const Json::Value& command)
+    {
+        CTransferManagerBase::Configuration configuration = m_manager.getConfiguration();
+        readNumber(command, "maxConcurrentTransfers", configuration.maxConcurrentTransfers);
+        readNumber(command, "minMultipartSize", configuration.minMultipartSize);
+        readNumber(command, "maxTransferRetries", configuration.maxTransferRetries);
+        readFlag(command, "verify", configuration.verify);
+        readFlag(command, "preventSleep", configuration.preventSleep);
+        readNumber(command, "throttleBytesPerSecond", configuration.throttleBytesPerSecond);
+        readNumber(command, "connectionTimeoutMs", configuration.connectionTimeoutMs);
+        readNumber(command, "sendTimeoutMs", configuration.sendTimeoutMs);
+        readNumber(command, "receiveTimeoutMs", configuration.receiveTimeoutMs);
+        if (command.isMember("restEndpoint"))
+            configuration.restEndpoint = command["restEndpoint"].asString();
+        return m_manager.setConfiguration(configuration);
+    }
+
+    int createGroup(const Json::Value& command)
+    {
+        std::string bucketId = command["bucketId"].asString();
+        std::string bucketType = command["bucketType"].asString();
+        std::string token = command["token"].asString();
+        std::wstring downloadPath = toWide(command["downloadPath"].asString());
+        std::shared_ptr<CDownloadManager::GroupInfoMap> info;
+        if (command.isMember("groupInfo")) {
+            info = std::make_shared<CDownloadManager::GroupInfoMap>();
+            for (const std::string& key : command["groupInfo"].getMemberNames())
+                (*info)[key] = command["groupInfo"][key].asString();
+        }
+        return m_manager.createGroup(bucketId, bucketType, token, command["tokenExpires"].asLargestUInt(), downloadPath,
+                                     info);
+    }
+
+    // With "group": that group's record and map; without: every group's record.
+    void state(const Json::Value& command, Json::Value& reply)
+    {
+        reply["active"] = m_manager.hasActiveTransfers();
+        reply["count"] = m_manager.getGroupsCount();
+        if (command.isMember("group")) {
+            const int group = command["group"].asInt();
+            CDownloadManager::GroupState record;
+            reply["result"] = m_manager.getGroupState(group, record);
+            reply["group"] = groupFields(record);
+            if (const auto info = m_manager.getGroupInfo(group)) {
+                for (const auto& entry : *info)
+                    reply["groupInfo"][entry.first] = entry.second;
+            }
+            return;
+        }
+        std::vector<CDownloadManager::GroupState> records;
+        m_manager.fetchGroupsStates(records);
+        reply["groups"] = Json::Value(Json::arrayValue);
+        for (const auto& record : records)
+            reply["groups"].append(groupFields(record));
+    }
+
+    CDownloadManager& m_manager;
+};
+
+// Reads commands until end of input or "exit".
+void serve(CDownloadManager& manager, LineWriter& writer, std::ofstream* transcript)
+{
+    CommandRunner runner(manager);
+    Json::CharReaderBuilder readers;
+    std::string text;
+    while (std::getline(std::cin, text)) {
+        if (transcript)
+            *transcript << "> " << text << "\n" << std::flush;
+        Json::Value command;
+        std::string error;
+        const std::unique_ptr<Json::CharReader> reader(readers.newCharReader());
+        Json::Value reply;
+        if (!reader->parse(text.data(), text.data() + text.size(), &command, &error) || !command.isObject()) {
+            reply["reply"] = Json::Value();
+            reply["error"] = "not a JSON object: " + error;
+            writer.post([reply] { return reply; });
+            continue;
+        }
+        const std::string name = command["cmd"].asString();
+        reply["reply"] = name;
+        if (command.isMember("seq"))
+            reply["seq"] = command["seq"];
+        const bool exiting = name == "exit";
+        if (!exiting && !runner.run(name, command, reply))
+            reply["error"] = "unknown command";
+        writer.post([reply] { return reply; });
+        if (exiting)
+            return;
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    const std::optional<Options> options = parseOptions(argc, argv);
+    if (!options) {
+        std::fprintf(stderr, "usage: fv-transfer-driver --app-folder DIR --rest URL [--ca FILE] [--log-dir DIR] "
+                             "[--trace]\n");
+        return 2;
+    }
+    // The library logs into the app folder; the log folder keeps this program's own transcript.
+    std::unique_ptr<std::ofstream> transcript;
+    if (!options->logDir.empty())
+        transcript = std::make_unique<std::ofstream>(options->logDir + "/fv-transfer-driver.log", std::ios::app);
+
+    fv_transfers::CFvTransfersGlobalConfig& config = *fv_transfers::CFvTransfersGlobalConfig::getInstance();
+    config.setAppFilesPath(toWide(options->appFolder));
+    config.setRestEndPointUrl(options->rest);
+    if (!options->ca.empty())
+        config.setCaCertificatesFile(options->ca);
+    if (!fv_transfers::CFvTransfersInitializer::initialize()) {
+        std::fprintf(stderr, "fv-transfer-driver: the library did not start\n");
+        return 3;
+    }
+    if (options->trace)
+        config.setVerboseLogging(true);
+
+    {
+        LineWriter writer(transcript.get());
+        EventForwarder forwarder(writer);
+        {
+            CDownloadManager manager;
+            manager.subscribeToEvents(&forwarder);
+            Json::Value ready;
+            ready["event"] = "ready";
+            ready["pid"] = static_cast<Json::Int64>(::getpid());
+            writer.post([ready] { return ready; });
+            serve(manager, writer, transcript.get());
+            manager.shutdown();
+            manager.subscribeToEvents(nullptr);
+        }
+        writer.stop();
+    }
+    fv_transfers::CFvTransfersInitializer::unitialize();
+    return 0;
+}
