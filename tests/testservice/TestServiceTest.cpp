@@ -631,6 +631,22 @@ TEST(TestService, StopEndsStalledTricklingIdleAndHandshakingConnections)
     service.reset();
 }
 
+// Pieces as large as the service's blocks are spaced as well: the body does not leave at once.
+TEST(TestService, ATrickleOfWholeBlocksPausesBetweenThem)
+{
+    auto service = std::make_unique<TestService>(unsignedStorage());
+    const std::string big(256 * 1024, 'x');
+    service->model().objects().put("big", big);
+    service->faults().add(FaultRule{"GET", "/storage/big", 1, 1, Fault::trickle(64 * 1024, 60000)});
+    RawClient trickled(service->httpPort());
+    trickled.send("GET /storage/big HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(trickled.readHead().substr(0, 15), "HTTP/1.1 200 OK");
+    service->stop();
+    // The first piece left with the head; the second waits.
+    EXPECT_LE(trickled.readToEnd().size(), 64u * 1024);
+    service.reset();
+}
+
 TEST(TestService, StandaloneProgramServesUntilTerminated)
 {
     TempDir folder;

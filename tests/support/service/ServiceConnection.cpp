@@ -164,6 +164,7 @@ bool ServiceConnection::serveOne()
     m_ignoreExpect = false;
     m_expectContinue = equalsIgnoreCase(head.headers.get("Expect"), "100-continue");
     m_tricklePiece = 0;
+    m_trickleBegun = false;
     m_logIndex = m_context.log.begin(
         LoggedRequest{m_id, m_secure, head.method, head.target, head.path(), head.version, head.headers, {}, 0});
     m_logOpen = true;
@@ -323,6 +324,7 @@ bool ServiceConnection::writeResponse(const RequestHead& head, ServiceResponse& 
         finishLogged();
     if (!sendRaw(text))
         return false;
+    m_trickleBegun = false; // the head and the body's first piece leave together
     if (head.method == "HEAD")
         return true;
     if (fault && kind == Fault::Kind::CloseMidBody) {
@@ -373,13 +375,17 @@ bool ServiceConnection::sendRaw(const char* data, size_t size)
     try {
         while (size > 0) {
             const size_t piece = m_tricklePiece ? std::min(size, m_tricklePiece) : size;
+            // The pause comes before each piece of the body but the first, so pieces as large as
+            // a block are spaced too.
+            if (m_tricklePiece && m_trickleBegun &&
+                m_context.stop.waitFor(std::chrono::milliseconds(m_trickleIntervalMs)))
+                return false;
             const int sent = m_socket.sendBytes(data, static_cast<int>(std::min<size_t>(piece, kBlock)), MSG_NOSIGNAL);
             if (sent <= 0)
                 return false;
+            m_trickleBegun = true;
             data += sent;
             size -= static_cast<size_t>(sent);
-            if (m_tricklePiece && size > 0 && m_context.stop.waitFor(std::chrono::milliseconds(m_trickleIntervalMs)))
-                return false;
         }
         return true;
     } catch (const Poco::Exception&) {

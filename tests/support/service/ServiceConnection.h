@@ -70,6 +70,7 @@ private:
     bool m_logOpen = false;    // the logged request still waits for the last bytes of its answer
     size_t m_tricklePiece = 0; // non-zero while a trickle fault shapes the output
     unsigned m_trickleIntervalMs = 0;
+    bool m_trickleBegun = false; // a body piece went out: the next one waits, also across writes
 };
 
 } // namespace fv_test

@@ -1,6 +1,9 @@
 #include "download/DownloadManager.h"
+#include "core/system/ServiceWindow.h"
 #include "download/DownloadManagerProxy.h"
+#include "support/fixtures/FakeLogind.h"
 #include "support/fixtures/LogCapture.h"
+#include "support/fixtures/ReachabilityCheckers.h"
 #include "support/fixtures/Watchdog.h"
 #include "support/service/FaultPlan.h"
 #include "transfers/download/DownloadGroupFixture.h"
@@ -50,9 +53,8 @@ protected:
     ~DownloadManagerTest() override { m_manager.reset(); }
 
     // A manager over a proxy whose bucket check waits at most a second.
-    void makeManager()
+    void makeManager(CTransferManagerProxyBase::Environment environment = {})
     {
-        CTransferManagerProxyBase::Environment environment;
         environment.bucketCheckBound = std::chrono::milliseconds(1000);
         m_manager = std::make_unique<CDownloadManager>(std::make_unique<CDownloadManagerProxy>(environment));
         CTransferManagerBase::Configuration configuration = m_manager->getConfiguration();
@@ -84,6 +86,19 @@ protected:
         const auto values = m_events.groups.values();
         return static_cast<std::size_t>(
             std::count_if(values.begin(), values.end(), [&](const auto& event) { return event.id == groupId; }));
+    }
+
+    std::vector<LoggedRequest> storageGets(const std::string& id)
+    {
+        std::vector<LoggedRequest> gets;
+        for (const LoggedRequest& request : m_service.log().forPath(storagePathOf(id)))
+            if (request.method == "GET")
+                gets.push_back(request);
+        return gets;
+    }
+    std::string storagePathOf(const std::string& id) const
+    {
+        return m_service.storagePath(RestRoutes::fileKey(kBucket, id));
     }
 
     std::unique_ptr<CDownloadManager> m_manager;
@@ -328,4 +343,57 @@ TEST_F(DownloadManagerTest, ABucketThatNeverAnswersHoldsStartupOnlyUpToTheBound)
     EXPECT_FALSE(state.paused);
     m_manager.reset();
     m_service.stop();
+}
+
+// A suspend stops every channel before the system sleeps, and the wake continues each range from
+// its written bytes once the network is back.
+TEST_F(DownloadManagerTest, ASuspendStopsTheChannelsAndTheWakeContinuesFromTheWrittenBytes)
+{
+    Watchdog watchdog("suspend", std::chrono::seconds(110));
+    FakeLogind logind;
+    ASSERT_TRUE(fv_transfers::CServiceWindow::create());
+    const std::uint64_t size = 8 * MiB;
+    const std::string content = seed("S1", size, 7);
+    m_service.faults().add(FaultRule{"GET", storagePathOf("S1"), 1, 0, Fault::trickle(64 * KiB, 20)});
+    Checkers checkers;
+    CTransferManagerProxyBase::Environment environment;
+    environment.reachabilityFactory = checkers.factory();
+    makeManager(environment);
+    const auto delayInhibitors = [&] {
+        std::size_t count = 0;
+        for (const auto& inhibitor : logind.listInhibitors())
+            count += inhibitor.who == "fv-transfers" && inhibitor.mode == "delay" && inhibitor.what == "sleep";
+        return count;
+    };
+    m_manager->subscribeToEvents(&m_events);
+    m_manager->startup();
+    const int id = createGroup();
+    queue(id, {details("S1", "s.bin", size)});
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            CDownloadManager::GroupState state;
+            return m_manager->getGroupState(id, state) == 0 && state.bytesTransferred > 256 * KiB;
+        },
+        30000));
+    ASSERT_TRUE(waitUntil([&] { return delayInhibitors() == 1; }, 30000));
+
+    logind.emitPrepareForSleep(true);
+    ASSERT_TRUE(waitUntil([&] { return delayInhibitors() == 0; }, 30000));
+    EXPECT_EQ(0, threadsNamed("fv-dl-ch-0-0"));
+    EXPECT_FALSE(completed(id));
+    const std::size_t getsBeforeWake = storageGets("S1").size();
+    EXPECT_GT(rows("DownloadChannelsDictionary"), 0);
+
+    logind.emitPrepareForSleep(false);
+    ASSERT_TRUE(waitUntil([&] { return checkers.made() == 1; }, 30000));
+    EXPECT_EQ(getsBeforeWake, storageGets("S1").size());
+    ASSERT_TRUE(checkers.fireNewest());
+    ASSERT_TRUE(waitUntil([&] { return completed(id); }, 90000));
+    EXPECT_TRUE(content == readFile(m_folder + "/s.bin"));
+    const auto gets = storageGets("S1");
+    ASSERT_GT(gets.size(), getsBeforeWake);
+    EXPECT_NE("bytes=0-" + std::to_string(size - 1), gets[getsBeforeWake].headers.get("Range"));
+    EXPECT_TRUE(waitUntil([&] { return delayInhibitors() == 1; }, 30000));
+    m_manager.reset();
+    fv_transfers::CServiceWindow::destroy();
 }

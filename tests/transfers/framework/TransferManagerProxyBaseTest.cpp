@@ -8,6 +8,7 @@
 #include "framework/TrasfersAsyncTasksExecutor.h"
 #include "support/fixtures/EventRecorder.h"
 #include "support/fixtures/FakeLogind.h"
+#include "support/fixtures/ReachabilityCheckers.h"
 #include "support/fixtures/LogCapture.h"
 #include "support/fixtures/Watchdog.h"
 
@@ -26,81 +27,9 @@
 #include <vector>
 
 using namespace fv_transfers;
+using fv_test::Checkers;
 
 namespace {
-
-// The reachability checkers the proxy made; the test raises the newest one's event.
-class Checkers {
-public:
-    class Checker : public IReachabilityChecker {
-    public:
-        explicit Checker(Checkers& owner) : m_owner(owner) {}
-        ~Checker() override { m_owner.forget(this); }
-        void start() override {}
-        void fire()
-        {
-            const bool reachable = true;
-            reachabilityEvent.notify(static_cast<IReachabilityChecker*>(this), reachable);
-        }
-
-    private:
-        Checkers& m_owner;
-    };
-
-    CTransferManagerProxyBase::ReachabilityFactory factory()
-    {
-        return [this]() -> std::unique_ptr<IReachabilityChecker> {
-            if (failing)
-                throw std::runtime_error("no network monitor");
-            auto checker = std::make_unique<Checker>(*this);
-            std::lock_guard<std::mutex> lock(m_listLock);
-            m_live.push_back(checker.get());
-            ++m_made;
-            return checker;
-        };
-    }
-
-    // Raises the newest live checker's event on this thread; false when none lives. A checker
-    // is not destroyed while it fires, except by the delivery itself: the lock is recursive.
-    bool fireNewest()
-    {
-        std::lock_guard<std::recursive_mutex> firing(m_fireLock);
-        Checker* newest = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(m_listLock);
-            if (m_live.empty())
-                return false;
-            newest = m_live.back();
-        }
-        if (beforeFire)
-            beforeFire();
-        newest->fire();
-        return true;
-    }
-
-    int made()
-    {
-        std::lock_guard<std::mutex> lock(m_listLock);
-        return m_made;
-    }
-
-    std::atomic<bool> failing{false};
-    std::function<void()> beforeFire; // runs while the checker cannot go away
-
-private:
-    void forget(Checker* checker)
-    {
-        std::lock_guard<std::recursive_mutex> firing(m_fireLock);
-        std::lock_guard<std::mutex> lock(m_listLock);
-        m_live.erase(std::remove(m_live.begin(), m_live.end(), checker), m_live.end());
-    }
-
-    // The factory runs under the proxy lock, a delivery takes it: the two never nest the same way.
-    std::recursive_mutex m_fireLock;
-    std::mutex m_listLock;
-    std::vector<Checker*> m_live;
-    int m_made = 0;
-};
 
 // Records the inhibitor calls; it never gets one, so every engine start asks again.
 class RecordingInhibitor : public ISleepDelayInhibitor {
