@@ -12,12 +12,13 @@ std::vector<LoggedRequest> RequestLog::all() const
     return m_requests;
 }
 
-std::vector<LoggedRequest> RequestLog::forPath(const std::string& path) const
+std::vector<LoggedRequest> RequestLog::forPath(const std::string& path, const std::string& method) const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     std::vector<LoggedRequest> matching;
-    std::copy_if(m_requests.begin(), m_requests.end(), std::back_inserter(matching),
-                 [&](const LoggedRequest& request) { return request.path == path; });
+    std::copy_if(m_requests.begin(), m_requests.end(), std::back_inserter(matching), [&](const LoggedRequest& request) {
+        return request.path == path && (method.empty() || request.method == method);
+    });
     return matching;
 }
 

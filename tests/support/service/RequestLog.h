@@ -36,7 +36,8 @@ public:
     explicit RequestLog(size_t bodyCaptureLimit) : m_captureLimit(bodyCaptureLimit) {}
 
     std::vector<LoggedRequest> all() const;
-    std::vector<LoggedRequest> forPath(const std::string& path) const;
+    // Only those of `method`, when one is given.
+    std::vector<LoggedRequest> forPath(const std::string& path, const std::string& method = "") const;
     size_t size() const;
     // Distinct connections that carried a request for `path`.
     size_t connectionCount(const std::string& path) const;

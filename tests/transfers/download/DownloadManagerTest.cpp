@@ -90,11 +90,7 @@ protected:
 
     std::vector<LoggedRequest> storageGets(const std::string& id)
     {
-        std::vector<LoggedRequest> gets;
-        for (const LoggedRequest& request : m_service.log().forPath(storagePathOf(id)))
-            if (request.method == "GET")
-                gets.push_back(request);
-        return gets;
+        return m_service.log().forPath(storagePathOf(id), "GET");
     }
     std::string storagePathOf(const std::string& id) const
     {
