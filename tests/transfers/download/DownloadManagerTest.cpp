@@ -393,3 +393,24 @@ TEST_F(DownloadManagerTest, ASuspendStopsTheChannelsAndTheWakeContinuesFromTheWr
     m_manager.reset();
     fv_transfers::CServiceWindow::destroy();
 }
+
+// An app folder that is a regular file leaves the manager without a database: it still starts,
+// answers and stops. A group it could not store is refused (-1): nothing of it could be resumed
+// or cleaned up after a restart.
+TEST_F(DownloadManagerTest, WithoutADatabaseTheManagerStartsAnswersAndStops)
+{
+    Watchdog watchdog("no database", std::chrono::seconds(60));
+    fv_transfers::CDbHolder::releaseInstance();
+    TempDir other;
+    const std::string notAFolder = other.file("app");
+    writeFile(notAFolder, "a file where the app folder should be");
+    fv_transfers::CFvTransfersGlobalConfig::getInstance()->setAppFilesPath(fv_transfers::utf8ToWide(notAFolder));
+    EXPECT_FALSE(fv_transfers::CDbHolder::createInstance());
+    makeManager();
+    m_manager->subscribeToEvents(&m_events);
+    m_manager->startup();
+    EXPECT_EQ(-1, createGroup());
+    EXPECT_EQ(0u, m_manager->getGroupsCount());
+    m_manager->shutdown();
+    m_manager.reset();
+}
