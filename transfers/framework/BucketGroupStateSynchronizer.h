@@ -4,11 +4,9 @@
 #include "framework/GroupManagerBase.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <map>
 #include <memory>
-#include <mutex>
+#include <vector>
 
 namespace fv_transfers {
 
@@ -39,32 +37,19 @@ public:
     void initSync();
 
 private:
-    struct Entry {
-        std::shared_ptr<ITransferGroup> group;
-        std::shared_ptr<CBucketStatusUpdateTask> task;
-        std::shared_ptr<TaskCompletion> completion;
-        bool answered = false;
-        BucketStatusInfo status;
-    };
-
-    // With m_lock held.
-    void scheduleStatusUpdatesLocked();
-    void onTaskCompleted(std::int32_t groupId, const std::shared_ptr<CBucketStatusUpdateTask>& task, int code);
-    // Takes the schedule out under the lock; cancels and waits outside it.
-    void dropSchedule();
+    // Shared with the tasks' callbacks, so an answer arriving after the synchroniser has gone
+    // meets live state and is dropped.
+    struct State;
+    // With the state's lock held.
+    static void scheduleStatusUpdatesLocked(const std::shared_ptr<State>& state);
+    // Drops the queued requests and asks running ones to stop; never waits.
+    void cancelRequests(const std::vector<std::shared_ptr<CBucketStatusUpdateTask>>& tasks);
 
     CGroupManagerBase& m_groupManager;
     const std::shared_ptr<CTrasfersAsyncTasksExecutor> m_executor;
     const bool m_download;
     const std::chrono::milliseconds m_bound;
-
-    std::mutex m_lock; // the schedule, the results and the stop flag
-    std::condition_variable m_answered;
-    std::map<std::int32_t, Entry> m_schedule; // by group id
-    std::map<std::int32_t, int> m_results;    // by group id: the task's code
-    bool m_stop = false;
-    int m_waiters = 0; // threads inside initSync; the destructor waits for them to leave
-    std::condition_variable m_left;
+    const std::shared_ptr<State> m_state;
 };
 
 } // namespace fv_transfers
