@@ -241,7 +241,7 @@ protected:
         environment.channelSeams.maxBackOff = std::chrono::milliseconds(2);
         return std::make_shared<CDownloadFile>(m_executor, partSize, nullptr, environment);
     }
-    // prepareForTransfer until it has an answer; the engine is woken before each answer.
+    // prepareForTransfer until it has an answer.
     int prepare(CDownloadFile& file)
     {
         int result = CDownloadFile::kNotReady;
@@ -387,7 +387,8 @@ TEST_F(DownloadFileTest, DownloadsIntoMadeFoldersInPlanOrderThenCompletesInDurab
     auto file = makeFile(100 * KiB);
     ASSERT_EQ(dt_success, file->initialize(utf8ToWide(m_folder), details("F1", L"sub/dir/x.bin", 300 * KiB), &m_owner));
     ASSERT_EQ(dt_success, prepare(*file));
-    EXPECT_GE(m_engine.wakeUps.values().size(), 1u);
+    // The engine is woken just after the answer is ready, from the preparing worker.
+    EXPECT_TRUE(m_engine.wakeUps.waitForCount(1));
 
     // The whole plan is stored before any byte is asked for, the temp named in the file's row.
     EXPECT_EQ(3u, channelRows().size());
