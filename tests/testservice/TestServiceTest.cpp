@@ -392,6 +392,18 @@ TEST(TestServiceFaults, EachKindShapesTheAnswer)
              EXPECT_EQ(r.find("Content-Length"), std::string::npos);
              EXPECT_EQ(responseBody(r), "3\r\nhel\r\n5\r\nlo wo\r\n5\r\nrld, \r\n5\r\nstore\r\n2\r\nd!\r\n0\r\n\r\n");
          }},
+        {"short chunked", Fault::shortChunked(7, {3, 5}),
+         [](const std::string&, const std::string& r, int) {
+             EXPECT_NE(r.find("Transfer-Encoding: chunked\r\n"), std::string::npos);
+             EXPECT_EQ(responseBody(r), "3\r\nhel\r\n4\r\nlo w\r\n0\r\n\r\n");
+         }},
+        {"flipped body byte", Fault::flipBodyByte(1),
+         [](const std::string& normal, const std::string& r, int) {
+             std::string flipped = kContent;
+             flipped[1] = static_cast<char>(~flipped[1]);
+             EXPECT_EQ(r.size(), normal.size());
+             EXPECT_EQ(responseBody(r), flipped);
+         }},
         {"huge length", Fault::hugeLength(1099511627776ull),
          [](const std::string&, const std::string& r, int) {
              EXPECT_NE(r.find("Content-Length: 1099511627776\r\n"), std::string::npos);

@@ -1,5 +1,7 @@
 #include "support/service/FaultPlan.h"
 
+#include <memory>
+
 namespace fv_test {
 
 namespace {
@@ -18,6 +20,25 @@ Fault cutAt(Fault::Kind kind, size_t atByte)
     fault.atByte = atByte;
     return fault;
 }
+
+// Passes a streamed body on with one byte inverted.
+class FlippedByteSource : public BodySource {
+public:
+    FlippedByteSource(std::unique_ptr<BodySource> body, uint64_t at) : m_body(std::move(body)), m_at(at) {}
+    size_t read(char* buffer, size_t max) override
+    {
+        const size_t got = m_body->read(buffer, max);
+        if (m_at >= m_offset && m_at - m_offset < got)
+            buffer[m_at - m_offset] = static_cast<char>(~buffer[m_at - m_offset]);
+        m_offset += got;
+        return got;
+    }
+
+private:
+    std::unique_ptr<BodySource> m_body;
+    const uint64_t m_at;
+    uint64_t m_offset = 0;
+};
 
 } // namespace
 
@@ -84,6 +105,13 @@ Fault Fault::chunked(std::vector<size_t> sizes)
     return fault;
 }
 
+Fault Fault::shortChunked(size_t atByte, std::vector<size_t> sizes)
+{
+    Fault fault = cutAt(Kind::ShortChunked, atByte);
+    fault.chunkSizes = std::move(sizes);
+    return fault;
+}
+
 Fault Fault::hugeLength(uint64_t declared)
 {
     Fault fault = ofKind(Kind::HugeLength);
@@ -96,6 +124,16 @@ Fault Fault::mutateResponse(std::function<void(ServiceResponse&)> change)
     Fault fault = ofKind(Kind::Mutate);
     fault.mutate = std::move(change);
     return fault;
+}
+
+Fault Fault::flipBodyByte(uint64_t at)
+{
+    return mutateResponse([at](ServiceResponse& response) {
+        if (response.stream)
+            response.stream = std::make_unique<FlippedByteSource>(std::move(response.stream), at);
+        else if (at < response.body.size())
+            response.body[at] = static_cast<char>(~response.body[at]);
+    });
 }
 
 Fault Fault::closeMidRequest(size_t atByte)

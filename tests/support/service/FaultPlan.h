@@ -27,6 +27,8 @@ struct Fault {
         MalformedHead, // send `raw` instead of a response, then close
         WrongEtag,     // serve normally with a wrong (but well-formed) ETag
         Chunked,       // send the body chunked with the sizes in `chunkSizes` (the last repeats)
+        ShortChunked,  // as Chunked, but only `atByte` bytes of the body before the last chunk: a
+                       // well-formed body shorter than the head promised
         HugeLength,    // declare Content-Length `declaredLength`, send the real body, close
         Mutate,        // let `mutate` change the route's response before it is sent
         // Request side: the route is not called and no answer is sent. Both read the body
@@ -60,8 +62,12 @@ struct Fault {
     static Fault malformedHead(std::string raw = "HTTP/1.1 two hundred OK\r\nno colon here\r\n\r\n");
     static Fault wrongEtag();
     static Fault chunked(std::vector<size_t> chunkSizes);
+    static Fault shortChunked(size_t atByte, std::vector<size_t> chunkSizes = {});
     static Fault hugeLength(uint64_t declaredLength = uint64_t(1) << 40);
     static Fault mutateResponse(std::function<void(ServiceResponse&)> change);
+    // A Mutate that inverts the body's byte `at` (a body that short is left alone); the status
+    // and the headers stay, so only a digest can tell.
+    static Fault flipBodyByte(uint64_t at);
     static Fault closeMidRequest(size_t atByte = kHalf);
     static Fault stallRequest(size_t atByte = kHalf);
 };

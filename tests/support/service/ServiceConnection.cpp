@@ -302,7 +302,7 @@ bool ServiceConnection::writeResponse(const RequestHead& head, ServiceResponse& 
                                       const std::optional<Fault>& fault, bool keepAlive)
 {
     const Fault::Kind kind = fault ? fault->kind : Fault::Kind::Mutate;
-    const bool chunked = fault && kind == Fault::Kind::Chunked;
+    const bool chunked = fault && (kind == Fault::Kind::Chunked || kind == Fault::Kind::ShortChunked);
     const bool huge = fault && kind == Fault::Kind::HugeLength;
     if (fault && kind == Fault::Kind::Trickle) {
         m_tricklePiece = fault->pieceBytes;
@@ -337,13 +337,16 @@ bool ServiceConnection::writeResponse(const RequestHead& head, ServiceResponse& 
             holdUntilClosed();
         return false;
     }
-    return writeBody(response, response.bodyLength(), fault) && !huge;
+    const uint64_t bodyBytes = fault && kind == Fault::Kind::ShortChunked
+                                   ? limitFor(fault->atByte, response.bodyLength())
+                                   : response.bodyLength();
+    return writeBody(response, bodyBytes, fault) && !huge;
 }
 
 bool ServiceConnection::writeBody(ServiceResponse& response, uint64_t limit, const std::optional<Fault>& fault)
 {
     std::optional<Chunker> chunker;
-    if (fault && fault->kind == Fault::Kind::Chunked)
+    if (fault && (fault->kind == Fault::Kind::Chunked || fault->kind == Fault::Kind::ShortChunked))
         chunker.emplace(fault->chunkSizes);
     const auto emit = [this](const std::string& bytes) { return sendRaw(bytes); };
 

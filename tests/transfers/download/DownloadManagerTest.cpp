@@ -6,7 +6,7 @@
 #include "support/fixtures/ReachabilityCheckers.h"
 #include "support/fixtures/Watchdog.h"
 #include "support/service/FaultPlan.h"
-#include "transfers/download/DownloadGroupFixture.h"
+#include "transfers/download/DownloadManagerFixture.h"
 
 #include <dirent.h>
 
@@ -47,58 +47,7 @@ int threadsNamed(const std::string& name)
 
 } // namespace
 
-// The exported manager, as the main program drives it, against the test service.
-class DownloadManagerTest : public DownloadTestBase {
-protected:
-    ~DownloadManagerTest() override { m_manager.reset(); }
-
-    // A manager over a proxy whose bucket check waits at most a second.
-    void makeManager(CTransferManagerProxyBase::Environment environment = {})
-    {
-        environment.bucketCheckBound = std::chrono::milliseconds(1000);
-        m_manager = std::make_unique<CDownloadManager>(std::make_unique<CDownloadManagerProxy>(environment));
-        CTransferManagerBase::Configuration configuration = m_manager->getConfiguration();
-        configuration.connectionTimeoutMs = 2000;
-        configuration.sendTimeoutMs = 2000;
-        configuration.receiveTimeoutMs = 2000;
-        configuration.preventSleep = false;
-        ASSERT_EQ(0, m_manager->setConfiguration(configuration));
-    }
-    int createGroup(std::shared_ptr<CDownloadManager::GroupInfoMap> info = nullptr, const std::string& bucket = kBucket,
-                    const std::string& token = kToken)
-    {
-        std::string bucketId = bucket;
-        std::string type = "DOWNLOAD";
-        std::string bucketToken = token;
-        std::wstring path = fv_transfers::utf8ToWide(folderUrl(m_folder));
-        return m_manager->createGroup(bucketId, type, bucketToken, 0, path, info);
-    }
-    void queue(int groupId, std::vector<FileDownloadDetails> files) { m_manager->queueFiles(groupId, files); }
-    bool completed(int groupId) const
-    {
-        const auto values = m_events.groups.values();
-        return std::any_of(values.begin(), values.end(), [&](const auto& event) {
-            return event.id == groupId && event.state == CTransferManagerBase::GROUP_COMPLETED;
-        });
-    }
-    std::size_t eventsOf(int groupId) const
-    {
-        const auto values = m_events.groups.values();
-        return static_cast<std::size_t>(
-            std::count_if(values.begin(), values.end(), [&](const auto& event) { return event.id == groupId; }));
-    }
-
-    std::vector<LoggedRequest> storageGets(const std::string& id)
-    {
-        return m_service.log().forPath(storagePathOf(id), "GET");
-    }
-    std::string storagePathOf(const std::string& id) const
-    {
-        return m_service.storagePath(RestRoutes::fileKey(kBucket, id));
-    }
-
-    std::unique_ptr<CDownloadManager> m_manager;
-};
+class DownloadManagerTest : public DownloadManagerFixture {};
 
 TEST_F(DownloadManagerTest, DownloadsEndToEndWithTheTypeSecondAndTheTokenThird)
 {
