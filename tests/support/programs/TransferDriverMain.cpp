@@ -125,6 +125,15 @@ public:
         m_thread.join();
     }
 
+    // The transcript is written from both the reading thread and this one.
+    void record(const std::string& text)
+    {
+        if (!m_transcript)
+            return;
+        std::lock_guard<std::mutex> lock(m_transcriptMutex);
+        *m_transcript << text << std::flush;
+    }
+
 private:
     void run()
     {
@@ -156,11 +165,11 @@ private:
             data += written;
             left -= static_cast<size_t>(written);
         }
-        if (m_transcript)
-            *m_transcript << text << std::flush;
+        record(text);
     }
 
     std::ofstream* m_transcript;
+    std::mutex m_transcriptMutex;
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<std::function<Json::Value()>> m_lines;
@@ -350,14 +359,13 @@ private:
 };
 
 // Reads commands until end of input or "exit".
-void serve(CDownloadManager& manager, LineWriter& writer, std::ofstream* transcript)
+void serve(CDownloadManager& manager, LineWriter& writer)
 {
     CommandRunner runner(manager);
     Json::CharReaderBuilder readers;
     std::string text;
     while (std::getline(std::cin, text)) {
-        if (transcript)
-            *transcript << "> " << text << "\n" << std::flush;
+        writer.record("> " + text + "\n");
         Json::Value command;
         std::string error;
         const std::unique_ptr<Json::CharReader> reader(readers.newCharReader());
@@ -415,7 +423,7 @@ int main(int argc, char** argv)
     ready["event"] = "ready";
     ready["pid"] = static_cast<Json::Int64>(::getpid());
     writer.post([ready] { return ready; });
-    serve(library->manager(), writer, transcript.get());
+    serve(library->manager(), writer);
     library.reset();
     writer.stop();
     return 0;
