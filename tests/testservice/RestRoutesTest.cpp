@@ -1,16 +1,11 @@
 #include "download/ManifestFileParser.h"
 #include "support/fixtures/TestBytes.h"
+#include "support/net/HttpExchange.h"
 #include "support/service/RestFaults.h"
 #include "support/service/RestRoutes.h"
 #include "support/service/TestService.h"
 
 #include <gtest/gtest.h>
-
-#include <Poco/Net/HTTPClientSession.h>
-#include <Poco/Net/HTTPRequest.h>
-#include <Poco/Net/HTTPResponse.h>
-#include <Poco/StreamCopier.h>
-#include <Poco/URI.h>
 
 #include <json/json.h>
 
@@ -52,23 +47,10 @@ std::string write(const Json::Value& value)
 
 // One request to an URL of the service (plain HTTP).
 Answer send(const std::string& method, const std::string& url, const std::string& body = "",
-            const std::vector<std::pair<std::string, std::string>>& headers = {})
+            const HttpFields& headers = {})
 {
-    const Poco::URI uri(url);
-    Poco::Net::HTTPClientSession session(uri.getHost(), uri.getPort());
-    session.setTimeout(Poco::Timespan(10, 0));
-    Poco::Net::HTTPRequest request(method, uri.getPathEtc(), Poco::Net::HTTPMessage::HTTP_1_1);
-    for (const auto& header : headers)
-        request.set(header.first, header.second);
-    request.setContentLength64(static_cast<Poco::Int64>(body.size()));
-    session.sendRequest(request) << body;
-    Poco::Net::HTTPResponse response;
-    std::istream& in = session.receiveResponse(response);
-    Answer answer;
-    answer.status = static_cast<int>(response.getStatus());
-    Poco::StreamCopier::copyToString(in, answer.body);
-    answer.json = parse(answer.body);
-    return answer;
+    const HttpReply reply = httpExchange(method, url, body, headers);
+    return Answer{reply.status, parse(reply.body), reply.body};
 }
 
 Json::Value fileCall(const std::string& bucketId, const std::string& fileId, const std::string& token)

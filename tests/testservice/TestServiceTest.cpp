@@ -1,6 +1,7 @@
 #include "support/fixtures/TestBytes.h"
 #include "support/fixtures/TestEnvironment.h"
 #include "support/fixtures/Watchdog.h"
+#include "support/net/HttpExchange.h"
 #include "support/net/TestCa.h"
 #include "support/service/TestService.h"
 
@@ -9,18 +10,12 @@
 #include <Poco/Net/Context.h>
 #include <Poco/Net/HTTPClientSession.h>
 #include <Poco/Net/NetException.h>
-#include <Poco/Net/HTTPRequest.h>
-#include <Poco/Net/HTTPResponse.h>
 #include <Poco/Net/HTTPSClientSession.h>
 #include <Poco/Net/SecureStreamSocket.h>
 #include <Poco/Net/StreamSocket.h>
-#include <Poco/File.h>
-#include <Poco/Path.h>
 #include <Poco/Pipe.h>
 #include <Poco/PipeStream.h>
 #include <Poco/Process.h>
-#include <Poco/StreamCopier.h>
-#include <Poco/URI.h>
 
 #include <cerrno>
 #include <functional>
@@ -28,7 +23,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-#include <unistd.h>
 
 using namespace fv_test;
 
@@ -123,48 +117,10 @@ private:
     Poco::Net::StreamSocket m_socket;
 };
 
-struct Reply {
-    int status = 0;
-    std::string body;
-    Poco::Net::HTTPResponse head;
-};
-
-Reply exchange(Poco::Net::HTTPClientSession& session, const std::string& method, const std::string& target,
-               const std::string& body = "", const std::vector<std::pair<std::string, std::string>>& headers = {})
-{
-    Poco::Net::HTTPRequest request(method, target, Poco::Net::HTTPMessage::HTTP_1_1);
-    for (const auto& header : headers)
-        request.set(header.first, header.second);
-    if (method == "PUT" || method == "POST")
-        request.setContentLength(static_cast<std::streamsize>(body.size()));
-    session.sendRequest(request) << body;
-    Reply reply;
-    std::istream& in = session.receiveResponse(reply.head);
-    Poco::StreamCopier::copyToString(in, reply.body);
-    reply.status = reply.head.getStatus();
-    return reply;
-}
-
-Reply get(const std::string& url, const std::vector<std::pair<std::string, std::string>>& headers = {})
-{
-    const Poco::URI uri(url);
-    Poco::Net::HTTPClientSession session(uri.getHost(), uri.getPort());
-    // Poco::URI decodes the path; the target goes out as written.
-    return exchange(session, "GET", url.substr(url.find('/', url.find("//") + 2)), "", headers);
-}
-
 std::string responseBody(const std::string& response)
 {
     const size_t end = response.find("\r\n\r\n");
     return end == std::string::npos ? std::string() : response.substr(end + 4);
-}
-
-std::string readSymlink(const std::string& path)
-{
-    std::string target(4096, '\0');
-    const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
-    target.resize(length > 0 ? static_cast<size_t>(length) : 0);
-    return target;
 }
 
 TestServiceOptions unsignedStorage()
@@ -226,12 +182,12 @@ TEST(TestServiceStorage, GetServesWholeObjectsAndRanges)
         std::vector<std::pair<std::string, std::string>> headers;
         if (!c.range.empty())
             headers.emplace_back("Range", c.range);
-        const Reply reply = get(service.url("/storage/obj"), headers);
+        const HttpReply reply = httpExchange("GET", service.url("/storage/obj"), "", headers);
         EXPECT_EQ(reply.status, c.status) << c.range;
         EXPECT_EQ(reply.head.get("Content-Range", ""), c.contentRange) << c.range;
         EXPECT_EQ(reply.body, c.body) << c.range;
     }
-    EXPECT_EQ(get(service.url("/storage/missing")).status, 404);
+    EXPECT_EQ(httpExchange("GET", service.url("/storage/missing")).status, 404);
 }
 
 TEST(TestServiceStorage, SignedUrlsAreRefusedWhenExpiredWrongOrMissing)
@@ -241,11 +197,11 @@ TEST(TestServiceStorage, SignedUrlsAreRefusedWhenExpiredWrongOrMissing)
     const std::string valid = service.signedStorageUrl("obj", std::chrono::seconds(60));
     std::string tampered = valid;
     tampered.back() = tampered.back() == '0' ? '1' : '0';
-    EXPECT_EQ(get(valid).body, kContent);
+    EXPECT_EQ(httpExchange("GET", valid).body, kContent);
     for (const std::string& url :
          {service.expiredStorageUrl("obj"), tampered, service.url("/storage/obj"),
           service.url("/storage/obj?" + service.signer().signQuery("/storage/other", UrlSigner::now() + 60))}) {
-        EXPECT_EQ(get(url).status, 403) << url;
+        EXPECT_EQ(httpExchange("GET", url).status, 403) << url;
     }
     // A PUT to an expired URL is refused before the client sends its body.
     RawClient client(service.httpPort());
@@ -261,7 +217,7 @@ TEST(TestServiceStorage, RedirectAnswers302WithTheTarget)
     TestService service(unsignedStorage());
     service.model().objects().put("obj", kContent);
     const std::string target = service.signedStorageUrl("obj", std::chrono::seconds(60));
-    const Reply reply = get(service.redirectUrl(target));
+    const HttpReply reply = httpExchange("GET", service.redirectUrl(target));
     EXPECT_EQ(reply.status, 302);
     EXPECT_EQ(reply.head.get("Location"), target);
 }
@@ -278,9 +234,9 @@ TEST(TestServiceStorage, HttpsIsVerifiedWithTheTestCa)
     session.setKeepAlive(true);
     const std::string path =
         service.signedStorageUrl("tls", std::chrono::seconds(60), true).substr(service.secureBaseUrl().size());
-    const Reply put = exchange(session, "PUT", path, kContent);
+    const HttpReply put = httpExchange(session, "PUT", path, kContent);
     EXPECT_EQ(put.head.get("ETag"), "\"" + md5Hex(kContent) + "\"");
-    EXPECT_EQ(exchange(session, "GET", path, "", {{"Range", "bytes=0-4"}}).body, "hello");
+    EXPECT_EQ(httpExchange(session, "GET", path, "", {{"Range", "bytes=0-4"}}).body, "hello");
     EXPECT_TRUE(service.log().all().at(0).secure);
     EXPECT_EQ(service.log().connectionCount("/storage/tls"), 1u); // keep-alive
 }
@@ -293,10 +249,10 @@ TEST(TestServiceStorage, DataDirectoryHoldsObjectsAsFiles)
     TestService service(options);
     writeFile(folder.file("placed.bin"), "placed beforehand");
     Poco::Net::HTTPClientSession session("127.0.0.1", service.httpPort());
-    EXPECT_EQ(exchange(session, "PUT", "/storage/big", kContent).head.get("ETag"), "\"" + md5Hex(kContent) + "\"");
+    EXPECT_EQ(httpExchange(session, "PUT", "/storage/big", kContent).head.get("ETag"), "\"" + md5Hex(kContent) + "\"");
     EXPECT_EQ(readFile(folder.file("big")), kContent);
-    EXPECT_EQ(exchange(session, "GET", "/storage/big", "", {{"Range", "bytes=6-10"}}).body, "world");
-    const Reply placed = exchange(session, "GET", "/storage/placed.bin");
+    EXPECT_EQ(httpExchange(session, "GET", "/storage/big", "", {{"Range", "bytes=6-10"}}).body, "world");
+    const HttpReply placed = httpExchange(session, "GET", "/storage/placed.bin");
     EXPECT_EQ(placed.body, "placed beforehand");
 }
 
@@ -313,12 +269,12 @@ TEST(TestServiceRoutes, DispatchByMethodAndPatternLaterRoutesWin)
         response.setBody(200, "override", "text/plain");
     });
     service.routes().add("GET", "/boom", [](ServiceRequest&, ServiceResponse&) { throw std::runtime_error("bad"); });
-    EXPECT_EQ(get(service.url("/api/v2/bucket/b%2F2/file/f9?token=a%20b")).body, "b%2F2|f9|a b");
-    EXPECT_EQ(get(service.url("/api/v2/bucket/b1/file/f9")).body, "override");
-    EXPECT_EQ(get(service.url("/api/v2/bucket/b1/file")).status, 404);
+    EXPECT_EQ(httpExchange("GET", service.url("/api/v2/bucket/b%2F2/file/f9?token=a%20b")).body, "b%2F2|f9|a b");
+    EXPECT_EQ(httpExchange("GET", service.url("/api/v2/bucket/b1/file/f9")).body, "override");
+    EXPECT_EQ(httpExchange("GET", service.url("/api/v2/bucket/b1/file")).status, 404);
     Poco::Net::HTTPClientSession session("127.0.0.1", service.httpPort());
-    EXPECT_EQ(exchange(session, "DELETE", "/api/v2/bucket/b1/file/f9").status, 405);
-    EXPECT_EQ(get(service.url("/boom")).status, 500);
+    EXPECT_EQ(httpExchange(session, "DELETE", "/api/v2/bucket/b1/file/f9").status, 405);
+    EXPECT_EQ(httpExchange("GET", service.url("/boom")).status, 500);
 }
 
 TEST(TestServiceLog, RecordsRawTargetHeaderOrderBodyAndConnectionsPerPath)
@@ -370,18 +326,19 @@ TEST(TestServiceLog, InFlightGaugeKeepsTheMostOpenRequestsPerPrefix)
     std::vector<int> statuses(3, 0);
     std::vector<std::thread> clients;
     for (int i = 0; i < 3; ++i)
-        clients.emplace_back([&, i] { statuses[i] = get(service.url("/slow/" + std::to_string(i))).status; });
+        clients.emplace_back(
+            [&, i] { statuses[i] = httpExchange("GET", service.url("/slow/" + std::to_string(i))).status; });
     for (std::thread& client : clients)
         client.join();
     EXPECT_EQ(std::vector<int>(3, 200), statuses);
-    EXPECT_EQ(200, get(service.url("/slow/alone")).status);
+    EXPECT_EQ(200, httpExchange("GET", service.url("/slow/alone")).status);
 
     // One request after the other on one connection: the next begins only once the client has the
     // whole answer, so a request must count as ended before that.
     Poco::Net::HTTPClientSession session("127.0.0.1", service.httpPort());
     for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(big, exchange(session, "GET", "/storage/big").body);
-    EXPECT_EQ(404, exchange(session, "GET", "/storage/missing").status);
+        EXPECT_EQ(big, httpExchange(session, "GET", "/storage/big").body);
+    EXPECT_EQ(404, httpExchange(session, "GET", "/storage/missing").status);
 
     const RequestLog& log = service.log();
     EXPECT_EQ(3u, log.maxInFlight("/slow/"));
@@ -493,11 +450,11 @@ TEST(TestServiceFaults, RulesCountTheirOwnRouteAndHitOnlyTheNthRequests)
     service.faults().add(FaultRule{"PUT", "*", 1, 0, Fault::statusCode(507)});
     std::vector<int> statuses;
     for (const char* key : {"a", "b", "a", "b", "a", "a"})
-        statuses.push_back(get(service.url(std::string("/storage/") + key)).status);
+        statuses.push_back(httpExchange("GET", service.url(std::string("/storage/") + key)).status);
     EXPECT_EQ(statuses, (std::vector<int>{200, 200, 500, 200, 500, 200}));
     Poco::Net::HTTPClientSession session("127.0.0.1", service.httpPort());
-    EXPECT_EQ(exchange(session, "PUT", "/storage/c", "x").status, 507);
-    EXPECT_EQ(exchange(session, "PUT", "/storage/c", "x").status, 507);
+    EXPECT_EQ(httpExchange(session, "PUT", "/storage/c", "x").status, 507);
+    EXPECT_EQ(httpExchange(session, "PUT", "/storage/c", "x").status, 507);
     EXPECT_FALSE(service.model().objects().contents("c"));
 }
 
@@ -515,7 +472,7 @@ TEST(TestServiceFaults, HeaderConditionCountsOnlyTheRequestsThatCarryIt)
     };
     std::vector<int> statuses;
     for (const auto& headers : requests)
-        statuses.push_back(get(service.url("/storage/obj"), headers).status);
+        statuses.push_back(httpExchange("GET", service.url("/storage/obj"), "", headers).status);
     EXPECT_EQ(statuses, (std::vector<int>{206, 206, 200, 206, 503, 206, 418, 418}));
 }
 
@@ -650,15 +607,9 @@ TEST(TestService, ATrickleOfWholeBlocksPausesBetweenThem)
 TEST(TestService, StandaloneProgramServesUntilTerminated)
 {
     TempDir folder;
-    // Built beside this test program.
-    const std::string program =
-        Poco::Path(Poco::File("/proc/self/exe").exists() ? Poco::Path(readSymlink("/proc/self/exe")) : Poco::Path())
-            .parent()
-            .toString() +
-        "fv-testservice";
     Poco::Pipe output;
-    Poco::ProcessHandle process =
-        Poco::Process::launch(program, {"--port", "0", "--data-dir", folder.path()}, nullptr, &output, nullptr);
+    Poco::ProcessHandle process = Poco::Process::launch(
+        FV_TESTSERVICE_PROGRAM, {"--port", "0", "--data-dir", folder.path()}, nullptr, &output, nullptr);
     Poco::PipeInputStream in(output);
     std::string line;
     std::getline(in, line);
@@ -667,8 +618,8 @@ TEST(TestService, StandaloneProgramServesUntilTerminated)
     const auto port = static_cast<Poco::UInt16>(std::stoi(line.substr(prefix.size())));
     {
         Poco::Net::HTTPClientSession session("127.0.0.1", port);
-        EXPECT_EQ(exchange(session, "PUT", "/storage/x", kContent).status, 200);
-        EXPECT_EQ(exchange(session, "GET", "/storage/x").body, kContent);
+        EXPECT_EQ(httpExchange(session, "PUT", "/storage/x", kContent).status, 200);
+        EXPECT_EQ(httpExchange(session, "GET", "/storage/x").body, kContent);
     }
     Poco::Process::requestTermination(process.id());
     EXPECT_EQ(process.wait(), 0);

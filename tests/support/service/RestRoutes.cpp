@@ -1,5 +1,6 @@
 #include "support/service/RestRoutes.h"
 
+#include "support/service/PartDigests.h"
 #include "support/service/TestService.h"
 
 #include <Poco/DigestEngine.h>
@@ -178,6 +179,33 @@ std::string requireLogin(const ServiceRequest& request, const RestAccounts& acco
     return token;
 }
 
+// The part numbers in the order the manifest lists them; throws std::invalid_argument unless
+// it names each part 1..N once and the parts add up to `size`.
+std::vector<uint32_t> listedOrder(const MultipartLayout& layout, uint64_t size)
+{
+    uint64_t total = 0;
+    for (const uint64_t partSize : layout.partSizes) {
+        if (partSize > size - total)
+            throw std::invalid_argument("the parts are longer than the content");
+        total += partSize;
+    }
+    if (layout.partSizes.empty() || total != size)
+        throw std::invalid_argument("the parts do not add up to the content");
+    const size_t count = layout.partSizes.size();
+    std::vector<uint32_t> order = layout.manifestOrder;
+    if (order.empty()) {
+        for (uint32_t number = 1; number <= count; ++number)
+            order.push_back(number);
+    }
+    std::vector<uint32_t> sorted = order;
+    std::sort(sorted.begin(), sorted.end());
+    for (size_t i = 0; i < sorted.size(); ++i) {
+        if (sorted.size() != count || sorted[i] != i + 1)
+            throw std::invalid_argument("the manifest order must list each part number 1..N once");
+    }
+    return order;
+}
+
 class Handlers {
 public:
     Handlers(TestService& service, std::shared_ptr<RestAccounts> accounts,
@@ -234,7 +262,9 @@ public:
             fail(404, "the file has no content yet");
         Json::Value answer;
         answer["file"] = fileObject(fileId, bucketId);
-        answer["file"]["md5Digest"] = file.md5Digest.empty() ? object->md5() : file.md5Digest;
+        answer["file"]["md5Digest"] = file.withoutDigest       ? std::string()
+                                      : file.md5Digest.empty() ? object->md5()
+                                                               : file.md5Digest;
         signInto(answer, key, request.secure());
         answer["multipartManifestUrl"] =
             file.manifest.empty()
@@ -644,34 +674,24 @@ std::string RestRoutes::multipartDigest(const std::vector<std::string>& partMd5s
 ServiceFile RestRoutes::addMultipartFile(const std::string& bucketId, const std::string& fileId,
                                          const std::string& content, const MultipartLayout& layout)
 {
-    const size_t count = layout.partSizes.size();
-    std::vector<uint32_t> order = layout.manifestOrder;
-    if (order.empty()) {
-        for (uint32_t number = 1; number <= count; ++number)
-            order.push_back(number);
-    }
-    std::vector<uint32_t> sorted = order;
-    std::sort(sorted.begin(), sorted.end());
-    for (size_t i = 0; i < sorted.size(); ++i) {
-        if (sorted.size() != count || sorted[i] != i + 1)
-            throw std::invalid_argument("the manifest order must list each part number 1..N once");
-    }
-    std::vector<std::string> md5s;
-    uint64_t offset = 0;
-    for (const uint64_t size : layout.partSizes) {
-        if (size > content.size() - offset)
-            throw std::invalid_argument("the parts are longer than the content");
-        Poco::MD5Engine md5;
-        md5.update(content.data() + offset, static_cast<size_t>(size));
-        md5s.push_back(Poco::DigestEngine::digestToHex(md5.digest()));
-        offset += size;
-    }
-    if (count == 0 || offset != content.size())
-        throw std::invalid_argument("the parts do not add up to the content");
+    listedOrder(layout, content.size());
+    PartDigests digests(layout.partSizes);
+    digests.update(content.data(), content.size());
+    const std::vector<std::string> md5s = digests.finish();
+    m_service.model().objects().put(fileKey(bucketId, fileId), content);
+    return addStoredMultipartFile(bucketId, fileId, content.size(), layout, md5s);
+}
 
-    ServiceFile file = addFile(bucketId, fileId, content.size(), "COMPLETED");
+ServiceFile RestRoutes::addStoredMultipartFile(const std::string& bucketId, const std::string& fileId, uint64_t size,
+                                               const MultipartLayout& layout, const std::vector<std::string>& partMd5s)
+{
+    const std::vector<uint32_t> order = listedOrder(layout, size);
+    if (partMd5s.size() != layout.partSizes.size())
+        throw std::invalid_argument("one MD5 a part is needed");
+
+    ServiceFile file = addFile(bucketId, fileId, size, "COMPLETED");
     file.objectKey = fileKey(bucketId, fileId);
-    file.md5Digest = multipartDigest(md5s);
+    file.md5Digest = multipartDigest(partMd5s);
     if (layout.withManifest) {
         Json::Value manifest(Json::objectValue);
         manifest["parts"] = Json::Value(Json::arrayValue);
@@ -679,13 +699,12 @@ ServiceFile RestRoutes::addMultipartFile(const std::string& bucketId, const std:
             Json::Value part(Json::objectValue);
             part["number"] = number;
             part["size"] = Json::UInt64(layout.partSizes[number - 1]);
-            part["eTag"] = md5s[number - 1];
+            part["eTag"] = partMd5s[number - 1];
             manifest["parts"].append(part);
         }
         manifest["eTag"] = file.md5Digest;
         file.manifest = writeJson(manifest);
     }
-    m_service.model().objects().put(file.objectKey, content);
     m_service.model().withState([&](ServiceState& state) { state.files[fileId] = file; });
     return file;
 }

@@ -75,6 +75,10 @@ public:
     // Throws std::invalid_argument when the sizes or the order do not fit the content.
     ServiceFile addMultipartFile(const std::string& bucketId, const std::string& fileId, const std::string& content,
                                  const MultipartLayout& layout);
+    // The same for `size` bytes already stored under fileKey(), whose parts have these MD5s
+    // (lowercase hex): content too large to pass around as one string.
+    ServiceFile addStoredMultipartFile(const std::string& bucketId, const std::string& fileId, uint64_t size,
+                                       const MultipartLayout& layout, const std::vector<std::string>& partMd5s);
     // Parts of `partSize` bytes, the last one shorter; one empty part for an empty file.
     static std::vector<uint64_t> evenParts(uint64_t size, uint64_t partSize);
     // "<MD5 of the parts' binary MD5s>-<N>", as a store reports a file uploaded in N parts.

@@ -133,7 +133,8 @@ private:
 } // namespace
 
 ServiceConnection::ServiceConnection(Poco::Net::StreamSocket socket, uint64_t id, bool secure, ServiceContext& context)
-    : m_socket(std::move(socket)), m_id(id), m_secure(secure), m_context(context)
+    : m_socket(std::move(socket)), m_id(id), m_secure(secure), m_context(context),
+      m_sendRate(context.rateBytesPerSecond, context.stop), m_readRate(context.rateBytesPerSecond, context.stop)
 {
 }
 
@@ -380,17 +381,34 @@ bool ServiceConnection::sendRaw(const char* data, size_t size)
             if (m_tricklePiece && m_trickleBegun &&
                 m_context.stop.waitFor(std::chrono::milliseconds(m_trickleIntervalMs)))
                 return false;
-            const int sent = m_socket.sendBytes(data, static_cast<int>(std::min<size_t>(piece, kBlock)), MSG_NOSIGNAL);
-            if (sent <= 0)
+            const size_t sent = std::min<size_t>(piece, kBlock);
+            if (!sendCapped(data, sent))
                 return false;
             m_trickleBegun = true;
             data += sent;
-            size -= static_cast<size_t>(sent);
+            size -= sent;
         }
         return true;
     } catch (const Poco::Exception&) {
         return false;
     }
+}
+
+// All of `size` bytes, as fast as the connection's rate cap lets them go.
+bool ServiceConnection::sendCapped(const char* data, size_t size)
+{
+    while (size > 0) {
+        const size_t allowed = m_sendRate.allow(size);
+        if (allowed == 0)
+            return false;
+        const int sent = m_socket.sendBytes(data, static_cast<int>(allowed), MSG_NOSIGNAL);
+        if (sent <= 0)
+            return false;
+        m_sendRate.consume(static_cast<size_t>(sent));
+        data += sent;
+        size -= static_cast<size_t>(sent);
+    }
+    return true;
 }
 
 size_t ServiceConnection::receive(char* buffer, size_t max)
@@ -449,9 +467,13 @@ size_t ServiceConnection::readBody(char* buffer, size_t max)
         m_pending.copy(buffer, got);
         m_pending.erase(0, got);
     } else {
-        got = receive(buffer, want);
+        const size_t allowed = m_readRate.allow(want);
+        if (allowed == 0)
+            throw std::runtime_error("the service stopped in the middle of the body");
+        got = receive(buffer, allowed);
         if (got == 0)
             throw std::runtime_error("the client closed in the middle of the body");
+        m_readRate.consume(got);
     }
     m_bodyRemaining -= got;
     m_context.log.appendBody(m_logIndex, buffer, got);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/service/ConnectionRateLimiter.h"
 #include "support/service/FaultPlan.h"
 #include "support/service/RequestLog.h"
 #include "support/service/RouteTable.h"
@@ -21,6 +22,7 @@ struct ServiceContext {
     FaultPlan& faults;
     RequestLog& log;
     const StopSignal& stop;
+    uint64_t rateBytesPerSecond = 0; // each direction of each connection; 0: no cap
 };
 
 // One accepted connection (plain or TLS): reads HTTP/1.1 requests with its own parser, so
@@ -49,6 +51,7 @@ private:
     void holdUntilClosed();
     bool sendRaw(const char* data, size_t size);
     bool sendRaw(const std::string& data) { return sendRaw(data.data(), data.size()); }
+    bool sendCapped(const char* data, size_t size);
     size_t receive(char* buffer, size_t max);
 
     size_t readBody(char* buffer, size_t max) override;
@@ -60,6 +63,8 @@ private:
     const uint64_t m_id;
     const bool m_secure;
     ServiceContext& m_context;
+    ConnectionRateLimiter m_sendRate;
+    ConnectionRateLimiter m_readRate; // request bodies only
 
     std::string m_pending; // bytes received past the current head
     uint64_t m_bodyRemaining = 0;

@@ -29,6 +29,7 @@ struct ServiceFile {
     std::string objectKey; // where its bytes live in the object store
     // The download details' digest; empty: the stored object's MD5.
     std::string md5Digest;
+    bool withoutDigest = false; // the download details give an empty digest whatever is stored
     // The multipart manifest's text, served as it is; empty: the file has none.
     std::string manifest;
 };

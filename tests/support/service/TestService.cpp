@@ -155,7 +155,7 @@ void TestService::startConnection(Poco::Net::StreamSocket socket, bool secure)
 // change only under the lock.
 void TestService::serveConnection(Worker& worker)
 {
-    ServiceContext context{m_routes, m_faults, m_log, m_stop};
+    ServiceContext context{m_routes, m_faults, m_log, m_stop, m_options.connectionRateBytesPerSecond};
     ServiceConnection(worker.socket, worker.id, worker.secure, context).run();
     {
         // Forget the descriptor before closing it: stop() must never shut down a reused one.

@@ -37,6 +37,9 @@ struct TestServiceOptions {
     bool requireSignedStorage = true;
     // Storage uploads never answer "100 Continue" (see StorageRouteOptions::ignoreExpect).
     bool storageIgnoresExpect = false;
+    // Caps each direction of each connection (answers sent, request bodies read) to this many
+    // bytes per second, after bursts of up to 64 KiB; 0: no cap. Faults shape on top of it.
+    uint64_t connectionRateBytesPerSecond = 0;
     // Body bytes kept per logged request (all bytes are still counted).
     size_t bodyCaptureLimit = 16 * 1024 * 1024;
     std::string signingSecret = "fv-test-signing-secret";
