@@ -11,8 +11,8 @@
 // Each line leaves in one write() shorter than PIPE_BUF, from one writer thread, so a SIGKILL
 // at any instant leaves only whole lines behind. The program uses only what the shipped
 // library exports.
-#include "FvTransfersInitializer.h"
-#include "core/config/FvTransfersGlobalConfig.h"
+#include "support/programs/DownloadManagerHost.h"
+
 #include "download/DownloadManager.h"
 
 #include <json/json.h>
@@ -23,7 +23,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cwchar>
 #include <deque>
 #include <fstream>
 #include <functional>
@@ -31,6 +30,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,34 +40,10 @@
 
 namespace {
 
+using fv_test::toUtf8;
+using fv_test::toWide;
 using fv_transfers::CDownloadManager;
 using fv_transfers::CTransferManagerBase;
-
-std::wstring toWide(const std::string& text)
-{
-    std::mbstate_t state{};
-    const char* source = text.c_str();
-    const size_t length = std::mbsrtowcs(nullptr, &source, 0, &state);
-    if (length == static_cast<size_t>(-1))
-        return std::wstring(text.begin(), text.end());
-    std::wstring wide(length, L'\0');
-    source = text.c_str();
-    std::mbsrtowcs(wide.data(), &source, length, &state);
-    return wide;
-}
-
-std::string toUtf8(const std::wstring& text)
-{
-    std::mbstate_t state{};
-    const wchar_t* source = text.c_str();
-    const size_t length = std::wcsrtombs(nullptr, &source, 0, &state);
-    if (length == static_cast<size_t>(-1))
-        return std::string();
-    std::string narrow(length, '\0');
-    source = text.c_str();
-    std::wcsrtombs(narrow.data(), &source, length, &state);
-    return narrow;
-}
 
 std::string oneLine(const Json::Value& value)
 {
@@ -429,34 +405,26 @@ int main(int argc, char** argv)
     if (!options->logDir.empty())
         transcript = std::make_unique<std::ofstream>(options->logDir + "/fv-transfer-driver.log", std::ios::app);
 
-    fv_transfers::CFvTransfersGlobalConfig& config = *fv_transfers::CFvTransfersGlobalConfig::getInstance();
-    config.setAppFilesPath(toWide(options->appFolder));
-    config.setRestEndPointUrl(options->rest);
-    if (!options->ca.empty())
-        config.setCaCertificatesFile(options->ca);
-    if (!fv_transfers::CFvTransfersInitializer::initialize()) {
+    fv_test::HostOptions host;
+    host.appFolder = options->appFolder;
+    host.restUrl = options->rest;
+    host.caFile = options->ca;
+    host.trace = options->trace;
+    LineWriter writer(transcript.get());
+    EventForwarder forwarder(writer);
+    std::optional<fv_test::DownloadManagerHost> library;
+    try {
+        library.emplace(host, &forwarder);
+    } catch (const std::runtime_error&) {
         std::fprintf(stderr, "fv-transfer-driver: the library did not start\n");
         return 3;
     }
-    if (options->trace)
-        config.setVerboseLogging(true);
-
-    {
-        LineWriter writer(transcript.get());
-        EventForwarder forwarder(writer);
-        {
-            CDownloadManager manager;
-            manager.subscribeToEvents(&forwarder);
-            Json::Value ready;
-            ready["event"] = "ready";
-            ready["pid"] = static_cast<Json::Int64>(::getpid());
-            writer.post([ready] { return ready; });
-            serve(manager, writer);
-            manager.shutdown();
-            manager.subscribeToEvents(nullptr);
-        }
-        writer.stop();
-    }
-    fv_transfers::CFvTransfersInitializer::unitialize();
+    Json::Value ready;
+    ready["event"] = "ready";
+    ready["pid"] = static_cast<Json::Int64>(::getpid());
+    writer.post([ready] { return ready; });
+    serve(library->manager(), writer);
+    library.reset();
+    writer.stop();
     return 0;
 }
