@@ -10,6 +10,7 @@
 #include "core/system/SleepNotifierHolder.h"
 #include "db/DbHolder.h"
 #include "framework/FailedGroupsRestarter.h"
+#include "framework/FileProgressSender.h"
 
 #include <exception>
 #include <stdexcept>
@@ -69,10 +70,14 @@ void CTransfersRuntime::start()
     m_started = Part::sleepNotifier;
     // The restarter is made by the first group that fails.
     m_started = Part::restarter;
+    // The progress sender is made by the first upload manager or group.
+    m_started = Part::progressSender;
 }
 
 void CTransfersRuntime::end()
 {
+    if (m_started >= Part::progressSender)
+        endPart("the file progress sender", [] { CFileProgressSender::destroyInstance(); });
     if (m_started >= Part::restarter)
         endPart("the group restarter", [] { CFailedGroupsRestarter::destroyInstance(); });
     if (m_started >= Part::sleepNotifier)

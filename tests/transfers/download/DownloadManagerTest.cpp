@@ -4,15 +4,13 @@
 #include "support/fixtures/FakeLogind.h"
 #include "support/fixtures/LogCapture.h"
 #include "support/fixtures/ReachabilityCheckers.h"
+#include "support/fixtures/TestEnvironment.h"
 #include "support/fixtures/Watchdog.h"
 #include "support/service/FaultPlan.h"
 #include "transfers/download/DownloadManagerFixture.h"
 
-#include <dirent.h>
-
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,25 +23,6 @@ namespace {
 
 constexpr std::uint64_t KiB = 1024;
 constexpr std::uint64_t MiB = 1024 * KiB;
-
-// Threads of this process with that name.
-int threadsNamed(const std::string& name)
-{
-    int count = 0;
-    DIR* tasks = ::opendir("/proc/self/task");
-    if (!tasks)
-        return -1;
-    while (const dirent* entry = ::readdir(tasks)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
-        std::string text;
-        std::getline(comm, text);
-        count += text == name ? 1 : 0;
-    }
-    ::closedir(tasks);
-    return count;
-}
 
 } // namespace
 

@@ -12,11 +12,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <fstream>
 #include <memory>
 #include <string>
-
-#include <dirent.h>
 
 using namespace fv_transfers;
 using std::chrono::milliseconds;
@@ -47,22 +44,6 @@ private:
     fv_test::StopSignal* const m_gate;
     Resumes* const m_entered;
 };
-
-int threadsNamed(const std::string& name)
-{
-    int count = 0;
-    DIR* tasks = ::opendir("/proc/self/task");
-    if (!tasks)
-        return -1;
-    while (dirent* task = ::readdir(tasks)) {
-        std::ifstream comm(std::string("/proc/self/task/") + task->d_name + "/comm");
-        std::string line;
-        if (std::getline(comm, line) && line == name)
-            ++count;
-    }
-    ::closedir(tasks);
-    return count;
-}
 
 // The worker is held inside a first group's resume, so that what the test registers meanwhile
 // falls due while the worker is busy; `release` lets it go on.
@@ -188,15 +169,15 @@ TEST(FailedGroupsRestarter, TheLibrarysEndStopsAndJoinsTheProcessRestarter)
     fv_test::TempDir dir;
     CFvTransfersGlobalConfig::getInstance()->setAppFilesPath(utf8ToWide(dir.path()));
     ASSERT_TRUE(CFvTransfersInitializer::initialize());
-    const int before = threadsNamed("fv-restarter");
+    const int before = fv_test::threadsNamed("fv-restarter");
     auto restarter = CFailedGroupsRestarter::getInstance();
     EXPECT_EQ(restarter, CFailedGroupsRestarter::getInstance());
-    EXPECT_EQ(before + 1, threadsNamed("fv-restarter"));
+    EXPECT_EQ(before + 1, fv_test::threadsNamed("fv-restarter"));
 
     CFvTransfersInitializer::unitialize();
 
     // Joined, not merely asked: the thread is gone once unitialize returns.
-    EXPECT_EQ(before, threadsNamed("fv-restarter"));
+    EXPECT_EQ(before, fv_test::threadsNamed("fv-restarter"));
     EXPECT_FALSE(restarter->isRunning());
     EXPECT_FALSE(CFailedGroupsRestarter::findInstance());
 }
