@@ -13,22 +13,26 @@ using namespace Poco::Data::Keywords;
 namespace {
 
 using Row = Poco::Tuple<std::string, std::string, Poco::UInt64, Poco::UInt64, Poco::UInt32, std::string, std::string,
-                        Poco::Int32>;
+                        Poco::Int32, Poco::Int64>;
 
 const char* const kColumns =
-    "FileUid, Url, LocalOffset, BytesToUpload, State, HttpHeaderName, HttpHeaderValue, HeaderIndex";
+    "FileUid, Url, LocalOffset, BytesToUpload, State, HttpHeaderName, HttpHeaderValue, HeaderIndex, UrlExpires";
 
-const char* const kCreate =
+const char* const kUrlExpiresDefinition = "INTEGER NOT NULL DEFAULT 0";
+
+// UrlExpires comes last, where adding it to an older table puts it too.
+const std::string kCreate =
     "CREATE TABLE IF NOT EXISTS ChannelsDictionary (FileUid VARCHAR(40), Url VARCHAR, LocalOffset UINTEGER64, "
     "BytesToUpload UINTEGER64, State INTEGER8, HttpHeaderName VARCHAR, HttpHeaderValue VARCHAR, "
-    "HeaderIndex INTEGER NOT NULL DEFAULT 0, PRIMARY KEY(FileUid, LocalOffset, HeaderIndex))";
+    "HeaderIndex INTEGER NOT NULL DEFAULT 0, UrlExpires " +
+    std::string(kUrlExpiresDefinition) + ", PRIMARY KEY(FileUid, LocalOffset, HeaderIndex))";
 
 std::vector<Row> toRows(const CChannelsDbInfo::ChannelInfo& channel)
 {
     std::vector<Row> rows;
     const auto row = [&](const std::string& name, const std::string& value) {
         rows.emplace_back(channel.FileUid, channel.Url, channel.LocalOffset, channel.BytesToUpload, channel.State, name,
-                          value, static_cast<Poco::Int32>(rows.size()));
+                          value, static_cast<Poco::Int32>(rows.size()), channel.UrlExpires);
     };
     for (const auto& header : channel.headers)
         row(header.first, header.second);
@@ -45,6 +49,7 @@ CChannelsDbInfo::CChannelsDbInfo(std::shared_ptr<CDbConnection> connection)
     runInTransaction("create", [&](Poco::Data::Session& session) {
         session << kCreate, now;
         convertUnindexedTable(session);
+        addColumnIfMissing(session, "UrlExpires", kUrlExpiresDefinition);
     });
 }
 
@@ -52,13 +57,15 @@ void CChannelsDbInfo::convertUnindexedTable(Poco::Data::Session& session)
 {
     if (hasColumn(session, "HeaderIndex"))
         return;
-    // Rows of one channel get their index in the order they were written.
+    // Rows of one channel get their index in the order they were written; UrlExpires, which that
+    // layout never had, keeps its default.
     session << "ALTER TABLE ChannelsDictionary RENAME TO ChannelsDictionaryUnindexed", now;
     session << kCreate, now;
-    session << "INSERT INTO ChannelsDictionary (" + std::string(kColumns) +
-                   ") SELECT FileUid, Url, LocalOffset, BytesToUpload, State, HttpHeaderName, HttpHeaderValue, "
-                   "ROW_NUMBER() OVER (PARTITION BY FileUid, LocalOffset ORDER BY rowid) - 1 "
-                   "FROM ChannelsDictionaryUnindexed",
+    session << "INSERT INTO ChannelsDictionary (FileUid, Url, LocalOffset, BytesToUpload, State, HttpHeaderName, "
+               "HttpHeaderValue, HeaderIndex) SELECT FileUid, Url, LocalOffset, BytesToUpload, State, HttpHeaderName, "
+               "HttpHeaderValue, "
+               "ROW_NUMBER() OVER (PARTITION BY FileUid, LocalOffset ORDER BY rowid) - 1 "
+               "FROM ChannelsDictionaryUnindexed",
         now;
     session << "DROP TABLE ChannelsDictionaryUnindexed", now;
 }
@@ -69,7 +76,7 @@ bool CChannelsDbInfo::insert(const ChannelInfo& channel)
     return runInTransaction("insert into", [&](Poco::Data::Session& session) {
         session << "DELETE FROM ChannelsDictionary WHERE FileUid=? AND LocalOffset=?", bind(channel.FileUid),
             bind(channel.LocalOffset), now;
-        session << "INSERT INTO ChannelsDictionary (" + std::string(kColumns) + ") VALUES(?, ?, ?, ?, ?, ?, ?, ?)",
+        session << "INSERT INTO ChannelsDictionary (" + std::string(kColumns) + ") VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)",
             use(rows), now;
     });
 }
@@ -95,6 +102,7 @@ bool CChannelsDbInfo::selectAll(std::vector<ChannelInfo>& channels)
             channel.LocalOffset = row.get<2>();
             channel.BytesToUpload = row.get<3>();
             channel.State = row.get<4>();
+            channel.UrlExpires = row.get<8>();
             found = byKey.emplace(key, channels.size()).first;
             channels.push_back(std::move(channel));
         }
@@ -124,6 +132,16 @@ bool CChannelsDbInfo::updateState(const std::string& fileUid, std::uint64_t loca
     return run("update", [&](Poco::Data::Session& session) {
         session << "UPDATE ChannelsDictionary SET State=? WHERE FileUid=? AND LocalOffset=?", bind(state),
             bind(fileUid), bind(localOffset), now;
+    });
+}
+
+bool CChannelsDbInfo::updateUrl(const std::string& fileUid, std::uint64_t localOffset, const std::string& url,
+                                std::int64_t urlExpires)
+{
+    return updateMatched([&](Poco::Data::Session& session) {
+        const Poco::Int64 expires = urlExpires;
+        session << "UPDATE ChannelsDictionary SET Url=?, UrlExpires=? WHERE FileUid=? AND LocalOffset=?", bind(url),
+            bind(expires), bind(fileUid), bind(localOffset), now;
     });
 }
 

@@ -24,10 +24,15 @@ public:
         std::uint64_t BytesToUpload = 0;
         std::uint32_t State = 0;
         std::vector<std::pair<std::string, std::string>> headers; // name, value, in order
+        // When Url stops being valid, in wall-clock seconds since 1970; kUnknownUrlExpiry for
+        // channels stored before expiries were, which are refreshed only when refused.
+        std::int64_t UrlExpires = kUnknownUrlExpiry;
     };
 
-    // Creates the table; a table of the older layout, keyed by header name, is converted in one
-    // transaction with every row kept.
+    static constexpr std::int64_t kUnknownUrlExpiry = 0;
+
+    // Creates the table. Tables of older layouts are brought up to date in one transaction with
+    // every row kept: one keyed by header name gains HeaderIndex, one without UrlExpires gains it.
     explicit CChannelsDbInfo(std::shared_ptr<CDbConnection> connection);
 
     // Stores the channel with all its headers in one transaction, replacing any channel stored at
@@ -41,6 +46,10 @@ public:
     // The same for those of the files that have no stored file when the rows are deleted.
     bool removeOrphansByFileUids(const std::set<std::string>& fileUids);
     bool updateState(const std::string& fileUid, std::uint64_t localOffset, std::uint32_t state);
+    // A refreshed URL with its expiry, on every row of the channel at once. False also when no such
+    // channel is stored.
+    bool updateUrl(const std::string& fileUid, std::uint64_t localOffset, const std::string& url,
+                   std::int64_t urlExpires);
 
 private:
     void convertUnindexedTable(Poco::Data::Session& session);

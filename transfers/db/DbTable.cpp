@@ -29,12 +29,32 @@ bool CDbTable::runInTransaction(const char* verb, const CDbConnection::Body& bod
     return m_connection->runInTransaction(verb, m_tableName, body);
 }
 
+bool CDbTable::updateMatched(const CDbConnection::Body& body)
+{
+    int changed = 0;
+    return run("update",
+               [&](Poco::Data::Session& session) {
+                   body(session);
+                   // Read under the same hold of the connection, so no other statement comes between.
+                   session << "SELECT changes()", into(changed), now;
+               }) &&
+           changed > 0;
+}
+
 bool CDbTable::hasColumn(Poco::Data::Session& session, const std::string& column) const
 {
     int columns = 0;
     session << "SELECT COUNT(*) FROM pragma_table_info(?) WHERE name=?", bind(m_tableName), bind(column), into(columns),
         now;
     return columns > 0;
+}
+
+void CDbTable::addColumnIfMissing(Poco::Data::Session& session, const std::string& column,
+                                  const std::string& definition)
+{
+    // Names and definitions are the table object's own constants, never values.
+    if (!hasColumn(session, column))
+        session << "ALTER TABLE " + m_tableName + " ADD COLUMN " + column + " " + definition, now;
 }
 
 bool CDbTable::removeRowsOfFile(const std::string& fileUid)

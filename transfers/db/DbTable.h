@@ -26,8 +26,12 @@ protected:
     bool create(const std::string& createStatement);
     bool run(const char* verb, const CDbConnection::Body& body);
     bool runInTransaction(const char* verb, const CDbConnection::Body& body);
+    // Runs an UPDATE and reports whether it matched a row: false when it failed or matched none.
+    bool updateMatched(const CDbConnection::Body& body);
     // For layout upgrades inside a create transaction: whether the table has `column` yet.
     bool hasColumn(Poco::Data::Session& session, const std::string& column) const;
+    // The same, adding `column` with its definition when the table lacks it.
+    void addColumnIfMissing(Poco::Data::Session& session, const std::string& column, const std::string& definition);
 
     // Runs `statement` with the row's columns bound in order.
     template <typename Row> bool insertRow(const std::string& statement, const Row& row)

@@ -33,14 +33,8 @@ CDownloadChannelsDbInfo::CDownloadChannelsDbInfo(std::shared_ptr<CDbConnection> 
                    "BytesToTransfer UINTEGER64, State INTEGER8, Md5 VARCHAR(40), "
                    "BytesWritten INTEGER NOT NULL DEFAULT 0, PRIMARY KEY(FileUid, Offset))",
             now;
-        addCheckpointColumn(session);
+        addColumnIfMissing(session, "BytesWritten", "INTEGER NOT NULL DEFAULT 0");
     });
-}
-
-void CDownloadChannelsDbInfo::addCheckpointColumn(Poco::Data::Session& session)
-{
-    if (!hasColumn(session, "BytesWritten"))
-        session << "ALTER TABLE DownloadChannelsDictionary ADD COLUMN BytesWritten INTEGER NOT NULL DEFAULT 0", now;
 }
 
 bool CDownloadChannelsDbInfo::insert(const ChannelInfo& channel)
@@ -100,15 +94,10 @@ bool CDownloadChannelsDbInfo::updateState(const std::string& fileUid, std::uint6
 bool CDownloadChannelsDbInfo::updateCheckpoint(const std::string& fileUid, std::uint64_t offset,
                                                std::uint64_t bytesWritten)
 {
-    int changed = 0;
-    return run("update",
-               [&](Poco::Data::Session& session) {
-                   session << "UPDATE DownloadChannelsDictionary SET BytesWritten=? WHERE FileUid=? AND Offset=?",
-                       bind(bytesWritten), bind(fileUid), bind(offset), now;
-                   // Read under the same hold of the connection, so no other statement comes between.
-                   session << "SELECT changes()", into(changed), now;
-               }) &&
-           changed > 0;
+    return updateMatched([&](Poco::Data::Session& session) {
+        session << "UPDATE DownloadChannelsDictionary SET BytesWritten=? WHERE FileUid=? AND Offset=?",
+            bind(bytesWritten), bind(fileUid), bind(offset), now;
+    });
 }
 
 } // namespace fv_transfers

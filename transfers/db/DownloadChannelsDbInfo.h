@@ -46,9 +46,6 @@ public:
     // Stores the checkpoint of one channel. False also when no such channel is stored: a caller
     // must not believe a checkpoint kept that nothing holds.
     bool updateCheckpoint(const std::string& fileUid, std::uint64_t offset, std::uint64_t bytesWritten);
-
-private:
-    void addCheckpointColumn(Poco::Data::Session& session);
 };
 
 } // namespace fv_transfers

@@ -12,23 +12,31 @@ using namespace Poco::Data::Keywords;
 
 namespace {
 
-using Row = Poco::Tuple<std::string, std::string, Poco::Int32, std::string, bool, Poco::Int64>;
+using Row = Poco::Tuple<std::string, std::string, Poco::Int32, std::string, bool, Poco::Int64, Poco::Int64>;
 
-const char* const kColumns = "FileUid, FileLocalUri, ParentGroupId, UploadId, Completed, LastModified";
+const char* const kColumns = "FileUid, FileLocalUri, ParentGroupId, UploadId, Completed, LastModified, FileSize";
+const char* const kFileSizeDefinition = "INTEGER NOT NULL DEFAULT -1";
 
 } // namespace
 
 CFilesDbInfo::CFilesDbInfo(std::shared_ptr<CDbConnection> connection)
     : CDbTable(std::move(connection), "FilesDictionary")
 {
-    create("CREATE TABLE IF NOT EXISTS FilesDictionary (FileUid VARCHAR(40) PRIMARY KEY, FileLocalUri VARCHAR, "
-           "ParentGroupId INTEGER, UploadId VARCHAR, Completed BOOLEAN, LastModified INTEGER)");
+    runInTransaction("create", [&](Poco::Data::Session& session) {
+        session << "CREATE TABLE IF NOT EXISTS FilesDictionary (FileUid VARCHAR(40) PRIMARY KEY, FileLocalUri VARCHAR, "
+                   "ParentGroupId INTEGER, UploadId VARCHAR, Completed BOOLEAN, LastModified INTEGER, FileSize " +
+                       std::string(kFileSizeDefinition) + ")",
+            now;
+        addColumnIfMissing(session, "FileSize", kFileSizeDefinition);
+    });
 }
 
-bool CFilesDbInfo::insert(const UploadFileDesc& file, std::int32_t parentGroupId)
+bool CFilesDbInfo::insert(const UploadFileDesc& file, std::int32_t parentGroupId, std::int64_t fileSize,
+                          std::int64_t lastModified)
 {
-    return insertRow("INSERT OR REPLACE INTO FilesDictionary (" + std::string(kColumns) + ") VALUES(?, ?, ?, ?, ?, ?)",
-                     Row(file.fileUid, wideToUtf8(file.fileUrl), parentGroupId, std::string(), false, 0));
+    return insertRow(
+        "INSERT OR REPLACE INTO FilesDictionary (" + std::string(kColumns) + ") VALUES(?, ?, ?, ?, ?, ?, ?)",
+        Row(file.fileUid, wideToUtf8(file.fileUrl), parentGroupId, std::string(), false, lastModified, fileSize));
 }
 
 bool CFilesDbInfo::selectAll(std::vector<FileInfo>& files)
@@ -42,6 +50,7 @@ bool CFilesDbInfo::selectAll(std::vector<FileInfo>& files)
                                   file.UploadId = row.get<3>();
                                   file.Completed = row.get<4>();
                                   file.LastModified = row.get<5>();
+                                  file.FileSize = row.get<6>();
                                   return file;
                               });
 }
@@ -80,6 +89,17 @@ bool CFilesDbInfo::updateLastModified(const std::string& fileUid, std::int64_t l
     return run("update", [&](Poco::Data::Session& session) {
         const Poco::Int64 value = lastModified;
         session << "UPDATE FilesDictionary SET LastModified=? WHERE FileUid=?", bind(value), bind(fileUid), now;
+    });
+}
+
+bool CFilesDbInfo::updateSizeAndLastModified(const std::string& fileUid, std::int64_t fileSize,
+                                             std::int64_t lastModified)
+{
+    return updateMatched([&](Poco::Data::Session& session) {
+        const Poco::Int64 size = fileSize;
+        const Poco::Int64 modified = lastModified;
+        session << "UPDATE FilesDictionary SET FileSize=?, LastModified=? WHERE FileUid=?", bind(size), bind(modified),
+            bind(fileUid), now;
     });
 }
 

@@ -6,6 +6,7 @@
 #include "db/DbConnection.h"
 #include "support/fixtures/TestEnvironment.h"
 
+#include <Poco/Data/Binding.h>
 #include <Poco/Data/Extraction.h>
 
 #include <gtest/gtest.h>
@@ -37,6 +38,16 @@ template <typename T> std::vector<T> queryColumn(fv_transfers::CDbConnection& db
         session << sql, Poco::Data::Keywords::into(values), Poco::Data::Keywords::now;
     });
     return values;
+}
+
+inline bool tableHasColumn(fv_transfers::CDbConnection& db, const std::string& table, const std::string& column)
+{
+    int found = 0;
+    db.run("select from", "test", [&](Poco::Data::Session& session) {
+        session << "SELECT COUNT(*) FROM pragma_table_info(?) WHERE name=?", Poco::Data::Keywords::bind(table),
+            Poco::Data::Keywords::bind(column), Poco::Data::Keywords::into(found), Poco::Data::Keywords::now;
+    });
+    return found > 0;
 }
 
 inline std::int64_t countRows(fv_transfers::CDbConnection& db, const std::string& table)

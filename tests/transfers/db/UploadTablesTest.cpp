@@ -54,6 +54,7 @@ CChannelsDbInfo::ChannelInfo channel(const std::string& uid, std::uint64_t offse
     info.BytesToUpload = 5368709120ull + offset; // above 4 GiB
     info.State = 1;
     info.headers = std::move(headers);
+    info.UrlExpires = 8589934592 + static_cast<std::int64_t>(offset); // after 2038
     return info;
 }
 
@@ -208,8 +209,81 @@ TEST_F(UploadFilesTable, MissingRowAndFailedReadAreDistinguishable)
     std::vector<CFilesDbInfo::FileInfo> rows(1);
     EXPECT_FALSE(files.selectAll(rows));
     EXPECT_TRUE(rows.empty());
-    EXPECT_FALSE(files.insert(fileDesc("new"), 1));
+    EXPECT_FALSE(files.insert(fileDesc("new"), 1, 10, 20));
     EXPECT_FALSE(files.updateLastModified("present", 1));
+    EXPECT_FALSE(files.updateSizeAndLastModified("present", 1, 1));
+}
+
+TEST_F(UploadFilesTable, SizeAndModificationTimeRoundTrip)
+{
+    struct Case {
+        std::int64_t size;
+        std::int64_t lastModified;
+    };
+    // Empty, one byte, above 4 GiB and unknown sizes; times before 1970 and after 2038.
+    const Case cases[] = {{0, 1700000000}, {1, -1}, {6442450944, 8589934592}, {CFilesDbInfo::kUnknownFileSize, 0}};
+    CFilesDbInfo files(db);
+    for (const Case& c : cases) {
+        ASSERT_TRUE(files.insert(fileDesc("inserted"), 1, c.size, c.lastModified));
+        ASSERT_TRUE(files.insert(fileDesc("updated"), 1));
+        ASSERT_TRUE(files.updateSizeAndLastModified("updated", c.size, c.lastModified));
+
+        std::vector<CFilesDbInfo::FileInfo> rows;
+        ASSERT_TRUE(files.selectAll(rows));
+        ASSERT_EQ(2u, rows.size());
+        for (const auto& row : rows) {
+            EXPECT_EQ(c.size, row.FileSize) << row.FileUid;
+            EXPECT_EQ(c.lastModified, row.LastModified) << row.FileUid;
+        }
+        std::int64_t lastModified = 0;
+        ASSERT_TRUE(files.getLastModified("inserted", lastModified));
+        EXPECT_EQ(c.lastModified, lastModified);
+    }
+}
+
+TEST_F(UploadFilesTable, SizeUpdateOfAMissingFileFailsAndAddsNoRow)
+{
+    CFilesDbInfo files(db);
+    ASSERT_TRUE(files.insert(fileDesc("f"), 1, 10, 20));
+    EXPECT_FALSE(files.updateSizeAndLastModified("missing", 1, 2));
+    EXPECT_FALSE(files.updateSizeAndLastModified("f\" OR 1=1 --", 1, 2));
+
+    std::vector<CFilesDbInfo::FileInfo> rows;
+    ASSERT_TRUE(files.selectAll(rows));
+    ASSERT_EQ(1u, rows.size());
+    EXPECT_EQ(10, rows[0].FileSize);
+    EXPECT_EQ(20, rows[0].LastModified);
+}
+
+TEST_F(UploadFilesTable, RowsOfTheLayoutWithoutSizeGainItReadingUnknown)
+{
+    // The layout files written before sizes were stored hold.
+    ASSERT_TRUE(fv_test::execSql(*db, "CREATE TABLE FilesDictionary (FileUid VARCHAR(40) PRIMARY KEY, "
+                                      "FileLocalUri VARCHAR, ParentGroupId INTEGER, UploadId VARCHAR, "
+                                      "Completed BOOLEAN, LastModified INTEGER)"));
+    ASSERT_TRUE(fv_test::execSql(*db, "INSERT INTO FilesDictionary VALUES "
+                                      "('a', 'file:///a', 3, 'up-1', 0, 1700000000), ('b', 'file:///b', 4, '', 1, 0)"));
+
+    CFilesDbInfo files(db);
+    EXPECT_TRUE(fv_test::tableHasColumn(*db, "FilesDictionary", "FileSize"));
+    std::vector<CFilesDbInfo::FileInfo> rows;
+    ASSERT_TRUE(files.selectAll(rows));
+    ASSERT_EQ(2u, rows.size());
+    EXPECT_EQ(L"file:///a", rows[0].FileLocalUri);
+    EXPECT_EQ(3, rows[0].ParentGroupId);
+    EXPECT_EQ("up-1", rows[0].UploadId);
+    EXPECT_EQ(1700000000, rows[0].LastModified); // still seconds
+    EXPECT_TRUE(rows[1].Completed);
+    for (const auto& row : rows)
+        EXPECT_EQ(CFilesDbInfo::kUnknownFileSize, row.FileSize) << row.FileUid;
+
+    // Opening the table again leaves the converted layout as it is.
+    CFilesDbInfo again(db);
+    EXPECT_TRUE(again.updateSizeAndLastModified("a", 5, 1700000001));
+    ASSERT_TRUE(again.selectAll(rows));
+    ASSERT_EQ(2u, rows.size());
+    EXPECT_EQ(5, rows[0].FileSize);
+    EXPECT_EQ("up-1", rows[0].UploadId);
 }
 
 TEST_F(UploadFilesTable, InsertingAStoredFileReplacesItsRow)
@@ -270,13 +344,15 @@ TEST_F(UploadFilesTable, RemovalByIdsIsAllOrNothing)
 TEST_F(UploadChannelsTable, RoundTripsChannelsWithTheirHeadersInOrder)
 {
     CChannelsDbInfo channels(db);
-    const std::vector<CChannelsDbInfo::ChannelInfo> stored = {
+    std::vector<CChannelsDbInfo::ChannelInfo> stored = {
         channel("f1", 0, {}),
         channel("f1", 5242880, {{"Content-MD5", "abc"}}),
         channel("f2", 0, {{"x-store-meta-b", "2"}, {"Authorization", "secret"}, {"x-store-meta-a", "1"}}),
         // A repeated name keeps both values, in order.
         channel("f3", 0, {{"X-Tag", "one"}, {"Content-Type", "a/b"}, {"X-Tag", "two"}}),
+        channel("f4", 0, {}),
     };
+    stored.back().UrlExpires = CChannelsDbInfo::kUnknownUrlExpiry;
     for (const auto& c : stored)
         ASSERT_TRUE(channels.insert(c));
 
@@ -290,8 +366,9 @@ TEST_F(UploadChannelsTable, RoundTripsChannelsWithTheirHeadersInOrder)
         EXPECT_EQ(stored[i].BytesToUpload, rows[i].BytesToUpload);
         EXPECT_EQ(stored[i].State, rows[i].State);
         EXPECT_EQ(stored[i].headers, rows[i].headers) << "channel " << i;
+        EXPECT_EQ(stored[i].UrlExpires, rows[i].UrlExpires) << "channel " << i;
     }
-    EXPECT_EQ(8, fv_test::countRows(*db, "ChannelsDictionary"));
+    EXPECT_EQ(9, fv_test::countRows(*db, "ChannelsDictionary"));
 }
 
 TEST_F(UploadChannelsTable, HeaderWithoutNameIsStoredButNotReturned)
@@ -318,6 +395,49 @@ TEST_F(UploadChannelsTable, UpdateStateChangesEveryRowOfThatChannelOnly)
     EXPECT_EQ(std::vector<Poco::Int64>({4, 4, 4, 1, 1}),
               fv_test::queryColumn<Poco::Int64>(*db, "SELECT State FROM ChannelsDictionary "
                                                      "ORDER BY FileUid, LocalOffset, HeaderIndex"));
+}
+
+TEST_F(UploadChannelsTable, UrlRefreshChangesEveryRowOfThatChannelOnly)
+{
+    CChannelsDbInfo channels(db);
+    ASSERT_TRUE(channels.insert(channel("f", 0, {{"A", "1"}, {"B", "2"}, {"C", "3"}})));
+    ASSERT_TRUE(channels.insert(channel("f", 100, {{"A", "1"}})));
+    ASSERT_TRUE(channels.insert(channel("g", 0, {})));
+
+    EXPECT_TRUE(channels.updateUrl("f", 0, "https://storage.example/fresh?sig='x'", 9000000000));
+    struct Miss {
+        std::string fileUid;
+        std::uint64_t offset;
+    };
+    for (const Miss& miss : {Miss{"f", 50}, Miss{"missing", 0}, Miss{"f' OR 1=1 --", 0}})
+        EXPECT_FALSE(channels.updateUrl(miss.fileUid, miss.offset, "https://other", 1)) << miss.fileUid;
+
+    EXPECT_EQ(std::vector<std::string>(
+                  {"https://storage.example/fresh?sig='x'", "https://storage.example/fresh?sig='x'",
+                   "https://storage.example/fresh?sig='x'", channel("f", 100, {}).Url, channel("g", 0, {}).Url}),
+              fv_test::queryColumn<std::string>(*db, "SELECT Url FROM ChannelsDictionary "
+                                                     "ORDER BY FileUid, LocalOffset, HeaderIndex"));
+    std::vector<CChannelsDbInfo::ChannelInfo> rows;
+    ASSERT_TRUE(channels.selectAll(rows));
+    ASSERT_EQ(3u, rows.size());
+    EXPECT_EQ(9000000000, rows[0].UrlExpires);
+    EXPECT_EQ(3u, rows[0].headers.size());
+    EXPECT_EQ(channel("f", 100, {}).UrlExpires, rows[1].UrlExpires);
+    EXPECT_EQ(channel("g", 0, {}).UrlExpires, rows[2].UrlExpires);
+}
+
+TEST_F(UploadChannelsTable, ClosedDatabaseFailsEveryCall)
+{
+    CChannelsDbInfo channels(db);
+    ASSERT_TRUE(channels.insert(channel("f", 0, {{"A", "1"}})));
+    db->close();
+
+    EXPECT_FALSE(channels.insert(channel("g", 0, {})));
+    EXPECT_FALSE(channels.updateUrl("f", 0, "https://fresh", 1));
+    EXPECT_FALSE(channels.updateState("f", 0, 3));
+    std::vector<CChannelsDbInfo::ChannelInfo> rows(1);
+    EXPECT_FALSE(channels.selectAll(rows));
+    EXPECT_TRUE(rows.empty());
 }
 
 TEST_F(UploadChannelsTable, ChannelIsStoredWholeOrNotAtAll)
@@ -376,8 +496,43 @@ TEST_F(UploadChannelsTable, RowsOfTheOlderLayoutStayReadable)
     EXPECT_EQ((std::vector<std::pair<std::string, std::string>>{{"Z", "z"}, {"A", "a"}}), rows[0].headers);
     EXPECT_EQ("g", rows[1].FileUid);
     EXPECT_TRUE(rows[1].headers.empty());
+    for (const auto& row : rows)
+        EXPECT_EQ(CChannelsDbInfo::kUnknownUrlExpiry, row.UrlExpires) << row.FileUid;
 
     ASSERT_TRUE(channels.insert(channel("h", 0, {{"X", "1"}, {"X", "2"}})));
     ASSERT_TRUE(channels.selectAll(rows));
     EXPECT_EQ(3u, rows.size());
+}
+
+TEST_F(UploadChannelsTable, RowsOfTheLayoutWithoutUrlExpiryGainItReadingUnknown)
+{
+    // The layout files written before URL expiries were stored hold.
+    ASSERT_TRUE(fv_test::execSql(*db, "CREATE TABLE ChannelsDictionary (FileUid VARCHAR(40), Url VARCHAR, "
+                                      "LocalOffset UINTEGER64, BytesToUpload UINTEGER64, State INTEGER8, "
+                                      "HttpHeaderName VARCHAR, HttpHeaderValue VARCHAR, "
+                                      "HeaderIndex INTEGER NOT NULL DEFAULT 0, "
+                                      "PRIMARY KEY(FileUid, LocalOffset, HeaderIndex))"));
+    ASSERT_TRUE(fv_test::execSql(*db, "INSERT INTO ChannelsDictionary VALUES "
+                                      "('f', 'u0', 0, 10, 3, 'B', 'b', 0), ('f', 'u0', 0, 10, 3, 'A', 'a', 1), "
+                                      "('f', 'u1', 10, 6442450944, 1, '', '', 0)"));
+
+    CChannelsDbInfo channels(db);
+    EXPECT_TRUE(fv_test::tableHasColumn(*db, "ChannelsDictionary", "UrlExpires"));
+    std::vector<CChannelsDbInfo::ChannelInfo> rows;
+    ASSERT_TRUE(channels.selectAll(rows));
+    ASSERT_EQ(2u, rows.size());
+    EXPECT_EQ("u0", rows[0].Url);
+    EXPECT_EQ(3u, rows[0].State);
+    EXPECT_EQ((std::vector<std::pair<std::string, std::string>>{{"B", "b"}, {"A", "a"}}), rows[0].headers);
+    EXPECT_EQ(6442450944u, rows[1].BytesToUpload);
+    for (const auto& row : rows)
+        EXPECT_EQ(CChannelsDbInfo::kUnknownUrlExpiry, row.UrlExpires) << row.Url;
+
+    // Opening the table again leaves the converted layout as it is.
+    CChannelsDbInfo again(db);
+    EXPECT_TRUE(again.updateUrl("f", 10, "u2", 1700000000));
+    ASSERT_TRUE(again.selectAll(rows));
+    ASSERT_EQ(2u, rows.size());
+    EXPECT_EQ("u2", rows[1].Url);
+    EXPECT_EQ(1700000000, rows[1].UrlExpires);
 }
