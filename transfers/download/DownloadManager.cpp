@@ -1,10 +1,11 @@
 #include "download/DownloadManager.h"
 
-#include "core/base/ExceptionText.h"
+#include "core/base/GuardedCall.h"
 #include "core/log/FvTransfersLogger.h"
 #include "download/DownloadManagerProxy.h"
 
 #include <type_traits>
+#include <utility>
 
 namespace fv_transfers {
 
@@ -20,22 +21,9 @@ namespace {
 // Nothing, whatever it is, crosses the library boundary: one log line and the neutral value.
 template <typename Result, typename Call> Result guard(const char* member, Result neutral, Call&& call) noexcept
 {
-    try {
-        return call();
-    } catch (const std::exception& e) {
-        try {
-            FV_LOG_ERROR("Exception when executing method fv_transfers::CDownloadManager::" << member << ": "
-                                                                                            << exceptionText(e));
-        } catch (...) {
-        }
-    } catch (...) {
-        try {
-            FV_LOG_ERROR("Exception when executing method fv_transfers::CDownloadManager::" << member
-                                                                                            << ": unknown exception");
-        } catch (...) {
-        }
-    }
-    return neutral;
+    return guardedCall(neutral, std::forward<Call>(call), [member](const std::string& text) {
+        FV_LOG_ERROR("Exception when executing method fv_transfers::CDownloadManager::" << member << ": " << text);
+    });
 }
 
 // Every member forwards through here. Without a proxy (its construction failed) the neutral

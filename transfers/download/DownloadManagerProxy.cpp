@@ -1,12 +1,13 @@
 #include "download/DownloadManagerProxy.h"
 
-#include "core/base/ExceptionText.h"
+#include "core/base/GuardedCall.h"
 #include "core/base/StringConversion.h"
 #include "core/config/SystemInfo.h"
 #include "core/log/FvTransfersLogger.h"
 #include "db/DbDataLoader.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace fv_transfers {
 
@@ -18,14 +19,9 @@ constexpr const char* kProxyName = "fv_transfers::CDownloadManagerProxy::";
 // value answered.
 template <typename Result, typename Operation> Result guarded(const char* operation, Result neutral, Operation&& run)
 {
-    try {
-        return run();
-    } catch (const std::exception& e) {
-        FV_LOG_ERROR(kProxyName << operation << ": Exception: " << exceptionText(e));
-    } catch (...) {
-        FV_LOG_ERROR(kProxyName << operation << ": Exception: unknown exception");
-    }
-    return neutral;
+    return guardedCall(neutral, std::forward<Operation>(run), [operation](const std::string& text) {
+        FV_LOG_ERROR(kProxyName << operation << ": Exception: " << text);
+    });
 }
 
 template <typename Operation> void guarded(const char* operation, Operation&& run)

@@ -1,6 +1,7 @@
 #include "framework/FileProgressSender.h"
 
 #include "core/base/ExceptionText.h"
+#include "core/base/GuardedCall.h"
 #include "core/base/SharedInstanceSlot.h"
 #include "core/log/FvTransfersLogger.h"
 #include "core/rest/RestApiFileStatusUpdate.h"
@@ -77,15 +78,17 @@ int CFileProgressSender::interval() const
 void CFileProgressSender::sendProgress(const std::string& fileId, const std::string& bucketId, const std::string& token,
                                        std::uint64_t progress) noexcept
 {
-    try {
-        // Posted outside the lock: the queued send takes the file's value when it runs.
-        if (recordEvent(fileId, bucketId, token, progress))
-            m_worker->post([this, fileId] { sendWaiting(fileId); });
-    } catch (const std::exception& e) {
-        FV_LOG_ERROR("fv_transfers::CFileProgressSender::sendProgress: Exception: " << exceptionText(e));
-    } catch (...) {
-        FV_LOG_ERROR("fv_transfers::CFileProgressSender::sendProgress: unknown exception");
-    }
+    guardedCall(
+        0,
+        [&] {
+            // Posted outside the lock: the queued send takes the file's value when it runs.
+            if (recordEvent(fileId, bucketId, token, progress))
+                m_worker->post([this, fileId] { sendWaiting(fileId); });
+            return 0;
+        },
+        [](const std::string& text) {
+            FV_LOG_ERROR("fv_transfers::CFileProgressSender::sendProgress: Exception: " << text);
+        });
 }
 
 bool CFileProgressSender::recordEvent(const std::string& fileId, const std::string& bucketId, const std::string& token,

@@ -1,5 +1,6 @@
 #include "framework/TransferManagerProxyBase.h"
 
+#include "core/base/GuardedCall.h"
 #include "core/log/FvTransfersLogger.h"
 #include "core/system/EventDispatcher.h"
 #include "core/system/ReachabilityChecker.h"
@@ -22,6 +23,11 @@
 #include <thread>
 
 namespace fv_transfers {
+
+static void logHostResolvedFailure(const std::string& text)
+{
+    FV_LOG_ERROR("fv_transfers::CTransferManagerProxyBase::onHostResolved: Exception: " << text);
+}
 
 // Everything the sleep handling, the delay inhibitor and the sleep counter need. Lock relations:
 // the proxy lock → `timerLock`, and → `inhibitorLock` → the inhibitor's own; `gateLock` and
@@ -189,28 +195,30 @@ void CTransferManagerProxyBase::SleepState::onSleep(const bool& sleeping)
     CheckerPtr dropped;
     {
         Poco::FastMutex::ScopedLock lock(owner.m_proxyLock);
-        try {
-            if (sleeping) {
-                FV_LOG_INFO("CTransferManagerBase: Received sleep notification, shutting down");
-                if (shutDownForSleep) {
-                    FV_LOG_INFO("CTransferManagerBase: Ignoring sleep notification, since already received one!");
+        guardedCall(
+            0,
+            [&] {
+                if (sleeping) {
+                    FV_LOG_INFO("CTransferManagerBase: Received sleep notification, shutting down");
+                    if (shutDownForSleep) {
+                        FV_LOG_INFO("CTransferManagerBase: Ignoring sleep notification, since already received one!");
+                    } else {
+                        // A wait for the network after an earlier wake must not start the engine now.
+                        dropped = endWaitLocked();
+                        owner.shutdownLocked();
+                        shutDownForSleep = true;
+                    }
                 } else {
-                    // A wait for the network after an earlier wake must not start the engine now.
-                    dropped = endWaitLocked();
-                    owner.shutdownLocked();
-                    shutDownForSleep = true;
+                    FV_LOG_INFO("CTransferManagerBase: Received wakeup notification, initiating reachability check");
+                    shutDownForSleep = false;
+                    if (!waiting)
+                        startWaitLocked();
                 }
-            } else {
-                FV_LOG_INFO("CTransferManagerBase: Received wakeup notification, initiating reachability check");
-                shutDownForSleep = false;
-                if (!waiting)
-                    startWaitLocked();
-            }
-        } catch (const std::exception& e) {
-            FV_LOG_ERROR("fv_transfers::CTransferManagerProxyBase::onSleep: Exception: " << e.what());
-        } catch (...) {
-            FV_LOG_ERROR("fv_transfers::CTransferManagerProxyBase::onSleep: unknown exception");
-        }
+                return 0;
+            },
+            [](const std::string& text) {
+                FV_LOG_ERROR("fv_transfers::CTransferManagerProxyBase::onSleep: Exception: " << text);
+            });
     }
     dropped.reset();
 }
@@ -241,21 +249,21 @@ void CTransferManagerProxyBase::SleepState::onReachable(const void* sender, cons
     CheckerPtr done;
     {
         Poco::FastMutex::ScopedLock lock(owner.m_proxyLock);
-        try {
-            // A checker of a wait that a sleep ended is no longer ours.
-            if (!waiting || !checker || sender != checker.get()) {
-                FV_LOG_WARNING("Received reachability callback when it was not expected, skipping it");
-            } else if (reachable) {
-                FV_LOG_INFO("CTransferManagerBase: host name resolved, starting up");
-                owner.startupLocked();
-                done = endWaitLocked();
-            }
-        } catch (const std::exception& e) {
-            // The wait goes on: the fallback tries again.
-            FV_LOG_ERROR("fv_transfers::CTransferManagerProxyBase::onHostResolved: Exception: " << e.what());
-        } catch (...) {
-            FV_LOG_ERROR("fv_transfers::CTransferManagerProxyBase::onHostResolved: unknown exception");
-        }
+        // On a failure the wait goes on: the fallback tries again.
+        guardedCall(
+            0,
+            [&] {
+                // A checker of a wait that a sleep ended is no longer ours.
+                if (!waiting || !checker || sender != checker.get()) {
+                    FV_LOG_WARNING("Received reachability callback when it was not expected, skipping it");
+                } else if (reachable) {
+                    FV_LOG_INFO("CTransferManagerBase: host name resolved, starting up");
+                    owner.startupLocked();
+                    done = endWaitLocked();
+                }
+                return 0;
+            },
+            logHostResolvedFailure);
     }
     // From its own callback, which the checkers allow.
     done.reset();
@@ -308,18 +316,18 @@ void CTransferManagerProxyBase::SleepState::onFallback(std::uint64_t wait)
         Poco::FastMutex::ScopedLock lock(owner.m_proxyLock);
         if (!waiting || waits != wait)
             return;
-        try {
-            FV_LOG_WARNING("CTransferManagerBase: no reachability report within "
-                           << owner.m_environment.reachabilityBound.count() << " ms, starting up");
-            owner.startupLocked();
-            done = endWaitLocked();
-        } catch (const std::exception& e) {
-            FV_LOG_ERROR("fv_transfers::CTransferManagerProxyBase::onHostResolved: Exception: " << e.what());
+        const bool started = guardedCall(
+            false,
+            [&] {
+                FV_LOG_WARNING("CTransferManagerBase: no reachability report within "
+                               << owner.m_environment.reachabilityBound.count() << " ms, starting up");
+                owner.startupLocked();
+                done = endWaitLocked();
+                return true;
+            },
+            logHostResolvedFailure);
+        if (!started)
             armTimer(wait);
-        } catch (...) {
-            FV_LOG_ERROR("fv_transfers::CTransferManagerProxyBase::onHostResolved: unknown exception");
-            armTimer(wait);
-        }
     }
     done.reset();
 }
