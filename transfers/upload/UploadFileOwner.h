@@ -27,8 +27,8 @@ public:
     // the file's state, error code and byte counts (the group fills its uid, bucket id and group
     // id). `reinitOnError`: the file changed on disk and must be re-created before it runs
     // again. Takes the group's lock; ignored once the group is cancelled.
-    virtual void notifyFileState(const std::string& fileUid, std::int64_t delta,
-                                 CTransferManagerBase::FileState& state, bool reinitOnError) = 0;
+    virtual void notifyFileState(const std::string& fileUid, std::int64_t delta, CTransferManagerBase::FileState& state,
+                                 bool reinitOnError) = 0;
 };
 
 } // namespace fv_transfers
