@@ -1,7 +1,6 @@
 #include "download/DownloadManager.h"
 
-#include "core/base/GuardedCall.h"
-#include "core/log/FvTransfersLogger.h"
+#include "core/log/LoggedGuard.h"
 #include "download/DownloadManagerProxy.h"
 
 #include <type_traits>
@@ -18,30 +17,12 @@ static_assert(std::is_same_v<decltype(FileDownloadDetails::modified), std::uint6
 
 namespace {
 
+constexpr const char* kMemberPrefix = "Exception when executing method fv_transfers::CDownloadManager::";
+
 // Nothing, whatever it is, crosses the library boundary: one log line and the neutral value.
 template <typename Result, typename Call> Result guard(const char* member, Result neutral, Call&& call) noexcept
 {
-    return guardedCall(neutral, std::forward<Call>(call), [member](const std::string& text) {
-        FV_LOG_ERROR("Exception when executing method fv_transfers::CDownloadManager::" << member << ": " << text);
-    });
-}
-
-// Every member forwards through here. Without a proxy (its construction failed) the neutral
-// value is the answer.
-template <typename Result, typename Call>
-Result forward(const std::unique_ptr<CDownloadManagerProxy>& proxy, const char* member, Result neutral,
-               Call&& call) noexcept
-{
-    return guard(member, neutral, [&] { return proxy ? call() : neutral; });
-}
-
-template <typename Call>
-void forward(const std::unique_ptr<CDownloadManagerProxy>& proxy, const char* member, Call&& call) noexcept
-{
-    forward(proxy, member, 0, [&] {
-        call();
-        return 0;
-    });
+    return loggedGuard(kMemberPrefix, member, ": ", neutral, std::forward<Call>(call));
 }
 
 } // namespace
@@ -68,34 +49,37 @@ CDownloadManager::~CDownloadManager()
 
 void CDownloadManager::startup()
 {
-    forward(m_proxy, "startup", [&] { m_proxy->startup(); });
+    forwardGuarded(m_proxy, kMemberPrefix, "startup", [&] { m_proxy->startup(); });
 }
 
 void CDownloadManager::shutdown()
 {
-    forward(m_proxy, "shutdown", [&] { m_proxy->shutdown(); });
+    forwardGuarded(m_proxy, kMemberPrefix, "shutdown", [&] { m_proxy->shutdown(); });
 }
 
 bool CDownloadManager::hasActiveTransfers()
 {
-    return forward(m_proxy, "hasActiveTransfers", false, [&] { return m_proxy->hasActiveTransfers(); });
+    return forwardGuarded(m_proxy, kMemberPrefix, "hasActiveTransfers", false,
+                          [&] { return m_proxy->hasActiveTransfers(); });
 }
 
 CTransferManagerBase::Configuration CDownloadManager::getConfiguration()
 {
-    return forward(m_proxy, "getConfiguration", Configuration(), [&] { return m_proxy->getConfiguration(); });
+    return forwardGuarded(m_proxy, kMemberPrefix, "getConfiguration", Configuration(),
+                          [&] { return m_proxy->getConfiguration(); });
 }
 
 dt_error CDownloadManager::setConfiguration(CTransferManagerBase::Configuration& configuration)
 {
-    return forward(m_proxy, "setConfiguration", dt_error(2), [&] { return m_proxy->setConfiguration(configuration); });
+    return forwardGuarded(m_proxy, kMemberPrefix, "setConfiguration", dt_error(2),
+                          [&] { return m_proxy->setConfiguration(configuration); });
 }
 
 int CDownloadManager::createGroup(std::string& bucketId, std::string& bucketType, std::string& token,
                                   std::uint64_t tokenExpires, std::wstring& downloadPath,
                                   std::shared_ptr<GroupInfoMap>& groupInfo)
 {
-    return forward(m_proxy, "createGroup", -1, [&] {
+    return forwardGuarded(m_proxy, kMemberPrefix, "createGroup", -1, [&] {
         return static_cast<int>(
             m_proxy->createGroup(bucketId, token, bucketType, tokenExpires, downloadPath, groupInfo));
     });
@@ -103,59 +87,60 @@ int CDownloadManager::createGroup(std::string& bucketId, std::string& bucketType
 
 int CDownloadManager::findGroupByBucketId(std::string& bucketId)
 {
-    return forward(m_proxy, "findGroupByBucketId", -1,
-                   [&] { return static_cast<int>(m_proxy->findGroupByBucketId(bucketId)); });
+    return forwardGuarded(m_proxy, kMemberPrefix, "findGroupByBucketId", -1,
+                          [&] { return static_cast<int>(m_proxy->findGroupByBucketId(bucketId)); });
 }
 
 void CDownloadManager::subscribeToEvents(ICallback* callback)
 {
-    forward(m_proxy, "subscribeToEvents", [&] { m_proxy->subscribeToEvents(callback); });
+    forwardGuarded(m_proxy, kMemberPrefix, "subscribeToEvents", [&] { m_proxy->subscribeToEvents(callback); });
 }
 
 void CDownloadManager::queueFiles(int groupId, std::vector<FileDownloadDetails>& files)
 {
-    forward(m_proxy, "queueFiles", [&] { m_proxy->queueFiles(groupId, files); });
+    forwardGuarded(m_proxy, kMemberPrefix, "queueFiles", [&] { m_proxy->queueFiles(groupId, files); });
 }
 
 void CDownloadManager::dequeueFiles(int groupId, std::vector<FileDownloadDetails>& files)
 {
-    forward(m_proxy, "dequeueFiles", [&] { m_proxy->dequeueFiles(groupId, files); });
+    forwardGuarded(m_proxy, kMemberPrefix, "dequeueFiles", [&] { m_proxy->dequeueFiles(groupId, files); });
 }
 
 dt_error CDownloadManager::getGroupState(int groupId, GroupState& state)
 {
-    return forward(m_proxy, "getGroupState", dt_error(2), [&] { return m_proxy->getGroupState(groupId, state); });
+    return forwardGuarded(m_proxy, kMemberPrefix, "getGroupState", dt_error(2),
+                          [&] { return m_proxy->getGroupState(groupId, state); });
 }
 
 void CDownloadManager::pauseGroup(int groupId)
 {
-    forward(m_proxy, "pauseGroup", [&] { m_proxy->pauseGroup(groupId); });
+    forwardGuarded(m_proxy, kMemberPrefix, "pauseGroup", [&] { m_proxy->pauseGroup(groupId); });
 }
 
 void CDownloadManager::resumeGroup(int groupId)
 {
-    forward(m_proxy, "resumeGroup", [&] { m_proxy->resumeGroup(groupId); });
+    forwardGuarded(m_proxy, kMemberPrefix, "resumeGroup", [&] { m_proxy->resumeGroup(groupId); });
 }
 
 void CDownloadManager::cancelGroup(int groupId)
 {
-    forward(m_proxy, "cancelGroup", [&] { m_proxy->cancelGroup(groupId); });
+    forwardGuarded(m_proxy, kMemberPrefix, "cancelGroup", [&] { m_proxy->cancelGroup(groupId); });
 }
 
 void CDownloadManager::fetchGroupsStates(std::vector<GroupState>& states)
 {
-    forward(m_proxy, "fetchGroupsStates", [&] { m_proxy->fetchGroupsStates(states); });
+    forwardGuarded(m_proxy, kMemberPrefix, "fetchGroupsStates", [&] { m_proxy->fetchGroupsStates(states); });
 }
 
 unsigned int CDownloadManager::getGroupsCount()
 {
-    return forward(m_proxy, "getGroupsCount", 0u, [&] { return m_proxy->getGroupsCount(); });
+    return forwardGuarded(m_proxy, kMemberPrefix, "getGroupsCount", 0u, [&] { return m_proxy->getGroupsCount(); });
 }
 
 std::shared_ptr<CDownloadManager::GroupInfoMap> CDownloadManager::getGroupInfo(int groupId)
 {
-    return forward(m_proxy, "getGroupInfo", std::shared_ptr<GroupInfoMap>(),
-                   [&] { return m_proxy->getGroupInfo(groupId); });
+    return forwardGuarded(m_proxy, kMemberPrefix, "getGroupInfo", std::shared_ptr<GroupInfoMap>(),
+                          [&] { return m_proxy->getGroupInfo(groupId); });
 }
 
 } // namespace fv_transfers

@@ -1,9 +1,9 @@
 #include "download/DownloadManagerProxy.h"
 
-#include "core/base/GuardedCall.h"
 #include "core/base/StringConversion.h"
 #include "core/config/SystemInfo.h"
 #include "core/log/FvTransfersLogger.h"
+#include "core/log/LoggedGuard.h"
 #include "db/DbDataLoader.h"
 
 #include <algorithm>
@@ -17,19 +17,9 @@ constexpr const char* kProxyName = "fv_transfers::CDownloadManagerProxy::";
 
 // Runs one public operation; an exception is logged under the operation's name and the neutral
 // value answered.
-template <typename Result, typename Operation> Result guarded(const char* operation, Result neutral, Operation&& run)
+template <typename... Args> auto guarded(const char* operation, Args&&... args)
 {
-    return guardedCall(neutral, std::forward<Operation>(run), [operation](const std::string& text) {
-        FV_LOG_ERROR(kProxyName << operation << ": Exception: " << text);
-    });
-}
-
-template <typename Operation> void guarded(const char* operation, Operation&& run)
-{
-    guarded(operation, 0, [&] {
-        run();
-        return 0;
-    });
+    return loggedGuard(kProxyName, operation, ": Exception: ", std::forward<Args>(args)...);
 }
 
 } // namespace
