@@ -1,0 +1,61 @@
+#pragma once
+
+#include "framework/TransferEngineBase.h"
+#include "records/TransferRecords.h"
+#include "upload/UploadEngineCallback.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace fv_transfers {
+
+class CUploadGroup;
+class ITransferBufferManager;
+
+// The upload side of the transfer engine: one thread that owns every upload channel of one
+// manager. Groups and files only post commands through IUploadEngineCallback; the one buffer
+// pool of the engine lives while channels run. A group whose queue is marked (or that was
+// cancelled) leaves the group manager here once its last file's channels have left.
+class CUploadEngine : public CTransferEngineBase, public IUploadEngineCallback {
+public:
+    // Payload of the dequeue-file command.
+    struct FileDequeuInfo {
+        std::int32_t groupId;
+        UploadFileDesc file;
+    };
+
+    // `bufferManager` null: a dynamic one sized from the free memory.
+    CUploadEngine(CGroupManagerBase& groupManager, const Limits& limits,
+                  std::shared_ptr<ITransferBufferManager> bufferManager = nullptr);
+    ~CUploadEngine() override;
+
+    // IUploadEngineCallback
+    void cancelFiles(const IUploadEngineCallback::FileList& files) override;
+    void pauseFiles(const IUploadEngineCallback::FileList& files) override;
+    void resumeFiles(const IUploadEngineCallback::FileList& files) override;
+    void scheduleFileDequeue(std::int32_t groupId, const UploadFileDesc& file) override;
+    void addFileChannels(const std::shared_ptr<IUploadFile>& file) override;
+    void markGroup(const std::shared_ptr<CUploadGroup>& group) override;
+    void wakeUp() override;
+    std::shared_ptr<ITransferBufferManager> getBufferManager() override;
+
+    // Both bases declare them; the engine base answers.
+    using CTransferEngineBase::hasChannelsOfFile;
+    using CTransferEngineBase::resumeGroup;
+
+protected:
+    FilePtr getGroupFile(const GroupPtr& group) override;
+    bool handleCommand(int code, const Poco::Any& payload) override;
+    void onFileChannelsGoneLocked(ITransferFile& file) override;
+    void onActivityChangedLocked(bool active) override;
+
+private:
+    void handleFileDequeue(const FileDequeuInfo& info);
+    void handleMarkGroup(const std::shared_ptr<CUploadGroup>& group);
+    // After a cancel has taken a file's channels out, its group forgets or re-creates the file.
+    void returnCancelledFiles(const CTransferEngineBase::FileList& files);
+
+    const std::shared_ptr<ITransferBufferManager> m_buffers;
+};
+
+} // namespace fv_transfers
