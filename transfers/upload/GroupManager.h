@@ -25,6 +25,9 @@ public:
     std::shared_ptr<CUploadGroup> findUploadGroup(std::int32_t groupId) const;
     // Given to the files of every group made afterwards.
     void setFileEnvironment(const UploadFileEnvironment& environment);
+    // What the start-up load answered (default true); without a snapshot, new ids start above
+    // the stored maximum.
+    void setSnapshotRead(bool read);
 
 protected:
     GroupPtr configureGroup(const CGroupsDbInfoBase::GroupInfo& row, std::uint64_t minMultipartSize,
@@ -39,6 +42,7 @@ private:
     mutable std::mutex m_lock; // guards everything below; never held while a group is called
     CUploadManager::ICallback* m_callback = nullptr;
     UploadFileEnvironment m_fileEnvironment;
+    bool m_snapshotRead = true;
 };
 
 } // namespace fv_transfers

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "db/FilesDbInfo.h"
 #include "db/GroupsDbInfo.h"
 #include "framework/FileProgressSenderHandle.h"
 #include "framework/GroupBase.h"
@@ -124,6 +125,10 @@ private:
     // Gives the entry a new file (queued); 0, or the dt_error that left it without one.
     int recreateFile(FileEntry& entry);
     void markFileErrored(FileEntry& entry, int error);
+    // A file with nothing left to send (restored with every part sent).
+    void completeEntry(FileEntry& entry);
+    // A file to be re-created gets its new file, queued again.
+    void recreateEntryFile(FileEntry& entry);
     CTransferManagerBase::FileState fileStateOf(const FileEntry& entry, std::int32_t state) const;
     void sendFileEvent(const CTransferManagerBase::FileState& state);
     // Takes a file out for good: its pending work, its upload at the service and its rows.
@@ -131,6 +136,9 @@ private:
     // Erases the entry and its progress.
     typename FileList::iterator forgetEntry(typename FileList::iterator entry);
     void resetErroredEntries(std::vector<FilePtr>& toResume);
+    bool isFinishedLocked() const;
+    // One stored file, with the file made from it (null when it could not be).
+    void addRestoredEntry(const CFilesDbInfo::FileInfo& row, const FilePtr& file, std::vector<FilePtr>& unused);
     // A marked group that completed, or a cancelled one with nothing left, is handed to the
     // engine to leave the manager.
     void offerToLeave();
@@ -147,6 +155,7 @@ private:
     // Files handed out by startFiles whose channels the engine holds until removeFile.
     std::set<const IUploadFile*> m_handedOut;
     bool m_trackerStarted = false;
+    bool m_leaveOffered = false;
 };
 
 } // namespace fv_transfers

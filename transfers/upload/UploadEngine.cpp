@@ -1,0 +1,179 @@
+#include "upload/UploadEngine.h"
+
+#include "core/log/FvTransfersLogger.h"
+#include "framework/TransferBufferManager.h"
+#include "framework/TransferBufferManagerFactory.h"
+#include "upload/UploadFile.h"
+#include "upload/UploadGroup.h"
+
+#include <utility>
+
+namespace fv_transfers {
+
+namespace {
+
+CTransferEngineBase::EngineNames uploadEngineNames()
+{
+    return {"fv-ul-engine", "upload engine", "Upload engine", "Initializing upload engine.",
+            "Uninitializing upload engine."};
+}
+
+std::shared_ptr<CUploadGroup> uploadGroupOf(CGroupManagerBase& manager, std::int32_t groupId)
+{
+    return std::dynamic_pointer_cast<CUploadGroup>(manager.findGroupById(groupId));
+}
+
+// A group that has ended leaves the manager, so the engine never asks it for files again.
+void leaveIfFinished(CGroupManagerBase& manager, const std::shared_ptr<CUploadGroup>& group)
+{
+    if (group && group->isFinished())
+        manager.removeGroup(group);
+}
+
+} // namespace
+
+CUploadEngine::CUploadEngine(CGroupManagerBase& groupManager, const Limits& limits,
+                             std::shared_ptr<ITransferBufferManager> bufferManager)
+    : CTransferEngineBase(groupManager, uploadEngineNames(), limits),
+      m_buffers(bufferManager ? std::move(bufferManager) : createTransferBufferManager(0))
+{
+}
+
+CUploadEngine::~CUploadEngine()
+{
+    // The thread calls this engine's hooks: it ends before they do.
+    uninit();
+}
+
+void CUploadEngine::cancelFiles(const IUploadEngineCallback::FileList& files)
+{
+    postFiles(engineCancelFiles, files);
+}
+
+void CUploadEngine::pauseFiles(const IUploadEngineCallback::FileList& files)
+{
+    postFiles(enginePauseFiles, files);
+}
+
+void CUploadEngine::resumeFiles(const IUploadEngineCallback::FileList& files)
+{
+    postFiles(engineResumeFiles, files);
+}
+
+void CUploadEngine::scheduleFileDequeue(std::int32_t groupId, const UploadFileDesc& file)
+{
+    postCommand(engineDequeueFile, FileDequeuInfo{groupId, file});
+}
+
+void CUploadEngine::addFileChannels(const std::shared_ptr<IUploadFile>& file)
+{
+    postCommand(engineAddFileChannels, file);
+}
+
+void CUploadEngine::markGroup(const std::shared_ptr<CUploadGroup>& group)
+{
+    postCommand(engineMarkGroup, group);
+}
+
+void CUploadEngine::wakeUp()
+{
+    wake();
+}
+
+std::shared_ptr<ITransferBufferManager> CUploadEngine::getBufferManager()
+{
+    return m_buffers;
+}
+
+CTransferEngineBase::FilePtr CUploadEngine::getGroupFile(const GroupPtr& group)
+{
+    auto uploadGroup = std::dynamic_pointer_cast<CUploadGroup>(group);
+    if (!uploadGroup)
+        return nullptr;
+    return uploadGroup->startFiles();
+}
+
+bool CUploadEngine::handleCommand(int code, const Poco::Any& payload)
+{
+    switch (code) {
+    case engineAddFileChannels: {
+        const auto* file = Poco::AnyCast<std::shared_ptr<IUploadFile>>(&payload);
+        if (file && *file)
+            parkFileChannels(**file);
+        return false;
+    }
+    case engineMarkGroup: {
+        if (const auto* group = Poco::AnyCast<std::shared_ptr<CUploadGroup>>(&payload))
+            handleMarkGroup(*group);
+        return false;
+    }
+    case engineDequeueFile: {
+        if (const auto* info = Poco::AnyCast<FileDequeuInfo>(&payload))
+            handleFileDequeue(*info);
+        return false;
+    }
+    case engineCancelFiles: {
+        const bool leave = CTransferEngineBase::handleCommand(code, payload);
+        if (const auto* files = Poco::AnyCast<CTransferEngineBase::FileList>(&payload))
+            returnCancelledFiles(*files);
+        return leave;
+    }
+    case engineGroupCommand:
+    case engineInitFiles: return false;
+    default: return CTransferEngineBase::handleCommand(code, payload);
+    }
+}
+
+void CUploadEngine::handleMarkGroup(const std::shared_ptr<CUploadGroup>& group)
+{
+    // A group that has left meanwhile (cancelled, completed) is not written to again.
+    if (!group || groupManager().findGroupById(group->getGroupId()) != group)
+        return;
+    if (!group->isCancelled())
+        group->markQueue();
+    leaveIfFinished(groupManager(), group);
+}
+
+void CUploadEngine::handleFileDequeue(const FileDequeuInfo& info)
+{
+    const std::shared_ptr<CUploadGroup> group = uploadGroupOf(groupManager(), info.groupId);
+    if (!group) {
+        FV_LOG_WARNING("fv_transfers::CUploadEngine::handleFileDequeue: group with id " << info.groupId
+                                                                                        << " doesn't exist");
+        return;
+    }
+    group->removeFiles({info.file});
+    wake(); // the dequeued file's place goes to the next one
+}
+
+void CUploadEngine::returnCancelledFiles(const CTransferEngineBase::FileList& files)
+{
+    for (const FilePtr& file : files) {
+        auto uploadFile = std::dynamic_pointer_cast<IUploadFile>(file);
+        if (!uploadFile)
+            continue;
+        const std::shared_ptr<CUploadGroup> group = uploadGroupOf(groupManager(), uploadFile->getGroupId());
+        if (!group)
+            continue;
+        group->removeFile(uploadFile);
+        leaveIfFinished(groupManager(), group);
+    }
+}
+
+void CUploadEngine::onFileChannelsGoneLocked(ITransferFile& file)
+{
+    CTransferEngineBase::onFileChannelsGoneLocked(file);
+    leaveIfFinished(groupManager(), uploadGroupOf(groupManager(), file.getGroupId()));
+}
+
+void CUploadEngine::onActivityChangedLocked(bool active)
+{
+    // One pool for every file of the engine, held only while channels run; buffers still out
+    // when the engine goes idle free it as they come back.
+    if (active)
+        m_buffers->init(0);
+    else
+        m_buffers->uninit();
+}
+
+} // namespace fv_transfers
