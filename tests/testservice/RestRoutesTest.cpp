@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -91,6 +92,27 @@ protected:
         return send("POST", fileUrl("/upload"), write(body));
     }
 
+    // A multipart upload of F1's 10 bytes in parts of 6 and 4.
+    Answer initializeF1() const
+    {
+        Json::Value body = fileCall("B1", "F1", "T1");
+        body["size"] = 10;
+        body["md5Digest"] = Json::Value();
+        body["uploadId"] = Json::Value();
+        body["uploader"] = "DESKTOP";
+        body["parts"] = parse(R"([{"number":1,"size":6,"md5Digest":null},{"number":2,"size":4,"md5Digest":null}])");
+        return send("POST", fileUrl("/upload/multipart/initialize"), write(body));
+    }
+
+    // The body of a complete or abort of F1's upload.
+    static std::string multipartCall(const std::string& uploadId)
+    {
+        Json::Value body = fileCall("B1", "F1", "T1");
+        body["uploadId"] = uploadId;
+        body["numberOfParts"] = 2;
+        return write(body);
+    }
+
     TestService service;
     RestRoutes rest{service};
 };
@@ -114,30 +136,142 @@ TEST_F(RestRoutesTest, SinglePartUploadThroughSignedUrlIsDownloadable)
 
 TEST_F(RestRoutesTest, MultipartUploadJoinsItsPartsOnComplete)
 {
-    Json::Value body = fileCall("B1", "F1", "T1");
-    body["size"] = 10;
-    body["md5Digest"] = Json::Value();
-    body["uploadId"] = Json::Value();
-    body["uploader"] = "DESKTOP";
-    body["parts"] = parse(R"([{"number":1,"size":6,"md5Digest":null},{"number":2,"size":4,"md5Digest":null}])");
-    const Answer initialized = send("POST", fileUrl("/upload/multipart/initialize"), write(body));
+    const Answer initialized = initializeF1();
     ASSERT_EQ(200, initialized.status) << initialized.body;
     const std::string uploadId = initialized.json["uploadId"].asString();
     const Json::Value& parts = initialized.json["partUploadDetails"];
     ASSERT_EQ(2u, parts.size());
 
-    Json::Value completeBody = fileCall("B1", "F1", "T1");
-    completeBody["uploadId"] = uploadId;
-    completeBody["numberOfParts"] = 2;
+    const std::string completeBody = multipartCall(uploadId);
     ASSERT_EQ(200, putTo(parts[1], "6789"));
-    EXPECT_EQ(400, send("POST", fileUrl("/upload/multipart/complete"), write(completeBody)).status)
+    EXPECT_EQ(400, send("POST", fileUrl("/upload/multipart/complete"), completeBody).status)
         << "a part is still missing";
     ASSERT_EQ(200, putTo(parts[0], "012345"));
-    ASSERT_EQ(200, send("POST", fileUrl("/upload/multipart/complete"), write(completeBody)).status);
+    ASSERT_EQ(200, send("POST", fileUrl("/upload/multipart/complete"), completeBody).status);
     EXPECT_EQ("0123456789", service.model().objects().contents(RestRoutes::fileKey("B1", "F1")).value_or(""));
     EXPECT_EQ("COMPLETED", rest.file("F1").status);
-    EXPECT_EQ(404, send("POST", fileUrl("/upload/multipart/abort"), write(completeBody)).status)
+    EXPECT_EQ(404, send("POST", fileUrl("/upload/multipart/abort"), completeBody).status)
         << "a completed upload is no longer open";
+    EXPECT_TRUE(rest.abortedUploads().empty());
+}
+
+// A client whose complete lost its answer asks again; the service must not deny what it did.
+TEST_F(RestRoutesTest, RepeatedCompleteAnswersAsTheFirstUnlessSetToNotFound)
+{
+    struct Case {
+        const char* name;
+        bool notFound;
+        bool firstAnswerLost;
+        int repeatedStatus;
+    };
+    const Case cases[] = {
+        {"repeated", false, false, 200},
+        {"repeated after a lost answer", false, true, 200},
+        {"not found when repeated", true, false, 404},
+        {"not found when repeated after a lost answer", true, true, 404},
+    };
+    const std::string completePath = "/api/v2/bucket/B1/file/F1/upload/multipart/complete";
+    Json::Value fileObject;
+    fileObject["file"]["id"] = "F1";
+    fileObject["file"]["bucketId"] = "B1";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        rest.addFile("B1", "F1", 10);
+        rest.setRepeatedCompleteNotFound(c.notFound);
+        service.faults().clear();
+        const Answer initialized = initializeF1();
+        ASSERT_EQ(200, initialized.status) << initialized.body;
+        const Json::Value& parts = initialized.json["partUploadDetails"];
+        ASSERT_EQ(200, putTo(parts[0], "012345"));
+        ASSERT_EQ(200, putTo(parts[1], "6789"));
+        const std::string body = multipartCall(initialized.json["uploadId"].asString());
+        if (c.firstAnswerLost) {
+            service.faults().add({"POST", completePath, 1, 1, Fault::closeMidHead(0)});
+            EXPECT_ANY_THROW(send("POST", service.url(completePath), body));
+        } else {
+            const Answer first = send("POST", service.url(completePath), body);
+            ASSERT_EQ(200, first.status) << first.body;
+            EXPECT_EQ(fileObject, first.json);
+        }
+        EXPECT_EQ("COMPLETED", rest.file("F1").status);
+        EXPECT_EQ("0123456789", service.model().objects().contents(RestRoutes::fileKey("B1", "F1")).value_or(""));
+
+        const Answer repeated = send("POST", service.url(completePath), body);
+        EXPECT_EQ(c.repeatedStatus, repeated.status) << repeated.body;
+        if (c.repeatedStatus == 200)
+            EXPECT_EQ(fileObject, repeated.json);
+        else
+            EXPECT_EQ("ferrovan.service.NotFoundException", repeated.json["type"].asString());
+        EXPECT_EQ("0123456789", service.model().objects().contents(RestRoutes::fileKey("B1", "F1")).value_or(""));
+    }
+}
+
+TEST_F(RestRoutesTest, AbortForgetsTheUploadAndItsPartsAndRecordsItsId)
+{
+    const Answer initialized = initializeF1();
+    ASSERT_EQ(200, initialized.status) << initialized.body;
+    const std::string uploadId = initialized.json["uploadId"].asString();
+    ASSERT_EQ(200, putTo(initialized.json["partUploadDetails"][0], "012345"));
+    EXPECT_TRUE(rest.abortedUploads().empty());
+
+    const std::string body = multipartCall(uploadId);
+    const Answer aborted = send("POST", fileUrl("/upload/multipart/abort"), body);
+    ASSERT_EQ(200, aborted.status) << aborted.body;
+    EXPECT_EQ("F1", aborted.json["file"]["id"].asString());
+    EXPECT_EQ(std::set<std::string>{uploadId}, rest.abortedUploads());
+    EXPECT_EQ(0u, rest.multipartSessions().count(uploadId));
+    EXPECT_FALSE(service.model().objects().find(RestRoutes::partKey(uploadId, 1)));
+    EXPECT_EQ(404, send("POST", fileUrl("/upload/multipart/abort"), body).status);
+    EXPECT_EQ(404, send("POST", fileUrl("/upload/multipart/complete"), body).status);
+    EXPECT_EQ(std::set<std::string>{uploadId}, rest.abortedUploads());
+}
+
+TEST_F(RestRoutesTest, StorageUploadsMustBringTheHeadersTheirDetailsPrescribed)
+{
+    const Answer details = uploadDetailsOfF1();
+    ASSERT_EQ(200, details.status) << details.body;
+    const Answer initialized = initializeF1();
+    ASSERT_EQ(200, initialized.status) << initialized.body;
+    const Json::Value& put = details.json["put"];
+    const Json::Value& part = initialized.json["partUploadDetails"][1];
+    EXPECT_EQ("F1", put["headers"]["x-fv-file-id"].asString());
+    EXPECT_EQ("2", part["headers"]["x-fv-part-number"].asString());
+    const std::string fileKey = RestRoutes::fileKey("B1", "F1");
+    const std::string partKey = RestRoutes::partKey(initialized.json["uploadId"].asString(), 2);
+    struct Case {
+        const char* name;
+        const Json::Value& target;
+        std::string key;
+        HttpFields headers;
+        int status;
+    };
+    // Refusals first: a refused upload stores nothing.
+    const Case cases[] = {
+        {"file without its header", put, fileKey, {}, 400},
+        {"file with another id", put, fileKey, {{"x-fv-file-id", "F2"}}, 400},
+        {"file with a part's header", put, fileKey, {{"x-fv-part-number", "2"}}, 400},
+        {"part without its header", part, partKey, {}, 400},
+        {"part with another number", part, partKey, {{"x-fv-part-number", "1"}}, 400},
+        {"file as prescribed, any case", put, fileKey, {{"X-FV-File-Id", "F1"}}, 200},
+        {"part as prescribed", part, partKey, {{"x-fv-part-number", "2"}}, 200},
+    };
+    for (const Case& c : cases) {
+        const Answer answer = send("PUT", c.target["url"].asString(), "6789", c.headers);
+        EXPECT_EQ(c.status, answer.status) << c.name << ": " << answer.body;
+        EXPECT_EQ(c.status == 200, service.model().objects().find(c.key) != nullptr) << c.name;
+    }
+}
+
+TEST_F(RestRoutesTest, CancelledFileRefusesUploadDetailsAndInitialize)
+{
+    Json::Value cancel = fileCall("B1", "F1", "T1");
+    cancel["status"] = "CANCELLED";
+    cancel["progress"] = 0;
+    ASSERT_EQ(200, send("POST", fileUrl("/status"), write(cancel)).status);
+    for (const Answer& answer : {uploadDetailsOfF1(), initializeF1()}) {
+        EXPECT_EQ(409, answer.status) << answer.body;
+        EXPECT_EQ(RestRoutes::kFileStatusExceptionType, answer.json["type"].asString());
+    }
 }
 
 TEST_F(RestRoutesTest, RefusesWrongTokensIdsAndBodies)

@@ -29,9 +29,10 @@ struct Answer {
     Json::Value json;
 };
 
-Answer send(const std::string& method, const std::string& url, const std::string& body = "")
+Answer send(const std::string& method, const std::string& url, const std::string& body = "",
+            const HttpFields& headers = {})
 {
-    HttpReply reply = httpExchange(method, url, body);
+    HttpReply reply = httpExchange(method, url, body, headers);
     std::istringstream text(reply.body);
     Answer answer{reply.status, std::move(reply.body), Json::Value()};
     std::string errors;
@@ -276,5 +277,66 @@ TEST(TestServiceSeeding, BadSeedFilesAndOptionsEndTheProgramBeforeItServes)
         EXPECT_TRUE(lines.empty());
         EXPECT_NE(program.errors().find(c.message), std::string::npos);
         EXPECT_EQ(program.waitExit(), 2);
+    }
+}
+
+namespace {
+
+std::string write(const Json::Value& value)
+{
+    Json::StreamWriterBuilder builder;
+    builder["indentation"] = "";
+    return Json::writeString(builder, value);
+}
+
+// Adds a file of 3 bytes to B1 as a logged-in user, uploads it in one part and completes the
+// upload twice; the statuses of the two completes.
+std::pair<int, int> uploadAndCompleteTwice(const std::string& base)
+{
+    const Answer login = send("POST", base + "/login", R"({"userId":"ann","password":"pw"})");
+    const HttpFields auth = {{"x-fv-auth-token", login.json["token"].asString()}};
+    const Answer added =
+        send("POST", base + "/api/v2/bucket/B1/files",
+             R"({"bucketId":"B1","token":"T1","uploader":"DESKTOP","files":[{"name":"a","size":3}]})", auth);
+    const std::string fileId = added.json["files"][0]["file"]["id"].asString();
+    const std::string multipart = base + "/api/v2/bucket/B1/file/" + fileId + "/upload/multipart/";
+    Json::Value call;
+    call["bucketId"] = "B1";
+    call["fileId"] = fileId;
+    call["token"] = "T1";
+    Json::Value initialize = call;
+    initialize["size"] = 3;
+    initialize["md5Digest"] = Json::Value();
+    initialize["uploadId"] = Json::Value();
+    initialize["uploader"] = "DESKTOP";
+    initialize["parts"][0]["number"] = 1;
+    initialize["parts"][0]["size"] = 3;
+    initialize["parts"][0]["md5Digest"] = Json::Value();
+    const Answer initialized = send("POST", multipart + "initialize", write(initialize));
+    const Json::Value& part = initialized.json["partUploadDetails"][0];
+    EXPECT_EQ(send("PUT", part["url"].asString(), "abc", {{"x-fv-part-number", "1"}}).status, 200);
+    call["uploadId"] = initialized.json["uploadId"];
+    call["numberOfParts"] = 1;
+    const int first = send("POST", multipart + "complete", write(call)).status;
+    return {first, send("POST", multipart + "complete", write(call)).status};
+}
+
+} // namespace
+
+TEST(TestServiceSeeding, CompleteOnceAnswersARepeatedMultipartCompleteWith404)
+{
+    for (const bool completeOnce : {false, true}) {
+        SCOPED_TRACE(completeOnce ? "--complete-once" : "default");
+        Watchdog watchdog("complete twice", std::chrono::seconds(30));
+        TempDir folder;
+        writeFile(folder.file("seed.json"), R"({"buckets": [{"id": "B1", "token": "T1"}]})");
+        std::vector<std::string> arguments = {"--port", "0", "--seed", folder.file("seed.json"), "--user", "ann:pw"};
+        if (completeOnce)
+            arguments.push_back("--complete-once");
+        ServiceProgram program(arguments, false);
+        program.linesUntilReady();
+        ASSERT_FALSE(program.baseUrl.empty());
+        EXPECT_EQ(uploadAndCompleteTwice(program.baseUrl), std::make_pair(200, completeOnce ? 404 : 200));
+        EXPECT_EQ(program.terminate(), 0);
     }
 }

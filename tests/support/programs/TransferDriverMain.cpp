@@ -2,18 +2,30 @@
 //
 //   fv-transfer-driver --app-folder DIR --rest URL [--ca FILE] [--log-dir DIR] [--trace]
 //
-// Prints {"event":"ready","pid":N} once the manager is built. Then reads one JSON command per
-// line on stdin ({"cmd":"queue","group":1,"files":[...],"seq":7}) and answers each with one
-// {"reply":"queue","seq":7,"result":0,...} line. Every callback becomes one event line
+// Prints {"event":"ready","pid":N} once the download manager is built. Then reads one JSON
+// command per line on stdin ({"cmd":"queue","group":1,"files":[...],"seq":7}) and answers each
+// with one {"reply":"queue","seq":7,"result":0,...} line. Every callback becomes one event line
 // ({"event":"group",...} or {"event":"file",...}, every field of the record). End of input
-// shuts the manager down and exits 0.
+// shuts the managers down and exits 0.
+//
+// Commands without "manager" drive the download manager. Those with "manager":"upload" drive
+// the upload manager, built (restoring the folder's upload groups) by the first of them:
+//   create {bucketId, bucketType, token, expires}  -> result: the group id or -1
+//   queue {group, files: [{uid, url}]} (url: file:// URL), dequeue {group, files: [{uid}]},
+//   mark, unmark, pause, resume, cancel {group}, state {group} (its record, "marked", "active"),
+//   groups (every record, "count"), config {the Configuration's fields} (result, "configuration"),
+//   startup, shutdown
+// and its events carry "manager":"upload" (group events "marked" too).
 //
 // Each line leaves in one write() shorter than PIPE_BUF, from one writer thread, so a SIGKILL
 // at any instant leaves only whole lines behind. The program uses only what the shipped
 // library exports.
 #include "support/programs/DownloadManagerHost.h"
+#include "support/programs/LibraryHost.h"
+#include "support/programs/UploadManagerHost.h"
 
 #include "download/DownloadManager.h"
+#include "upload/UploadManager.h"
 
 #include <json/json.h>
 
@@ -44,6 +56,7 @@ using fv_test::toUtf8;
 using fv_test::toWide;
 using fv_transfers::CDownloadManager;
 using fv_transfers::CTransferManagerBase;
+using fv_transfers::CUploadManager;
 
 std::string oneLine(const Json::Value& value)
 {
@@ -63,7 +76,7 @@ template <typename Record> void addProgress(const Record& state, Json::Value& li
     line["estimatedEta"] = Json::UInt64(state.estimatedEta);
 }
 
-Json::Value groupFields(const CDownloadManager::GroupState& state)
+Json::Value baseGroupFields(const CTransferManagerBase::GroupState& state)
 {
     Json::Value line;
     line["state"] = state.state;
@@ -78,7 +91,20 @@ Json::Value groupFields(const CDownloadManager::GroupState& state)
     line["cancelled"] = state.cancelled;
     line["retryCounter"] = state.retryCounter;
     line["filesCompleted"] = state.filesCompleted;
+    return line;
+}
+
+Json::Value groupFields(const CDownloadManager::GroupState& state)
+{
+    Json::Value line = baseGroupFields(state);
     line["downloadPath"] = toUtf8(state.downloadPath);
+    return line;
+}
+
+Json::Value groupFields(const CUploadManager::GroupState& state)
+{
+    Json::Value line = baseGroupFields(state);
+    line["marked"] = state.marked;
     return line;
 }
 
@@ -177,29 +203,34 @@ private:
     std::thread m_thread; // last: it starts once the members it uses exist
 };
 
-class EventForwarder : public CDownloadManager::ICallback {
+// The callbacks of one manager as event lines, tagged with `managerName` unless it is empty.
+template <typename Manager> class EventForwarder : public Manager::ICallback {
 public:
-    explicit EventForwarder(LineWriter& writer) : m_writer(writer) {}
-
-    void onGroupStateChanged(const CDownloadManager::GroupState& state) override
+    EventForwarder(LineWriter& writer, std::string managerName)
+        : m_writer(writer), m_managerName(std::move(managerName))
     {
-        m_writer.post([state] {
-            Json::Value line = groupFields(state);
-            line["event"] = "group";
-            return line;
-        });
+    }
+
+    void onGroupStateChanged(const typename Manager::GroupState& state) override
+    {
+        m_writer.post([state, name = m_managerName] { return tagged(groupFields(state), "group", name); });
     }
     void onFileStateChanged(const CTransferManagerBase::FileState& state) override
     {
-        m_writer.post([state] {
-            Json::Value line = fileFields(state);
-            line["event"] = "file";
-            return line;
-        });
+        m_writer.post([state, name = m_managerName] { return tagged(fileFields(state), "file", name); });
     }
 
 private:
+    static Json::Value tagged(Json::Value line, const char* event, const std::string& managerName)
+    {
+        line["event"] = event;
+        if (!managerName.empty())
+            line["manager"] = managerName;
+        return line;
+    }
+
     LineWriter& m_writer;
+    const std::string m_managerName;
 };
 
 struct Options {
@@ -246,6 +277,39 @@ void readFlag(const Json::Value& command, const char* name, bool& field)
         field = command[name].asBool();
 }
 
+// The fields both managers' configurations have, where the command gives them.
+void readConfiguration(const Json::Value& command, CTransferManagerBase::Configuration& configuration)
+{
+    readNumber(command, "maxConcurrentTransfers", configuration.maxConcurrentTransfers);
+    readNumber(command, "minMultipartSize", configuration.minMultipartSize);
+    readNumber(command, "maxTransferRetries", configuration.maxTransferRetries);
+    readFlag(command, "verify", configuration.verify);
+    readFlag(command, "preventSleep", configuration.preventSleep);
+    readNumber(command, "throttleBytesPerSecond", configuration.throttleBytesPerSecond);
+    readNumber(command, "connectionTimeoutMs", configuration.connectionTimeoutMs);
+    readNumber(command, "sendTimeoutMs", configuration.sendTimeoutMs);
+    readNumber(command, "receiveTimeoutMs", configuration.receiveTimeoutMs);
+    if (command.isMember("restEndpoint"))
+        configuration.restEndpoint = command["restEndpoint"].asString();
+}
+
+Json::Value configurationFields(const CUploadManager::Configuration& configuration)
+{
+    Json::Value fields;
+    fields["maxConcurrentTransfers"] = configuration.maxConcurrentTransfers;
+    fields["minMultipartSize"] = Json::UInt64(configuration.minMultipartSize);
+    fields["maxTransferRetries"] = configuration.maxTransferRetries;
+    fields["verify"] = configuration.verify;
+    fields["preventSleep"] = configuration.preventSleep;
+    fields["throttleBytesPerSecond"] = Json::UInt64(configuration.throttleBytesPerSecond);
+    fields["connectionTimeoutMs"] = configuration.connectionTimeoutMs;
+    fields["sendTimeoutMs"] = configuration.sendTimeoutMs;
+    fields["receiveTimeoutMs"] = configuration.receiveTimeoutMs;
+    fields["restEndpoint"] = configuration.restEndpoint;
+    fields["serverTransferProgressInterval"] = configuration.serverTransferProgressInterval;
+    return fields;
+}
+
 std::vector<CDownloadManager::FileDownloadDetails> readFiles(const Json::Value& list)
 {
     std::vector<CDownloadManager::FileDownloadDetails> files;
@@ -263,20 +327,37 @@ std::vector<CDownloadManager::FileDownloadDetails> readFiles(const Json::Value& 
     return files;
 }
 
-// Runs one command on the manager and fills its reply; false for a command it does not know.
-class CommandRunner {
+// The commands both managers take alike; false for any other.
+template <typename Manager> bool runCommon(Manager& manager, const std::string& name, int group)
+{
+    if (name == "startup")
+        manager.startup();
+    else if (name == "shutdown")
+        manager.shutdown();
+    else if (name == "pause")
+        manager.pauseGroup(group);
+    else if (name == "resume")
+        manager.resumeGroup(group);
+    else if (name == "cancel")
+        manager.cancelGroup(group);
+    else
+        return false;
+    return true;
+}
+
+// Runs one command on the download manager and fills its reply; false for a command it does
+// not know.
+class DownloadCommands {
 public:
-    explicit CommandRunner(CDownloadManager& manager) : m_manager(manager) {}
+    explicit DownloadCommands(CDownloadManager& manager) : m_manager(manager) {}
 
     bool run(const std::string& name, const Json::Value& command, Json::Value& reply)
     {
         const int group = command["group"].asInt();
+        if (runCommon(m_manager, name, group))
+            return true;
         if (name == "configure")
             reply["result"] = configure(command);
-        else if (name == "startup")
-            m_manager.startup();
-        else if (name == "shutdown")
-            m_manager.shutdown();
         else if (name == "createGroup")
             reply["result"] = createGroup(command);
         else if (name == "queue") {
@@ -285,13 +366,7 @@ public:
         } else if (name == "dequeue") {
             auto files = readFiles(command["files"]);
             m_manager.dequeueFiles(group, files);
-        } else if (name == "pause")
-            m_manager.pauseGroup(group);
-        else if (name == "resume")
-            m_manager.resumeGroup(group);
-        else if (name == "cancel")
-            m_manager.cancelGroup(group);
-        else if (name == "state")
+        } else if (name == "state")
             state(command, reply);
         else
             return false;
@@ -302,17 +377,7 @@ private:
     int configure(const Json::Value& command)
     {
         CTransferManagerBase::Configuration configuration = m_manager.getConfiguration();
-        readNumber(command, "maxConcurrentTransfers", configuration.maxConcurrentTransfers);
-        readNumber(command, "minMultipartSize", configuration.minMultipartSize);
-        readNumber(command, "maxTransferRetries", configuration.maxTransferRetries);
-        readFlag(command, "verify", configuration.verify);
-        readFlag(command, "preventSleep", configuration.preventSleep);
-        readNumber(command, "throttleBytesPerSecond", configuration.throttleBytesPerSecond);
-        readNumber(command, "connectionTimeoutMs", configuration.connectionTimeoutMs);
-        readNumber(command, "sendTimeoutMs", configuration.sendTimeoutMs);
-        readNumber(command, "receiveTimeoutMs", configuration.receiveTimeoutMs);
-        if (command.isMember("restEndpoint"))
-            configuration.restEndpoint = command["restEndpoint"].asString();
+        readConfiguration(command, configuration);
         return m_manager.setConfiguration(configuration);
     }
 
@@ -358,10 +423,136 @@ private:
     CDownloadManager& m_manager;
 };
 
-// Reads commands until end of input or "exit".
-void serve(CDownloadManager& manager, LineWriter& writer)
+std::vector<CUploadManager::FileDesc> readUploadFiles(const Json::Value& list)
 {
-    CommandRunner runner(manager);
+    std::vector<CUploadManager::FileDesc> files;
+    for (const Json::Value& entry : list) {
+        CUploadManager::FileDesc file;
+        file.fileUid = entry["uid"].asString();
+        file.fileUrl = toWide(entry["url"].asString());
+        files.push_back(std::move(file));
+    }
+    return files;
+}
+
+// Runs one command on the upload manager and fills its reply; false for a command it does not
+// know.
+class UploadCommands {
+public:
+    explicit UploadCommands(CUploadManager& manager) : m_manager(manager) {}
+
+    bool run(const std::string& name, const Json::Value& command, Json::Value& reply)
+    {
+        const int group = command["group"].asInt();
+        if (runCommon(m_manager, name, group))
+            return true;
+        if (name == "config")
+            configure(command, reply);
+        else if (name == "create")
+            reply["result"] = create(command);
+        else if (name == "queue") {
+            auto files = readUploadFiles(command["files"]);
+            m_manager.queueFiles(group, files);
+        } else if (name == "dequeue") {
+            auto files = readUploadFiles(command["files"]);
+            m_manager.dequeueFile(group, files);
+        } else if (name == "mark")
+            m_manager.markQueue(group);
+        else if (name == "unmark")
+            m_manager.unmarkQueue(group);
+        else if (name == "state")
+            state(group, reply);
+        else if (name == "groups")
+            groups(reply);
+        else
+            return false;
+        return true;
+    }
+
+private:
+    void configure(const Json::Value& command, Json::Value& reply)
+    {
+        CUploadManager::Configuration configuration = m_manager.getConfiguration();
+        readConfiguration(command, configuration);
+        readNumber(command, "serverTransferProgressInterval", configuration.serverTransferProgressInterval);
+        reply["result"] = m_manager.setConfiguration(configuration);
+        reply["configuration"] = configurationFields(m_manager.getConfiguration());
+    }
+
+    int create(const Json::Value& command)
+    {
+        std::string bucketId = command["bucketId"].asString();
+        std::string bucketType = command["bucketType"].asString();
+        std::string token = command["token"].asString();
+        return m_manager.createGroup(bucketId, bucketType, token, command["expires"].asLargestUInt());
+    }
+
+    void state(int group, Json::Value& reply)
+    {
+        CUploadManager::GroupState record;
+        reply["result"] = m_manager.getGroupState(group, record);
+        reply["group"] = groupFields(record);
+        reply["marked"] = m_manager.isQueueMarked(group);
+        reply["active"] = m_manager.hasActiveTransfers();
+    }
+
+    void groups(Json::Value& reply)
+    {
+        std::vector<CUploadManager::GroupState> records;
+        m_manager.fetchGroupsInfo(records);
+        reply["groups"] = Json::Value(Json::arrayValue);
+        for (const auto& record : records)
+            reply["groups"].append(groupFields(record));
+        reply["count"] = m_manager.getGroupsCount();
+    }
+
+    CUploadManager& m_manager;
+};
+
+// The managers the commands reach: the download manager from the start, the upload manager
+// from the first command that names it, both on one library.
+class Managers {
+public:
+    Managers(std::shared_ptr<fv_test::LibraryHost> library, LineWriter& writer)
+        : m_library(std::move(library)), m_downloadEvents(writer, ""), m_uploadEvents(writer, "upload"),
+          m_download(m_library, &m_downloadEvents), m_downloadCommands(m_download.manager())
+    {
+    }
+    Managers(const Managers&) = delete;
+    Managers& operator=(const Managers&) = delete;
+
+    // False for a command (or a manager) it does not know.
+    bool run(const Json::Value& command, Json::Value& reply)
+    {
+        const std::string name = command["cmd"].asString();
+        const std::string manager = command["manager"].asString();
+        if (manager.empty() || manager == "download")
+            return m_downloadCommands.run(name, command, reply);
+        if (manager != "upload")
+            return false;
+        if (!m_upload) {
+            m_upload = std::make_unique<fv_test::UploadManagerHost>(m_library, &m_uploadEvents);
+            m_uploadCommands = std::make_unique<UploadCommands>(m_upload->manager());
+        }
+        reply["manager"] = manager;
+        return m_uploadCommands->run(name, command, reply);
+    }
+
+private:
+    std::shared_ptr<fv_test::LibraryHost> m_library;
+    // The receivers outlive the managers that call them.
+    EventForwarder<CDownloadManager> m_downloadEvents;
+    EventForwarder<CUploadManager> m_uploadEvents;
+    fv_test::DownloadManagerHost m_download;
+    DownloadCommands m_downloadCommands;
+    // After the download manager's members: the upload manager, built last, shuts down first.
+    std::unique_ptr<fv_test::UploadManagerHost> m_upload;
+    std::unique_ptr<UploadCommands> m_uploadCommands;
+};
+
+// Reads commands until end of input or "exit".
+void serve(Managers& managers, LineWriter& writer)
+{
     Json::CharReaderBuilder readers;
     std::string text;
     while (std::getline(std::cin, text)) {
@@ -381,7 +572,7 @@ void serve(CDownloadManager& manager, LineWriter& writer)
         if (command.isMember("seq"))
             reply["seq"] = command["seq"];
         const bool exiting = name == "exit";
-        if (!exiting && !runner.run(name, command, reply))
+        if (!exiting && !managers.run(command, reply))
             reply["error"] = "unknown command";
         writer.post([reply] { return reply; });
         if (exiting)
@@ -411,10 +602,9 @@ int main(int argc, char** argv)
     host.caFile = options->ca;
     host.trace = options->trace;
     LineWriter writer(transcript.get());
-    EventForwarder forwarder(writer);
-    std::optional<fv_test::DownloadManagerHost> library;
+    std::optional<Managers> managers;
     try {
-        library.emplace(host, &forwarder);
+        managers.emplace(std::make_shared<fv_test::LibraryHost>(host), writer);
     } catch (const std::runtime_error&) {
         std::fprintf(stderr, "fv-transfer-driver: the library did not start\n");
         return 3;
@@ -423,8 +613,8 @@ int main(int argc, char** argv)
     ready["event"] = "ready";
     ready["pid"] = static_cast<Json::Int64>(::getpid());
     writer.post([ready] { return ready; });
-    serve(library->manager(), writer);
-    library.reset();
+    serve(*managers, writer);
+    managers.reset();
     writer.stop();
     return 0;
 }

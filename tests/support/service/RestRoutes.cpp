@@ -208,27 +208,34 @@ std::vector<uint32_t> listedOrder(const MultipartLayout& layout, uint64_t size)
 
 class Handlers {
 public:
-    Handlers(TestService& service, std::shared_ptr<RestAccounts> accounts,
-             std::shared_ptr<const std::atomic<int64_t>> urlValidity)
-        : m_service(service), m_model(service.model()), m_accounts(std::move(accounts)),
-          m_urlValidity(std::move(urlValidity))
+    Handlers(TestService& service, std::shared_ptr<RestAccounts> accounts, std::shared_ptr<const RestSettings> settings)
+        : m_service(service), m_model(service.model()), m_accounts(std::move(accounts)), m_settings(std::move(settings))
     {
     }
 
     // "url" and "expires" of one signed URL, from one reading of the clock.
     void signInto(Json::Value& target, const std::string& key, bool secure) const
     {
-        const int64_t expiresAt = UrlSigner::now() + m_urlValidity->load();
+        const int64_t expiresAt = UrlSigner::now() + m_settings->urlValiditySeconds.load();
         target["url"] = m_service.storageUrlUntil(key, expiresAt, secure);
         target["expires"] = Json::UInt64(static_cast<uint64_t>(expiresAt) * 1000);
     }
 
+    // A signed URL for `key` with the headers its upload must bring, which storage will check.
+    Json::Value storageTarget(const std::string& key, bool secure, const PrescribedHeaders& headers) const
+    {
+        Json::Value target(Json::objectValue);
+        signInto(target, key, secure);
+        target["headers"] = Json::Value(Json::objectValue);
+        for (const auto& header : headers)
+            target["headers"][header.first] = header.second;
+        m_model.withState([&](ServiceState& state) { state.prescribedHeaders[key] = headers; });
+        return target;
+    }
+
     Json::Value putDetails(const std::string& key, bool secure, const std::string& fileId) const
     {
-        Json::Value put(Json::objectValue);
-        signInto(put, key, secure);
-        put["headers"]["x-fv-file-id"] = fileId;
-        return put;
+        return storageTarget(key, secure, {{"x-fv-file-id", fileId}});
     }
 
     Json::Value bucketStatus(ServiceRequest& request)
@@ -467,38 +474,39 @@ private:
         answer["uploadId"] = session.uploadId;
         answer["partUploadDetails"] = Json::Value(Json::arrayValue);
         for (const MultipartPart& part : session.parts) {
-            Json::Value entry;
-            signInto(entry, part.objectKey, request.secure());
+            Json::Value entry =
+                storageTarget(part.objectKey, request.secure(), {{"x-fv-part-number", std::to_string(part.number)}});
             entry["number"] = part.number;
-            entry["headers"]["x-fv-part-number"] = std::to_string(part.number);
             answer["partUploadDetails"].append(entry);
         }
         return answer;
     }
 
-    MultipartSession takeSession(const FileCall& call, bool erase)
+    // The call's upload, open or completed; 404 for an unknown one or one of another file.
+    static std::map<std::string, MultipartSession>::iterator requireSession(ServiceState& state, const FileCall& call)
     {
         const std::string uploadId = requireString(call.body, "uploadId");
-        return m_model.withState([&](ServiceState& state) {
-            requireBucket(state, call.bucketId, call.token);
-            requireFile(state, call.bucketId, call.fileId);
-            const auto found = state.multipartSessions.find(uploadId);
-            if (found == state.multipartSessions.end() || found->second.fileId != call.fileId ||
-                found->second.completed)
-                fail(404, "no open multipart upload " + uploadId);
-            MultipartSession session = found->second;
-            if (erase)
-                state.multipartSessions.erase(found);
-            return session;
-        });
+        requireBucket(state, call.bucketId, call.token);
+        requireFile(state, call.bucketId, call.fileId);
+        const auto found = state.multipartSessions.find(uploadId);
+        if (found == state.multipartSessions.end() || found->second.fileId != call.fileId)
+            fail(404, "no multipart upload " + uploadId);
+        return found;
     }
 
     Json::Value complete(const FileCall& call)
     {
         const uint64_t numberOfParts = requireUInt64(call.body, "numberOfParts");
-        const MultipartSession session = takeSession(call, false);
+        const MultipartSession session = m_model.withState([&](ServiceState& state) {
+            const MultipartSession& found = requireSession(state, call)->second;
+            if (found.completed && m_settings->repeatedCompleteNotFound.load())
+                fail(404, "the multipart upload " + found.uploadId + " is no longer open");
+            return found;
+        });
         if (numberOfParts != session.parts.size())
             fail(400, "\"numberOfParts\" differs from the parts of the upload");
+        if (session.completed)
+            return completedAnswer(call);
         std::vector<std::shared_ptr<const StoredObject>> stored;
         for (const MultipartPart& part : session.parts) {
             std::shared_ptr<const StoredObject> object = m_model.objects().find(part.objectKey);
@@ -523,6 +531,12 @@ private:
             state.multipartSessions[session.uploadId].completed = true;
             state.files[call.fileId].status = "COMPLETED";
         });
+        return completedAnswer(call);
+    }
+
+    // The first complete's answer and every repeated one's.
+    static Json::Value completedAnswer(const FileCall& call)
+    {
         Json::Value answer;
         answer["file"] = fileObject(call.fileId, call.bucketId);
         return answer;
@@ -530,7 +544,15 @@ private:
 
     Json::Value abort(const FileCall& call)
     {
-        const MultipartSession session = takeSession(call, true);
+        const MultipartSession session = m_model.withState([&](ServiceState& state) {
+            const auto found = requireSession(state, call);
+            if (found->second.completed)
+                fail(404, "the multipart upload " + found->first + " is no longer open");
+            MultipartSession erased = std::move(found->second);
+            state.multipartSessions.erase(found);
+            state.abortedUploads.insert(erased.uploadId);
+            return erased;
+        });
         for (const MultipartPart& part : session.parts)
             m_model.objects().remove(part.objectKey);
         Json::Value answer;
@@ -541,7 +563,7 @@ private:
     TestService& m_service;
     ServiceModel& m_model;
     std::shared_ptr<RestAccounts> m_accounts;
-    const std::shared_ptr<const std::atomic<int64_t>> m_urlValidity;
+    const std::shared_ptr<const RestSettings> m_settings;
 };
 
 } // namespace
@@ -570,10 +592,10 @@ bool RestAccounts::isLoginToken(const std::string& token) const
 }
 
 RestRoutes::RestRoutes(TestService& service)
-    : m_service(service), m_accounts(std::make_shared<RestAccounts>()),
-      m_urlValidity(std::make_shared<std::atomic<int64_t>>(kUrlValiditySeconds))
+    : m_service(service), m_accounts(std::make_shared<RestAccounts>()), m_settings(std::make_shared<RestSettings>())
 {
-    auto handlers = std::make_shared<Handlers>(service, m_accounts, m_urlValidity);
+    m_settings->urlValiditySeconds.store(kUrlValiditySeconds);
+    auto handlers = std::make_shared<Handlers>(service, m_accounts, m_settings);
     auto route = [&](const char* method, const char* pattern, Json::Value (Handlers::*member)(ServiceRequest&)) {
         service.routes().add(method, pattern, jsonRoute([handlers, member](ServiceRequest& request) {
                                  return ((*handlers).*member)(request);
@@ -637,6 +659,11 @@ ServiceFile RestRoutes::file(const std::string& id) const
 std::map<std::string, MultipartSession> RestRoutes::multipartSessions() const
 {
     return m_service.model().withState([&](ServiceState& state) { return state.multipartSessions; });
+}
+
+std::set<std::string> RestRoutes::abortedUploads() const
+{
+    return m_service.model().withState([&](ServiceState& state) { return state.abortedUploads; });
 }
 
 std::string RestRoutes::fileKey(const std::string& bucketId, const std::string& fileId)

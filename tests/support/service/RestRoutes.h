@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -47,7 +48,10 @@ private:
 // file-status error type for a file the service no longer accepts. Storage URLs handed out
 // are signed URLs of the same service, on the scheme the request came in on; a single-part
 // file is stored under fileKey(), a part under partKey(), and completing a multipart upload
-// joins the parts into fileKey(), so an upload can be checked end to end.
+// joins the parts into fileKey(), so an upload can be checked end to end. The headers handed
+// out with a storage URL ("x-fv-file-id", "x-fv-part-number") are recorded for its key, and
+// storage refuses an upload to that key without them (see StorageRoutes.h). Aborting a multipart
+// upload forgets it and records its id (abortedUploads()).
 //
 // Answers are shaped further through the service's FaultPlan (see RestFaults.h).
 // How addMultipartFile presents a file uploaded in parts.
@@ -57,6 +61,12 @@ struct MultipartLayout {
     // divides it as it likes.
     bool withManifest = true;
     std::vector<uint32_t> manifestOrder; // part numbers as the manifest lists them; empty: 1..N
+};
+
+// What a test may change while the routes serve; read by the handlers on connection threads.
+struct RestSettings {
+    std::atomic<int64_t> urlValiditySeconds{0};
+    std::atomic<bool> repeatedCompleteNotFound{false};
 };
 
 class RestRoutes {
@@ -86,13 +96,19 @@ public:
 
     // How long the signed URLs handed out from now on stay valid (kUrlValiditySeconds until
     // set). 0 hands out URLs that are refused at once.
-    void setUrlValidity(std::chrono::seconds validity) { m_urlValidity->store(validity.count()); }
-    std::chrono::seconds urlValidity() const { return std::chrono::seconds(m_urlValidity->load()); }
+    void setUrlValidity(std::chrono::seconds validity) { m_settings->urlValiditySeconds.store(validity.count()); }
+    std::chrono::seconds urlValidity() const { return std::chrono::seconds(m_settings->urlValiditySeconds.load()); }
+    // A multipart complete of an upload already completed is answered like the first one (200,
+    // the same file), as a retry after a lost answer needs; with `notFound` it gets 404, as an
+    // upload that is no longer open.
+    void setRepeatedCompleteNotFound(bool notFound) { m_settings->repeatedCompleteNotFound.store(notFound); }
 
     // Copies of the records (a default one when absent).
     ServiceBucket bucket(const std::string& id) const;
     ServiceFile file(const std::string& id) const;
     std::map<std::string, MultipartSession> multipartSessions() const;
+    // The ids of the multipart uploads that were aborted (their records are gone).
+    std::set<std::string> abortedUploads() const;
 
     static std::string fileKey(const std::string& bucketId, const std::string& fileId);
     static std::string partKey(const std::string& uploadId, uint32_t number);
@@ -104,7 +120,7 @@ public:
 private:
     TestService& m_service;
     std::shared_ptr<RestAccounts> m_accounts;
-    std::shared_ptr<std::atomic<int64_t>> m_urlValidity;
+    std::shared_ptr<RestSettings> m_settings;
 };
 
 } // namespace fv_test

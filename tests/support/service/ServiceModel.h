@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,14 +48,20 @@ struct MultipartSession {
     std::string fileId;
     uint64_t partSize = 0;
     std::vector<MultipartPart> parts;
-    bool completed = false;
+    bool completed = false; // kept after the complete, so a repeated one finds it
 };
+
+// Header name -> the value a storage upload must bring.
+using PrescribedHeaders = std::map<std::string, std::string>;
 
 // The REST side's records. Touch them only inside ServiceModel::withState.
 struct ServiceState {
     std::map<std::string, ServiceBucket> buckets;              // by id
     std::map<std::string, ServiceFile> files;                  // by id
     std::map<std::string, MultipartSession> multipartSessions; // by upload id
+    std::set<std::string> abortedUploads;                      // ids whose abort erased them
+    // What the upload details handed out with each storage URL, by object key.
+    std::map<std::string, PrescribedHeaders> prescribedHeaders;
     std::string loginToken;
     uint64_t nextId = 1;
 

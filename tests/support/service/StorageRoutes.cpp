@@ -82,6 +82,23 @@ bool signatureAccepted(const ServiceRequest& request, const UrlSigner& signer, b
     return false;
 }
 
+// The headers the upload details handed out with this key's URL, each with the same value.
+bool prescribedHeadersCame(const ServiceRequest& request, ServiceModel& model, ServiceResponse& response)
+{
+    const std::string key = request.param("*");
+    const PrescribedHeaders prescribed = model.withState([&](ServiceState& state) {
+        const auto found = state.prescribedHeaders.find(key);
+        return found == state.prescribedHeaders.end() ? PrescribedHeaders() : found->second;
+    });
+    for (const auto& header : prescribed) {
+        if (!request.headers().has(header.first) || request.headers().get(header.first) != header.second) {
+            response.setBody(400, "header " + header.first + " missing or not " + header.second, "text/plain");
+            return false;
+        }
+    }
+    return true;
+}
+
 void putObject(ServiceRequest& request, ServiceResponse& response, ObjectStore& store)
 {
     std::unique_ptr<ObjectWriter> writer = store.create(request.param("*"));
@@ -128,10 +145,11 @@ void addStorageRoutes(RouteTable& routes, ServiceModel& model, const UrlSigner& 
 {
     ObjectStore& store = model.objects();
     const bool requireSignature = options.requireSignature;
-    const RouteHandler put = [&store, &signer, options](ServiceRequest& request, ServiceResponse& response) {
+    const RouteHandler put = [&model, &store, &signer, options](ServiceRequest& request, ServiceResponse& response) {
         if (options.ignoreExpect)
             request.ignoreExpectContinue();
-        if (signatureAccepted(request, signer, options.requireSignature, response))
+        if (signatureAccepted(request, signer, options.requireSignature, response) &&
+            prescribedHeadersCame(request, model, response))
             putObject(request, response, store);
     };
     routes.add("PUT", "/storage/*", put);

@@ -8,7 +8,9 @@ namespace fv_test {
 
 // The storage side of the service, on the shared object store:
 // - PUT  /storage/<key>  stores the body (after "100 Continue" when asked; an empty body gets
-//   its answer at once) and answers 200 with `ETag: "<lowercase md5 hex>"`;
+//   its answer at once) and answers 200 with `ETag: "<lowercase md5 hex>"`; 400, with the body
+//   unread, when a header the REST side prescribed for the key (ServiceState::prescribedHeaders)
+//   is missing or has another value;
 // - GET  /storage/<key>  answers 200 with the object, or 206 with Content-Range for
 //   "Range: bytes=a-b", "bytes=a-" or "bytes=-n"; 416 when the range starts past the end;
 //   404 for an unknown key. HEAD answers the same without a body.

@@ -1,5 +1,5 @@
 // fv-testservice --port N [--tls] [--data-dir DIR] [--user NAME:PASSWORD]... [--seed FILE]
-//                [--conn-rate BPS]
+//                [--conn-rate BPS] [--complete-once]
 // Serves the test service on 127.0.0.1 until SIGINT or SIGTERM. Standalone, storage accepts
 // unsigned URLs too (benchmarks and manual runs use plain /storage/<key> URLs). A seed file
 // (see ServiceSeed.h) is read before anything is served; each seeded file gets a line
@@ -26,13 +26,14 @@ namespace {
 int usage()
 {
     std::cerr << "usage: fv-testservice --port N [--tls] [--data-dir DIR] [--user NAME:PASSWORD]... [--seed FILE]\n"
-                 "                      [--conn-rate BPS]\n"
+                 "                      [--conn-rate BPS] [--complete-once]\n"
                  "  --user       a user the login route accepts (repeatable)\n"
                  "  --seed FILE  buckets and files to start with (JSON):\n"
                  "               {\"buckets\": [{\"id\", \"token\", \"status\", \"uploadAllowed\", \"created\"}],\n"
                  "                \"files\": [{\"bucket\", \"id\", \"source\": PATH | \"size\": \"64M\", \"seed\": N,\n"
                  "                           \"digest\": plain|parts|manifest|none, \"partSize\"}]}\n"
-                 "  --conn-rate  caps each direction of each connection to BPS bytes a second (\"4M\" too)\n";
+                 "  --conn-rate  caps each direction of each connection to BPS bytes a second (\"4M\" too)\n"
+                 "  --complete-once  a repeated multipart complete gets 404 instead of the first one's answer\n";
     return 2;
 }
 
@@ -42,6 +43,7 @@ struct Arguments {
     unsigned port = 0;
     std::vector<std::pair<std::string, std::string>> users;
     std::string seedFile;
+    bool completeOnce = false;
 };
 
 // "NAME:PASSWORD", split at the first colon.
@@ -65,6 +67,8 @@ std::optional<Arguments> parseArguments(int argc, char** argv)
         const bool hasValue = i + 1 < argc;
         if (arg == "--tls") {
             arguments.tls = true;
+        } else if (arg == "--complete-once") {
+            arguments.completeOnce = true;
         } else if (arg == "--port" && hasValue) {
             portGiven = Poco::NumberParser::tryParseUnsigned(argv[++i], arguments.port) && arguments.port <= 65535;
         } else if (arg == "--data-dir" && hasValue) {
@@ -125,6 +129,7 @@ int main(int argc, char** argv)
             arguments->seedFile.empty() ? fv_test::ServiceSeed() : fv_test::ServiceSeed::fromFile(arguments->seedFile);
         fv_test::TestService service(arguments->options);
         fv_test::RestRoutes rest(service);
+        rest.setRepeatedCompleteNotFound(arguments->completeOnce);
         for (const auto& user : arguments->users)
             rest.addUser(user.first, user.second);
         seed.apply(service, rest, std::cout);

@@ -1,0 +1,20 @@
+#include "support/programs/UploadManagerHost.h"
+
+#include <utility>
+
+namespace fv_test {
+
+UploadManagerHost::UploadManagerHost(std::shared_ptr<LibraryHost> library,
+                                     fv_transfers::CUploadManager::ICallback* receiver)
+    : m_library(std::move(library))
+{
+    m_manager.subscribeToEvents(receiver);
+}
+
+UploadManagerHost::~UploadManagerHost()
+{
+    m_manager.shutdown();
+    m_manager.subscribeToEvents(nullptr);
+}
+
+} // namespace fv_test
