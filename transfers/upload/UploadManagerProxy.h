@@ -6,7 +6,6 @@
 #include "upload/GroupManager.h"
 #include "upload/UploadEngine.h"
 #include "upload/UploadFileFactory.h"
-#include "upload/UploadManager.h"
 
 #include <cstdint>
 #include <memory>
