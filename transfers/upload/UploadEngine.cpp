@@ -162,8 +162,10 @@ void CUploadEngine::returnCancelledFiles(const CTransferEngineBase::FileList& fi
 
 void CUploadEngine::onFileChannelsGoneLocked(ITransferFile& file)
 {
+    // The base may let go of the group, and with it of the file: ask before.
+    const std::int32_t groupId = file.getGroupId();
     CTransferEngineBase::onFileChannelsGoneLocked(file);
-    leaveIfFinished(groupManager(), uploadGroupOf(groupManager(), file.getGroupId()));
+    leaveIfFinished(groupManager(), uploadGroupOf(groupManager(), groupId));
 }
 
 void CUploadEngine::onActivityChangedLocked(bool active)
