@@ -29,6 +29,9 @@ constexpr std::int64_t kExpiryMarginSeconds = 30;
 
 UploadFileEnvironment completed(UploadFileEnvironment environment)
 {
+    // Held weakly (m_executor): a queued task holds its file, so a file holding its executor
+    // would keep both alive, and could end the executor on one of its own workers.
+    environment.executor.reset();
     if (!environment.files || !environment.channels) {
         const std::shared_ptr<CDbHolder> holder = CDbHolder::getInstance();
         if (!environment.files)
@@ -79,7 +82,14 @@ CUploadFileBase::CUploadFileBase(std::uint64_t minMultipartSize, const UploadFil
 CUploadFileBase::~CUploadFileBase()
 {
     try {
-        releaseResources();
+        // No queued task holds the file any more (entries own it), so none is left to remove; the
+        // executor is not touched, as the last hold of it must not end on one of its workers.
+        {
+            std::lock_guard<std::mutex> guard(fileLock);
+            markReleased();
+            m_finished = true;
+        }
+        takeWatcher();
         // No channel may call into a file that is gone.
         CFileChannelsInfo::ChannelList list;
         channels.getAllChannels(list);
