@@ -343,17 +343,68 @@ TEST_F(UploadFileTest, SinglePartSendsTheFileInOnePutCheckedByItsDigest)
     EXPECT_EQ(static_cast<std::int64_t>(kSingleSize), m_owner.sent.load());
 }
 
-TEST_F(UploadFileTest, SinglePartRefusesAStorageAnswerWithAnotherDigest)
+TEST_F(UploadFileTest, ChannelErrorFailsTheFileWithTheCodeOfItsCause)
 {
-    Watchdog watchdog("a wrong ETag");
-    writeLocal("a.bin", kSingleSize);
-    m_service.faults().add({"PUT", "/storage/*", 1, 0, Fault::wrongEtag()});
-    auto file = create("F1", "a.bin", kSingleSize);
+    struct Case {
+        std::string name;
+        Fault fault;
+        std::int32_t errorCode;
+    };
+    const Case cases[] = {
+        {"the storage answers another digest", Fault::wrongEtag(), 4},
+        {"the storage refuses every URL", Fault::statusCode(403), 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Watchdog watchdog("channel error: " + c.name);
+        m_service.faults().clear();
+        m_service.faults().add({"PUT", "/storage/*", 1, 0, c.fault});
+        const std::string id = "E-" + std::to_string(c.errorCode);
+        writeLocal(id, kSingleSize);
+        const std::size_t endsBefore = m_owner.ends.values().size();
+        auto file = create(id, id, kSingleSize);
+        ASSERT_EQ(dt_success, prepare(*file));
+        const TestOwner::End end = run(*file, endsBefore);
+        EXPECT_EQ(CTransferManagerBase::FILE_ERRORED, end.state);
+        EXPECT_EQ(c.errorCode, end.errorCode);
+        EXPECT_FALSE(end.reinit);
+        EXPECT_FALSE(fileRow(id).Completed);
+        file->releaseResources();
+    }
+}
+
+TEST_F(UploadFileTest, FailedFileRunsAgainWithOnlyItsUnsentParts)
+{
+    Watchdog watchdog("a failed part sent again");
+    const std::string content = writeLocal("m.bin", kMultipartSize);
+    m_service.faults().add(
+        FaultRule{"PUT", "/storage/*", 1, 0, Fault::statusCode(500)}.whenHeader("x-fv-part-number", "2"));
+    auto file = create("FR", "m.bin", kMultipartSize);
     ASSERT_EQ(dt_success, prepare(*file));
     const TestOwner::End end = run(*file);
     EXPECT_EQ(CTransferManagerBase::FILE_ERRORED, end.state);
-    EXPECT_EQ(4, end.errorCode);
-    EXPECT_FALSE(fileRow("F1").Completed);
+    // The other parts go on to their end.
+    ASSERT_TRUE(fv_test::waitUntil(
+        [&] {
+            std::size_t sent = 0;
+            for (const auto& row : channelRows())
+                sent += row.State == ITransferChannel::stateCompleted ? 1 : 0;
+            return sent == 2;
+        },
+        20000));
+    for (const auto& channel : m_started)
+        channel->stop();
+
+    m_service.faults().clear();
+    file->resetErroredFlag();
+    ASSERT_EQ(dt_success, prepare(*file));
+    const auto again = channelsOf(*file);
+    ASSERT_EQ(1u, again.size());
+    EXPECT_EQ(kMinMultipart, again[0]->getOffset());
+    const TestOwner::End second = run(*file, 1);
+    EXPECT_EQ(CTransferManagerBase::FILE_COMPLETED, second.state);
+    EXPECT_EQ(content, stored("FR"));
+    EXPECT_EQ(1u, rest("FR", "/upload/multipart/initialize").size());
 }
 
 TEST_F(UploadFileTest, MultipartStoresItsWholePlanBeforeTheFirstPutAndCompletesOnce)
