@@ -209,6 +209,8 @@ int CUploadFileBase::prepareUpload()
     Lock lock(fileLock);
     if (m_cancelled || released)
         return dt_interrupted;
+    if (m_fileStatusLogged)
+        return dt_file_status_exception; // its dequeue is asked; nothing more is tried
     if (m_stage == Stage::ready || m_stage == Stage::done)
         return dt_success;
     if (m_preparation && !m_preparation->isFinished())

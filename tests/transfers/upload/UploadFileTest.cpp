@@ -343,6 +343,25 @@ TEST_F(UploadFileTest, SinglePartSendsTheFileInOnePutCheckedByItsDigest)
     EXPECT_EQ(static_cast<std::int64_t>(kSingleSize), m_owner.sent.load());
 }
 
+TEST_F(UploadFileTest, PreparationNeverBlocksTheEngineAndWakesItWhenDone)
+{
+    Watchdog watchdog("a held preparation");
+    writeLocal("a.bin", kSingleSize);
+    AnswerGate gate;
+    m_service.faults().add({"POST", "/api/v2/bucket/{b}/file/{f}/upload", 1, 1, gate.fault()});
+    auto file = create("FP", "a.bin", kSingleSize);
+    ASSERT_TRUE(gate.waitHeld());
+    EXPECT_EQ(IUploadFile::kNotReady, file->prepareUpload());
+    EXPECT_TRUE(file->needsInitialization());
+    EXPECT_TRUE(channelsOf(*file).empty());
+    EXPECT_EQ(0u, m_engine.wakeUps.values().size());
+    gate.open();
+    EXPECT_TRUE(m_engine.wakeUps.waitForCount(1, 20000));
+    EXPECT_EQ(dt_success, file->prepareUpload());
+    EXPECT_FALSE(file->needsInitialization());
+    EXPECT_EQ(1u, channelsOf(*file).size());
+}
+
 TEST_F(UploadFileTest, ChannelErrorFailsTheFileWithTheCodeOfItsCause)
 {
     struct Case {
