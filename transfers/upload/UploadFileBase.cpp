@@ -167,9 +167,8 @@ void CUploadFileBase::initializeRestored(const CFilesDbInfo::FileInfo& row,
     postPreparation(lock);
 }
 
-void CUploadFileBase::postPreparation(Lock& lock)
+void CUploadFileBase::postPreparation(Lock&)
 {
-    (void)lock;
     const std::shared_ptr<CTrasfersAsyncTasksExecutor> executor = m_executor.lock();
     if (!executor || m_cancelled || released)
         return;

@@ -139,6 +139,7 @@ private:
     };
     using Lock = std::unique_lock<std::mutex>;
 
+    // Under fileLock.
     void postPreparation(Lock& lock);
     int runPreparation(const CStopToken& stop);
     int checkRestored(const CStopToken& stop);
@@ -190,10 +191,7 @@ private:
     std::vector<std::shared_ptr<ITransferChannel>> m_partChannels; // by part; null when done
     std::vector<unsigned> m_asks;                                  // getUploadDetails per part since its URL
     bool m_refreshedOnRetry = false;
-    bool m_preparing = false;
     std::shared_ptr<TaskCompletion> m_preparation;
-    int m_preparationResult = 0;
-    bool m_preparationEnded = false;
     std::shared_ptr<TaskCompletion> m_refresh;
     std::shared_ptr<CallTask> m_refreshTask;
     std::uint64_t m_bytesSent = 0;
