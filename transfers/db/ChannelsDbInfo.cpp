@@ -2,6 +2,7 @@
 
 #include <Poco/Data/Binding.h>
 #include <Poco/Data/Extraction.h>
+#include <Poco/Exception.h>
 #include <Poco/Tuple.h>
 
 #include <map>
@@ -78,6 +79,28 @@ bool CChannelsDbInfo::insert(const ChannelInfo& channel)
             bind(channel.LocalOffset), now;
         session << "INSERT INTO ChannelsDictionary (" + std::string(kColumns) + ") VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)",
             use(rows), now;
+    });
+}
+
+bool CChannelsDbInfo::replaceFilePlan(const std::string& fileUid, const std::string& uploadId,
+                                      const std::vector<ChannelInfo>& channels)
+{
+    std::vector<Row> rows;
+    for (const ChannelInfo& channel : channels) {
+        const std::vector<Row> channelRows = toRows(channel);
+        rows.insert(rows.end(), channelRows.begin(), channelRows.end());
+    }
+    return runInTransaction("replace plan in", [&](Poco::Data::Session& session) {
+        session << "DELETE FROM ChannelsDictionary WHERE FileUid=?", bind(fileUid), now;
+        if (!rows.empty())
+            session << "INSERT INTO ChannelsDictionary (" + std::string(kColumns) +
+                           ") VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                use(rows), now;
+        session << "UPDATE FilesDictionary SET UploadId=? WHERE FileUid=?", bind(uploadId), bind(fileUid), now;
+        int changed = 0;
+        session << "SELECT changes()", into(changed), now;
+        if (changed != 1)
+            throw Poco::NotFoundException("no stored file " + fileUid);
     });
 }
 

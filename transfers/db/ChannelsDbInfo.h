@@ -38,6 +38,11 @@ public:
     // Stores the channel with all its headers in one transaction, replacing any channel stored at
     // the same file and offset.
     bool insert(const ChannelInfo& channel);
+    // A file's whole upload plan in one transaction: its stored channels replaced by `channels`
+    // and its FilesDictionary row given `uploadId`, so that a crash leaves either the old plan or
+    // the new one, never an upload id without its parts.
+    bool replaceFilePlan(const std::string& fileUid, const std::string& uploadId,
+                         const std::vector<ChannelInfo>& channels);
     // Replaces `channels` with every stored channel, ordered by file and offset, headers in their
     // stored order. A header with an empty name is not given back. On failure `channels` is empty.
     bool selectAll(std::vector<ChannelInfo>& channels);

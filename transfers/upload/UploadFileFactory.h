@@ -6,6 +6,7 @@
 #include "records/TransferRecords.h"
 #include "upload/UploadFile.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -22,6 +23,8 @@ struct UploadFileEnvironment {
     std::shared_ptr<CFilesDbInfo> files;
     std::shared_ptr<CChannelsDbInfo> channels;
     ChannelSeams channelSeams;
+    // How long a channel waits for the file's URL refresh.
+    std::chrono::milliseconds detailsWait{120000};
 };
 
 // Chooses the kind of an upload file: multipart when the file is larger than the group's
