@@ -304,8 +304,8 @@ bool ServiceConnection::writeResponse(const RequestHead& head, ServiceResponse& 
                                       const std::optional<Fault>& fault, bool keepAlive)
 {
     const Fault::Kind kind = fault ? fault->kind : Fault::Kind::Mutate;
-    const bool chunked = fault && (kind == Fault::Kind::Chunked || kind == Fault::Kind::ShortChunked ||
-                                   kind == Fault::Kind::CutChunked);
+    const bool chunked =
+        fault && (kind == Fault::Kind::Chunked || kind == Fault::Kind::ShortChunked || kind == Fault::Kind::CutChunked);
     const bool huge = fault && kind == Fault::Kind::HugeLength;
     if (fault && kind == Fault::Kind::Trickle) {
         m_tricklePiece = fault->pieceBytes;

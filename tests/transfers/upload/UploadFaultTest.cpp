@@ -26,11 +26,11 @@ constexpr std::uint64_t MiB = 1024 * 1024;
 // One way the storage misbehaves on a PUT, and how the upload must end.
 struct FaultCase {
     std::string name;
-    std::uint64_t size;      // parts of 4 MiB above 4 MiB, one PUT up to it
+    std::uint64_t size;         // parts of 4 MiB above 4 MiB, one PUT up to it
     std::optional<Fault> fault; // on the first PUT, or on every one with `every`
     bool every = false;
-    std::int32_t errorCode = 0; // 0: the file completes
-    std::size_t minPuts = 0;    // PUTs the service must have seen
+    std::int32_t errorCode = 0;   // 0: the file completes
+    std::size_t minPuts = 0;      // PUTs the service must have seen
     std::size_t detailsCalls = 0; // upload details asked, when not 0
     std::uint64_t rateCap = 0;    // the service reads and writes each connection this fast
     std::string logLine;          // a line the library must have written
@@ -61,8 +61,8 @@ const std::vector<FaultCase> kCases = {
     {"SlowReader", 8 * MiB, std::nullopt, false, 0, 2, 0, 4 * MiB, ""},
     {"MalformedHead", 6 * MiB, Fault::malformedHead(), false, 0, 3, 0, 0, ""},
     {"WrongEtagEveryTime", 4 * MiB, Fault::wrongEtag(), true, 4, UploadFaultFixture::kRetries, 0, 0, ""},
-    {"TruncatedChunkedAnswer", 6 * MiB, Fault::cutChunked(16, {8}, "<Stored>part of the file</Stored>"), false, 0, 3,
-     0, 0, ""},
+    {"TruncatedChunkedAnswer", 6 * MiB, Fault::cutChunked(16, {8}, "<Stored>part of the file</Stored>"), false, 0, 3, 0,
+     0, ""},
 };
 
 } // namespace
@@ -71,9 +71,8 @@ class UploadFaultTest : public UploadFaultFixture {
 protected:
     void runSql(const std::string& statement)
     {
-        ASSERT_TRUE(db().getConnection()->run("change", "test", [&](Poco::Data::Session& session) {
-            session << statement, Poco::Data::Keywords::now;
-        }));
+        ASSERT_TRUE(db().getConnection()->run(
+            "change", "test", [&](Poco::Data::Session& session) { session << statement, Poco::Data::Keywords::now; }));
     }
 };
 

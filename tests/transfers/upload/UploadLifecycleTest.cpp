@@ -80,9 +80,8 @@ TEST_F(UploadLifecycleTest, FileAppendedWhileUploadingFailsAsChangedAndStartsOve
     ASSERT_TRUE(waitUntil(
         [&] {
             const auto sent = puts();
-            return std::count_if(sent.begin(), sent.end(), [](const LoggedRequest& r) {
-                       return r.bodyBytes == 4 * MiB;
-                   }) == 2;
+            return std::count_if(sent.begin(), sent.end(),
+                                 [](const LoggedRequest& r) { return r.bodyBytes == 4 * MiB; }) == 2;
         },
         kWaitMs));
     const auto sessions = m_rest.multipartSessions();
