@@ -164,4 +164,6 @@ TEST_F(UploadLifecycleTest, RestoredGroupOfABucketThatNoLongerTakesUploadsIsPaus
     EXPECT_FALSE(waitUntil([&] { return !puts().empty(); }, 1500));
     EXPECT_FALSE(stored("P1").has_value());
     EXPECT_FALSE(completed(restored));
+    // The file still waits for its group to be resumed.
+    EXPECT_EQ(1, rows("FilesDictionary"));
 }
