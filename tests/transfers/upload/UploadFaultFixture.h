@@ -37,13 +37,6 @@ protected:
     {
         return waitUntil([&] { return m_events.fileEventsIn(uid, state) > 0; }, timeoutMs);
     }
-    // Marks the group once the file completed and the engine let go of its channels.
-    void markWhenDone(int groupId, const std::string& uid)
-    {
-        ASSERT_TRUE(waitFileState(uid, CTransferManagerBase::FILE_COMPLETED));
-        ASSERT_TRUE(waitUntil([&] { return !m_manager->hasActiveTransfers(); }, kWaitMs));
-        m_manager->markQueue(groupId);
-    }
     // The code of the file's first ERRORED event; -1 without one.
     std::int32_t firstErrorCode(const std::string& uid) const
     {
