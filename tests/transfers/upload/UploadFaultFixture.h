@@ -21,7 +21,30 @@ public:
     static constexpr int kWaitMs = 90000;
 
 protected:
-    // A started manager with a subscriber, `kRetries` attempts per range, and a new group.
+    // A started manager with a subscriber, `kRetries` attempts per range, and a new group that
+    // holds `files` with its queue marked; the group's id, -1 when it could not be made.
+    int startMarkedGroup(const std::vector<CUploadManager::FileDesc>& files)
+    {
+        const int id = startWithGroup();
+        if (id >= 0) {
+            queue(id, files);
+            m_manager->markQueue(id);
+        }
+        return id;
+    }
+
+    // The next run of the program: a new manager on the same app folder, subscribed and started;
+    // the id of the group it restored for the fixture's bucket, -1 without one.
+    int restartAndFindGroup()
+    {
+        makeManager();
+        m_manager->subscribeToEvents(&m_events);
+        m_manager->startup();
+        std::string bucket = kBucket;
+        return m_manager->findGroupByBucketId(bucket);
+    }
+
+private:
     int startWithGroup()
     {
         makeManager(4 * MiB);
@@ -33,6 +56,7 @@ protected:
         return createGroup();
     }
 
+protected:
     bool waitFileState(const std::string& uid, std::int32_t state, int timeoutMs = kWaitMs)
     {
         return waitUntil([&] { return m_events.fileEventsIn(uid, state) > 0; }, timeoutMs);

@@ -103,13 +103,11 @@ TEST_P(UploadFaultTableTest, EndsInARetriedSuccessOrTheRightErrorNeverAHang)
     }
     if (c.fault)
         service->faults().add({"PUT", "/storage/*", 1, c.every ? 0u : 1u, *c.fault});
-    const int id = startWithGroup();
-    ASSERT_GE(id, 0);
     const CUploadManager::FileDesc file = localFile("F1", c.size, 11);
     if (cappedRest)
         cappedRest->addFile(kBucket, "F1", c.size);
-    queue(id, {file});
-    m_manager->markQueue(id);
+    const int id = startMarkedGroup({file});
+    ASSERT_GE(id, 0);
 
     if (c.errorCode != 0) {
         ASSERT_TRUE(waitFileState("F1", CTransferManagerBase::FILE_ERRORED));
@@ -139,10 +137,8 @@ TEST_F(UploadFaultTest, DatabaseLockedWhileATransferRunsIsWaitedForAndTheUploadC
     Watchdog watchdog("database locked", std::chrono::seconds(110));
     // The answers of the PUTs trickle, so the transfer still runs while the database is held.
     m_service.faults().add({"PUT", "/storage/*", 1, 0, Fault::trickle(4, 100)});
-    const int id = startWithGroup();
+    const int id = startMarkedGroup({localFile("D1", 12 * MiB, 13)});
     ASSERT_GE(id, 0);
-    queue(id, {localFile("D1", 12 * MiB, 13)});
-    m_manager->markQueue(id);
     ASSERT_TRUE(waitUntil([&] { return !puts().empty() && puts().front().bodyBytes > 0; }, kWaitMs));
     {
         DatabaseLock lock(db().getConnection()->path(), std::chrono::milliseconds(10000));
@@ -166,10 +162,8 @@ TEST_F(UploadFaultTest, PlanThatCannotBeStoredFailsAbortsItsUploadAndCompletesAf
     // Every channel row is refused, so no plan's transaction can commit.
     runSql("CREATE TRIGGER refuse_plans BEFORE INSERT ON ChannelsDictionary "
            "BEGIN SELECT RAISE(ABORT, 'no room for plans'); END");
-    const int id = startWithGroup();
+    const int id = startMarkedGroup({localFile("R1", 6 * MiB, 14)});
     ASSERT_GE(id, 0);
-    queue(id, {localFile("R1", 6 * MiB, 14)});
-    m_manager->markQueue(id);
     ASSERT_TRUE(waitFileState("R1", CTransferManagerBase::FILE_ERRORED));
     ASSERT_TRUE(waitUntil([&] { return !m_rest.abortedUploads().empty(); }, 10000));
     EXPECT_GE(restCalls("R1", "initialize"), 1u);
@@ -179,11 +173,7 @@ TEST_F(UploadFaultTest, PlanThatCannotBeStoredFailsAbortsItsUploadAndCompletesAf
     EXPECT_EQ(0, rows("ChannelsDictionary"));
 
     runSql("DROP TRIGGER refuse_plans");
-    makeManager();
-    m_manager->subscribeToEvents(&m_events);
-    m_manager->startup();
-    std::string bucket = kBucket;
-    const int restored = m_manager->findGroupByBucketId(bucket);
+    const int restored = restartAndFindGroup();
     ASSERT_GE(restored, 0);
     ASSERT_NO_FATAL_FAILURE(expectCompletedClean(restored, {"R1"}));
 }

@@ -50,10 +50,8 @@ TEST_F(UploadLifecycleTest, SinglePartFileGoesUpWithItsDigestAndIsStoredAsItIs)
                                 std::lock_guard<std::mutex> guard(etagMutex);
                                 etags.push_back(response.headers.get("ETag"));
                             })});
-    const int id = startWithGroup();
+    const int id = startMarkedGroup({localFile("S1", 3 * MiB, 5)});
     ASSERT_GE(id, 0);
-    queue(id, {localFile("S1", 3 * MiB, 5)});
-    m_manager->markQueue(id);
     ASSERT_NO_FATAL_FAILURE(expectCompletedClean(id, {"S1"}));
 
     const std::string content = localContent("S1");
@@ -73,10 +71,8 @@ TEST_F(UploadLifecycleTest, FileAppendedWhileUploadingFailsAsChangedAndStartsOve
     Watchdog watchdog("appended file", std::chrono::seconds(110));
     // The answers of the first PUTs trickle, so the append lands while they are under way.
     m_service.faults().add({"PUT", "/storage/*", 1, 2, Fault::trickle(1, 100)});
-    const int id = startWithGroup();
+    const int id = startMarkedGroup({localFile("A1", 8 * MiB, 6)});
     ASSERT_GE(id, 0);
-    queue(id, {localFile("A1", 8 * MiB, 6)});
-    m_manager->markQueue(id);
     ASSERT_TRUE(waitUntil(
         [&] {
             const auto sent = puts();
@@ -116,13 +112,11 @@ TEST_F(UploadLifecycleTest, FileAppendedWhileUploadingFailsAsChangedAndStartsOve
 TEST_F(UploadLifecycleTest, FileTheServiceStopsTakingLeavesWithoutAnErrorAndTheGroupCompletes)
 {
     Watchdog watchdog("file-status exception", std::chrono::seconds(110));
-    const int id = startWithGroup();
-    ASSERT_GE(id, 0);
     auto refused = localFile("X1", 64 * KiB, 7);
     auto kept = localFile("K1", 5 * MiB, 8);
     m_service.model().withState([](ServiceState& state) { state.files["X1"].status = "CANCELLED"; });
-    queue(id, {refused, kept});
-    m_manager->markQueue(id);
+    const int id = startMarkedGroup({refused, kept});
+    ASSERT_GE(id, 0);
     ASSERT_NO_FATAL_FAILURE(expectCompletedClean(id, {"K1"}));
 
     EXPECT_EQ(0u, m_events.fileEventsIn("X1", CTransferManagerBase::FILE_ERRORED));
@@ -150,11 +144,7 @@ TEST_F(UploadLifecycleTest, RestoredGroupOfABucketThatNoLongerTakesUploadsIsPaus
     ASSERT_EQ(1, rows("FilesDictionary"));
 
     m_rest.addBucket(kBucket, kToken, "EDITING", false, nowSeconds());
-    makeManager();
-    m_manager->subscribeToEvents(&m_events);
-    m_manager->startup();
-    std::string bucket = kBucket;
-    const int restored = m_manager->findGroupByBucketId(bucket);
+    const int restored = restartAndFindGroup();
     ASSERT_GE(restored, 0);
     ASSERT_TRUE(waitUntil(
         [&] {
