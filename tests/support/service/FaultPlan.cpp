@@ -112,6 +112,14 @@ Fault Fault::shortChunked(size_t atByte, std::vector<size_t> sizes)
     return fault;
 }
 
+Fault Fault::cutChunked(size_t atByte, std::vector<size_t> sizes, std::string body)
+{
+    Fault fault = cutAt(Kind::CutChunked, atByte);
+    fault.chunkSizes = std::move(sizes);
+    fault.body = std::move(body);
+    return fault;
+}
+
 Fault Fault::hugeLength(uint64_t declared)
 {
     Fault fault = ofKind(Kind::HugeLength);

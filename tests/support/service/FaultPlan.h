@@ -29,6 +29,8 @@ struct Fault {
         Chunked,       // send the body chunked with the sizes in `chunkSizes` (the last repeats)
         ShortChunked,  // as Chunked, but only `atByte` bytes of the body before the last chunk: a
                        // well-formed body shorter than the head promised
+        CutChunked,    // send the body chunked with `chunkSizes` (`body` instead of the route's
+                       // when not empty), only `atByte` bytes of it and no last chunk, then close
         HugeLength,    // declare Content-Length `declaredLength`, send the real body, close
         Mutate,        // let `mutate` change the route's response before it is sent
         // Request side: the route is not called and no answer is sent. Both read the body
@@ -63,6 +65,7 @@ struct Fault {
     static Fault wrongEtag();
     static Fault chunked(std::vector<size_t> chunkSizes);
     static Fault shortChunked(size_t atByte, std::vector<size_t> chunkSizes = {});
+    static Fault cutChunked(size_t atByte, std::vector<size_t> chunkSizes = {}, std::string body = "");
     static Fault hugeLength(uint64_t declaredLength = uint64_t(1) << 40);
     static Fault mutateResponse(std::function<void(ServiceResponse&)> change);
     // A Mutate that inverts the body's byte `at` (a body that short is left alone); the status

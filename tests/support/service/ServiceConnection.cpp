@@ -227,6 +227,8 @@ bool ServiceConnection::serveLogged(const RequestHead& head)
         response.headers.set("ETag", wrongEtag(response.headers.get("ETag")));
     if (fault && fault->kind == Fault::Kind::Mutate && fault->mutate)
         fault->mutate(response);
+    if (fault && fault->kind == Fault::Kind::CutChunked && !fault->body.empty())
+        response.body = fault->body;
 
     const std::string connection = head.headers.get("Connection");
     bool keepAlive = !response.close && !equalsIgnoreCase(connection, "close") &&
@@ -302,7 +304,8 @@ bool ServiceConnection::writeResponse(const RequestHead& head, ServiceResponse& 
                                       const std::optional<Fault>& fault, bool keepAlive)
 {
     const Fault::Kind kind = fault ? fault->kind : Fault::Kind::Mutate;
-    const bool chunked = fault && (kind == Fault::Kind::Chunked || kind == Fault::Kind::ShortChunked);
+    const bool chunked =
+        fault && (kind == Fault::Kind::Chunked || kind == Fault::Kind::ShortChunked || kind == Fault::Kind::CutChunked);
     const bool huge = fault && kind == Fault::Kind::HugeLength;
     if (fault && kind == Fault::Kind::Trickle) {
         m_tricklePiece = fault->pieceBytes;
@@ -337,6 +340,10 @@ bool ServiceConnection::writeResponse(const RequestHead& head, ServiceResponse& 
             holdUntilClosed();
         return false;
     }
+    if (fault && kind == Fault::Kind::CutChunked) {
+        writeBody(response, limitFor(fault->atByte, response.bodyLength()), fault);
+        return false;
+    }
     const uint64_t bodyBytes = fault && kind == Fault::Kind::ShortChunked
                                    ? limitFor(fault->atByte, response.bodyLength())
                                    : response.bodyLength();
@@ -346,7 +353,8 @@ bool ServiceConnection::writeResponse(const RequestHead& head, ServiceResponse& 
 bool ServiceConnection::writeBody(ServiceResponse& response, uint64_t limit, const std::optional<Fault>& fault)
 {
     std::optional<Chunker> chunker;
-    if (fault && (fault->kind == Fault::Kind::Chunked || fault->kind == Fault::Kind::ShortChunked))
+    if (fault && (fault->kind == Fault::Kind::Chunked || fault->kind == Fault::Kind::ShortChunked ||
+                  fault->kind == Fault::Kind::CutChunked))
         chunker.emplace(fault->chunkSizes);
     const auto emit = [this](const std::string& bytes) { return sendRaw(bytes); };
 
@@ -371,7 +379,8 @@ bool ServiceConnection::writeBody(ServiceResponse& response, uint64_t limit, con
             return false;
         sent += got;
     }
-    return chunker ? chunker->finish(emit) : true;
+    // A cut answer never gets its last chunk.
+    return chunker && fault->kind != Fault::Kind::CutChunked ? chunker->finish(emit) : true;
 }
 
 bool ServiceConnection::sendRaw(const char* data, size_t size)
