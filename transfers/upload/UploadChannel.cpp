@@ -174,6 +174,7 @@ int CUploadChannel::afterRequestSent()
         m_finalReceived = status != Poco::Net::HTTPResponse::HTTP_CONTINUE;
         return dt_success;
     }
+    noteRefusal(status);
     if (status == Poco::Net::HTTPResponse::HTTP_EXPECTATION_FAILED) {
         FV_LOG_WARNING(logPrefix().toString() << "The server refused \"Expect: 100-continue\"; the next attempt "
                                                  "sends the body without it");
@@ -211,6 +212,7 @@ int CUploadChannel::finishTransfer()
     const int status = static_cast<int>(response->getStatus());
     if (status >= Poco::Net::HTTPResponse::HTTP_BAD_REQUEST) {
         FV_LOG_ERROR(logPrefix().toString() << "Error happened during file upload! Http status: " << status);
+        noteRefusal(status);
         return dt_general_error;
     }
     std::string calculated;
@@ -230,6 +232,12 @@ int CUploadChannel::finishTransfer()
     FV_LOG_INFO(logPrefix().toString() << "Successfully uploaded path: " << currentUrl()
                                        << ". Http status: " << status);
     return dt_success;
+}
+
+void CUploadChannel::noteRefusal(int status)
+{
+    if (status == Poco::Net::HTTPResponse::HTTP_FORBIDDEN && m_detailsSource)
+        m_detailsSource->onUrlRefused(currentUrl());
 }
 
 bool CUploadChannel::etagMatches(const Poco::Net::HTTPResponse& response, const std::string& md5)

@@ -57,6 +57,8 @@ protected:
 private:
     // The answer that ends the exchange, read once per attempt.
     int receiveFinalResponse(Poco::Net::HTTPResponse*& response);
+    // A URL the storage refuses (expired or revoked) is to be replaced before the next attempt.
+    void noteRefusal(int status);
     static bool etagMatches(const Poco::Net::HTTPResponse& response, const std::string& md5);
 
     const std::string m_localPath;

@@ -17,6 +17,8 @@ public:
     // `md5Bytes` with the digest of the range when the owner knows it. 0 = success; 13 ends the
     // run as a connection failure, any other value as a preparation failure.
     virtual int getUploadDetails(std::string& url, RestHeaderList& headers, std::vector<unsigned char>& md5Bytes) = 0;
+    // The storage refused `url` (403): the next getUploadDetails for it takes a fresh one.
+    virtual void onUrlRefused(const std::string& url) { (void)url; }
 };
 
 } // namespace fv_transfers

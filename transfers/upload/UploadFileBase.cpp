@@ -117,10 +117,13 @@ void CUploadFileBase::initializeNew(const UploadFileDesc& desc, IUploadFileOwner
     const std::int64_t modified =
         readLocalFileInfo(wideToUtf8(path), info) ? static_cast<std::int64_t>(info.modifiedMs / 1000) : 0;
     FV_LOG_INFO("Initializing upload of a file with id " << desc.fileUid << ". File path: " << wideToUtf8(path));
+    {
+        std::unique_lock<std::shared_mutex> gate(m_ownerGate);
+        m_owner = owner;
+    }
     Lock lock(fileLock);
     m_desc = desc;
     m_localPath = path;
-    m_owner = owner;
     m_groupId = groupId;
     m_fileSize = fileSize;
     m_lastModified = modified;
@@ -144,10 +147,13 @@ void CUploadFileBase::initializeRestored(const CFilesDbInfo::FileInfo& row,
                                          const std::vector<CChannelsDbInfo::ChannelInfo>& rows, IUploadFileOwner* owner)
 {
     const std::int32_t groupId = owner->getGroupId();
+    {
+        std::unique_lock<std::shared_mutex> gate(m_ownerGate);
+        m_owner = owner;
+    }
     Lock lock(fileLock);
     m_desc = UploadFileDesc{row.FileUid, row.FileLocalUri};
     m_localPath = urlToLocalPath(row.FileLocalUri).value_or(std::wstring());
-    m_owner = owner;
     m_groupId = groupId;
     m_restoredRow = row;
     m_restoredChannels = rows;
@@ -163,8 +169,9 @@ void CUploadFileBase::initializeRestored(const CFilesDbInfo::FileInfo& row,
         m_bytesSent = m_fileSize;
         return;
     }
+    // Prepared only when its group starts it: a group paused at start-up (its bucket no longer
+    // takes uploads) asks nothing of the service.
     m_stage = Stage::needsCheck;
-    postPreparation(lock);
 }
 
 void CUploadFileBase::postPreparation(Lock&)
@@ -192,13 +199,24 @@ void CUploadFileBase::onPreparationEnded(int result)
 {
     if (result == dt_file_status_exception)
         onFileStatusException();
-    IUploadFileOwner* owner = nullptr;
     {
         std::lock_guard<std::mutex> guard(fileLock);
-        owner = m_owner;
+        m_preparationEnded = true;
+        m_preparationResult = result;
     }
-    if (owner && owner->getUploadEngine())
-        owner->getUploadEngine()->wakeUp();
+    withOwner([](IUploadFileOwner& owner) {
+        if (IUploadEngineCallback* engine = owner.getUploadEngine())
+            engine->wakeUp();
+    });
+}
+
+bool CUploadFileBase::withOwner(const std::function<void(IUploadFileOwner&)>& call)
+{
+    std::shared_lock<std::shared_mutex> gate(m_ownerGate);
+    if (!m_owner)
+        return false;
+    call(*m_owner);
+    return true;
 }
 
 bool CUploadFileBase::needsInitialization()
@@ -216,11 +234,14 @@ int CUploadFileBase::prepareUpload()
         return dt_file_status_exception; // its dequeue is asked; nothing more is tried
     if (m_stage == Stage::ready || m_stage == Stage::done)
         return dt_success;
-    if (m_preparation && !m_preparation->isFinished())
+    if (m_preparation && !m_preparationEnded && !m_preparation->isFinished())
         return kNotReady;
     if (m_preparation) {
-        const int result = m_preparation->ran() ? m_preparation->result() : static_cast<int>(dt_interrupted);
+        const int result = m_preparationEnded     ? m_preparationResult
+                           : m_preparation->ran() ? m_preparation->result()
+                                                  : static_cast<int>(dt_interrupted);
         m_preparation.reset();
+        m_preparationEnded = false;
         if (result != dt_success)
             return result;
     }
@@ -510,18 +531,18 @@ std::unique_ptr<CFileWatcher> CUploadFileBase::takeWatcher()
 
 void CUploadFileBase::buildChannels()
 {
-    IUploadFileOwner* owner = nullptr;
     std::vector<PartState> parts;
     std::wstring path;
     {
         std::lock_guard<std::mutex> guard(fileLock);
-        owner = m_owner;
         parts = m_parts;
         path = m_localPath;
     }
     std::shared_ptr<ITransferBufferManager> buffers;
-    if (owner && owner->getUploadEngine())
-        buffers = owner->getUploadEngine()->getBufferManager();
+    withOwner([&](IUploadFileOwner& owner) {
+        if (IUploadEngineCallback* engine = owner.getUploadEngine())
+            buffers = engine->getBufferManager();
+    });
     std::vector<std::shared_ptr<ITransferChannel>> built(parts.size());
     std::uint64_t sent = 0;
     for (std::size_t i = 0; i < parts.size(); ++i) {
@@ -606,8 +627,13 @@ int CUploadFileBase::refreshUrls()
         abortMultipart(context, oldUploadId);
     std::lock_guard<std::mutex> guard(fileLock);
     m_uploadId = upload.uploadId;
+    // What the old channels of a multipart upload still report went to the old upload: it
+    // counts for nothing now. A single part's channel goes on with the new URL.
+    if (isMultipart())
+        m_partOfChannel.clear();
     for (std::size_t i = 0; i < m_parts.size() && i < upload.parts.size(); ++i) {
         m_parts[i] = upload.parts[i];
+        m_parts[i].refused = false;
         m_partOfUrl[m_parts[i].url] = static_cast<int>(i);
     }
     m_asks.assign(m_parts.size(), 0);
@@ -629,10 +655,12 @@ int CUploadFileBase::getUploadDetails(std::string& url, RestHeaderList& headers,
             return dt_general_error;
         const PartState& part = m_parts[static_cast<std::size_t>(index)];
         const bool retry = ++m_asks[static_cast<std::size_t>(index)] > 1;
-        // A refused URL cannot be told from a failed attempt, so a retry refreshes once: a part
-        // of a multipart upload only when its expiry is unknown, as a refresh there re-sends all.
+        // A URL the storage refused is refreshed. Other failed attempts refresh once too, as a
+        // refusal may come in any shape: a part of a multipart upload only when its expiry is
+        // unknown, as a refresh there re-sends every part.
         const bool refreshOnRetry =
-            retry && (isMultipart() ? part.urlExpires == CChannelsDbInfo::kUnknownUrlExpiry : !m_refreshedOnRetry);
+            part.refused ||
+            (retry && (isMultipart() ? part.urlExpires == CChannelsDbInfo::kUnknownUrlExpiry : !m_refreshedOnRetry));
         if (!urlExpired(part) && !refreshOnRetry) {
             url = part.url;
             headers = part.headers;
@@ -684,6 +712,17 @@ int CUploadFileBase::getUploadDetails(std::string& url, RestHeaderList& headers,
     if (!part.md5Hex.empty())
         md5Bytes = Poco::DigestEngine::digestFromHex(part.md5Hex);
     return dt_success;
+}
+
+void CUploadFileBase::onUrlRefused(const std::string& url)
+{
+    std::lock_guard<std::mutex> guard(fileLock);
+    const int index = partOfUrl(url);
+    // A URL already replaced says nothing of the current one.
+    if (index < 0 || m_parts[static_cast<std::size_t>(index)].url != url)
+        return;
+    FV_LOG_WARNING(logPrefix() << "The storage refused the URL of part " << index + 1 << "; it is refreshed");
+    m_parts[static_cast<std::size_t>(index)].refused = true;
 }
 
 bool CUploadFileBase::urlExpired(const PartState& part) const
@@ -839,31 +878,30 @@ void CUploadFileBase::onFileStatusException()
         m_finished = true;
         if (!first)
             return;
-        owner = m_owner;
         desc = m_desc;
         groupId = m_groupId;
     }
     FV_LOG_WARNING(logPrefix() << "File status exception detected, file be removed from the queue and DB");
-    if (owner && owner->getUploadEngine())
-        owner->getUploadEngine()->scheduleFileDequeue(groupId, desc);
+    withOwner([&](IUploadFileOwner& owner) {
+        if (IUploadEngineCallback* engine = owner.getUploadEngine())
+            engine->scheduleFileDequeue(groupId, desc);
+    });
 }
 
 CUploadFileBase::CallContext CUploadFileBase::callContext()
 {
     CallContext context;
-    IUploadFileOwner* owner = nullptr;
     {
         std::lock_guard<std::mutex> guard(fileLock);
         context.ids.fileId = m_desc.fileUid;
         context.localPath = m_localPath;
         context.fileSize = m_fileSize;
-        owner = m_owner;
     }
-    if (owner) {
-        owner->getBucketId(context.ids.bucketId);
-        owner->getBucketToken(context.ids.bucketToken);
-        context.verify = owner->verifyUploads();
-    }
+    withOwner([&](IUploadFileOwner& owner) {
+        owner.getBucketId(context.ids.bucketId);
+        owner.getBucketToken(context.ids.bucketToken);
+        context.verify = owner.verifyUploads();
+    });
     return context;
 }
 
@@ -979,6 +1017,11 @@ void CUploadFileBase::releaseResources()
         markReleased();
         m_finished = true;
     }
+    {
+        // Waits for the calls into the group in progress; no later one reaches it.
+        std::unique_lock<std::shared_mutex> gate(m_ownerGate);
+        m_owner = nullptr;
+    }
     const std::unique_ptr<CFileWatcher> watcher = takeWatcher();
     if (const std::shared_ptr<CTrasfersAsyncTasksExecutor> executor = m_executor.lock())
         executor->cancelTask(this);
@@ -1028,13 +1071,7 @@ void CUploadFileBase::getFileUid(std::string& uid)
 
 void CUploadFileBase::getBucketId(std::string& bucketId)
 {
-    IUploadFileOwner* owner = nullptr;
-    {
-        std::lock_guard<std::mutex> guard(fileLock);
-        owner = m_owner;
-    }
-    if (owner)
-        owner->getBucketId(bucketId);
+    withOwner([&](IUploadFileOwner& owner) { owner.getBucketId(bucketId); });
 }
 
 int CUploadFileBase::getGroupId()
@@ -1063,15 +1100,12 @@ CTransferManagerBase::FileState CUploadFileBase::snapshotLocked(std::int32_t sta
 
 void CUploadFileBase::notifyOwner(std::int64_t delta, CTransferManagerBase::FileState snapshot, bool reinitOnError)
 {
-    IUploadFileOwner* owner = nullptr;
     std::string uid;
     {
         std::lock_guard<std::mutex> guard(fileLock);
-        owner = m_owner;
         uid = m_desc.fileUid;
     }
-    if (owner)
-        owner->notifyFileState(uid, delta, snapshot, reinitOnError);
+    withOwner([&](IUploadFileOwner& owner) { owner.notifyFileState(uid, delta, snapshot, reinitOnError); });
 }
 
 } // namespace fv_transfers

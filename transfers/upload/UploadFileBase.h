@@ -16,9 +16,10 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <map>
+#include <functional>
 #include <memory>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,7 @@ public:
 
     // IUploadDetailsSource: the part's URL, refreshed first when it expired or was refused.
     int getUploadDetails(std::string& url, RestHeaderList& headers, std::vector<unsigned char>& md5Bytes) override;
+    void onUrlRefused(const std::string& url) override;
 
     // IAsyncTask: the preparation.
     int exec(std::shared_ptr<CTrasfersAsyncTasksExecutor::IAsyncTaskParams>& params, const CStopToken& stop) override;
@@ -93,6 +95,7 @@ protected:
         std::int64_t urlExpires = CChannelsDbInfo::kUnknownUrlExpiry; // wall-clock seconds
         std::string md5Hex;                                           // empty: the channel digests
         bool done = false;
+        bool refused = false; // the storage answered 403 to this URL
     };
     // An upload opened at the service: its id (multipart) and the parts with their URLs.
     struct OpenedUpload {
@@ -166,17 +169,22 @@ private:
     CTransferManagerBase::FileState snapshotLocked(std::int32_t state, std::int32_t errorCode);
     void notifyOwner(std::int64_t delta, CTransferManagerBase::FileState snapshot, bool reinitOnError);
     std::unique_ptr<CFileWatcher> takeWatcher();
+    // Runs `call` with the owner unless the file was released; false when it was. Never under
+    // fileLock. releaseResources waits for the calls in progress, so none reaches a group that
+    // has gone.
+    bool withOwner(const std::function<void(IUploadFileOwner&)>& call);
 
     const bool m_multipart;
     const std::weak_ptr<CTrasfersAsyncTasksExecutor> m_executor;
     const std::uint64_t m_minMultipartSize;
     const UploadFileEnvironment m_environment; // without its executor
     const std::chrono::milliseconds m_detailsWait;
+    std::shared_mutex m_ownerGate; // held shared by every call into the owner
 
     // Under fileLock.
     UploadFileDesc m_desc;
     std::wstring m_localPath;
-    IUploadFileOwner* m_owner = nullptr; // called without fileLock
+    IUploadFileOwner* m_owner = nullptr; // under m_ownerGate as well; called through withOwner
     std::int32_t m_groupId = 0;
     std::uint64_t m_fileSize = 0;
     std::int64_t m_lastModified = 0; // seconds
@@ -192,6 +200,10 @@ private:
     std::vector<unsigned> m_asks;                                  // getUploadDetails per part since its URL
     bool m_refreshedOnRetry = false;
     std::shared_ptr<TaskCompletion> m_preparation;
+    // Set by the preparation's completion, which runs before the flight reads as finished: the
+    // engine it wakes must find the result.
+    bool m_preparationEnded = false;
+    int m_preparationResult = 0;
     std::shared_ptr<TaskCompletion> m_refresh;
     std::shared_ptr<CallTask> m_refreshTask;
     std::uint64_t m_bytesSent = 0;

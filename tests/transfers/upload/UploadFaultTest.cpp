@@ -155,9 +155,6 @@ TEST_F(UploadFaultTest, DatabaseLockedWhileATransferRunsIsWaitedForAndTheUploadC
 
 TEST_F(UploadFaultTest, PlanThatCannotBeStoredFailsAbortsItsUploadAndCompletesAfterARestart)
 {
-    GTEST_SKIP() << "Library fault, for the lead: the tasks executor runs a task's callbacks before it marks the task "
-                    "finished, so the engine woken by a file's ended preparation may still find it not ready and the "
-                    "file then waits for ever (about one run in four here)";
     Watchdog watchdog("plan refused", std::chrono::seconds(110));
     // Every channel row is refused, so no plan's transaction can commit.
     runSql("CREATE TRIGGER refuse_plans BEFORE INSERT ON ChannelsDictionary "

@@ -795,3 +795,30 @@ TEST_F(UploadFileTest, CancelledFileAbandonsItsUploadAtTheService)
     EXPECT_EQ("CANCELLED", parseJson(rest("FA", "/status")[0].body)["status"].asString());
     EXPECT_EQ(0u, putCount());
 }
+
+TEST_F(UploadFileTest, RefusedPartUrlOpensTheMultipartUploadAgainAndEveryPartIsSentAgain)
+{
+    Watchdog watchdog("a refused part URL");
+    const std::string content = writeLocal("m.bin", kMultipartSize);
+    m_service.faults().add(
+        FaultRule{"PUT", "/storage/*", 1, 1, Fault::statusCode(403)}.whenHeader("x-fv-part-number", "2"));
+    auto file = create("FF", "m.bin", kMultipartSize);
+    ASSERT_EQ(dt_success, prepare(*file));
+    const std::string firstUpload = fileRow("FF").UploadId;
+    // The URL is not expired by its stored time: only the refusal says it is no longer good.
+    const TestOwner::End end = run(*file);
+    EXPECT_EQ(CTransferManagerBase::FILE_ERRORED, end.state);
+    for (const auto& channel : m_started)
+        channel->stop();
+    ASSERT_TRUE(fv_test::waitUntil([&] { return !abortedUploadIds("FF").empty(); }, 20000));
+    EXPECT_EQ(std::vector<std::string>{firstUpload}, abortedUploadIds("FF"));
+    EXPECT_NE(firstUpload, fileRow("FF").UploadId);
+
+    file->resetErroredFlag();
+    ASSERT_EQ(dt_success, prepare(*file));
+    EXPECT_EQ(3u, channelsOf(*file).size());
+    const TestOwner::End second = run(*file, 1);
+    EXPECT_EQ(CTransferManagerBase::FILE_COMPLETED, second.state);
+    EXPECT_TRUE(content == stored("FF"));
+    EXPECT_EQ(2u, rest("FF", "/upload/multipart/initialize").size());
+}
