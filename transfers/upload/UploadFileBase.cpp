@@ -29,6 +29,9 @@ constexpr std::int64_t kExpiryMarginSeconds = 30;
 
 UploadFileEnvironment completed(UploadFileEnvironment environment)
 {
+    // Held weakly (m_executor): a queued task holds its file, so a file holding its executor
+    // would keep both alive, and could end the executor on one of its own workers.
+    environment.executor.reset();
     if (!environment.files || !environment.channels) {
         const std::shared_ptr<CDbHolder> holder = CDbHolder::getInstance();
         if (!environment.files)
@@ -79,7 +82,14 @@ CUploadFileBase::CUploadFileBase(std::uint64_t minMultipartSize, const UploadFil
 CUploadFileBase::~CUploadFileBase()
 {
     try {
-        releaseResources();
+        // No queued task holds the file any more (entries own it), so none is left to remove; the
+        // executor is not touched, as the last hold of it must not end on one of its workers.
+        {
+            std::lock_guard<std::mutex> guard(fileLock);
+            markReleased();
+            m_finished = true;
+        }
+        takeWatcher();
         // No channel may call into a file that is gone.
         CFileChannelsInfo::ChannelList list;
         channels.getAllChannels(list);
@@ -239,6 +249,13 @@ int CUploadFileBase::runPreparation(const CStopToken& stop)
     if (stage == Stage::ready || stage == Stage::done)
         return dt_success;
     if (stage == Stage::needsChannels) {
+        bool allSent = false;
+        {
+            std::lock_guard<std::mutex> guard(fileLock);
+            allSent = std::all_of(m_parts.begin(), m_parts.end(), [](const PartState& part) { return part.done; });
+        }
+        if (allSent)
+            return finishWhenAllSent();
         buildChannels();
         return dt_success;
     }
@@ -686,20 +703,19 @@ void CUploadFileBase::onChannelState(const void* sender, ITransferChannel::State
 {
     const std::shared_ptr<CUploadFileBase> keep = weak_from_this().lock();
     Lock lock(fileLock);
-    if (m_finished || released)
-        return;
     const int index = partOfSender(sender);
-    if (index < 0)
+    if (index < 0 || released || m_discardEvents)
         return;
     PartState& part = m_parts[static_cast<std::size_t>(index)];
     ITransferChannel* channel = m_partChannels[static_cast<std::size_t>(index)].get();
     if (data.state == ITransferChannel::stateCompleted) {
         if (part.done)
             return;
+        // Counted even after the file failed: a part the service has is not sent again.
         part.done = true;
         channels.setChannelState(channel, ITransferChannel::stateCompleted);
         FV_LOG_INFO(logPrefix() << "One of the channels has successfully completed upload!");
-        if (!std::all_of(m_parts.begin(), m_parts.end(), [](const PartState& p) { return p.done; }))
+        if (m_finished || !std::all_of(m_parts.begin(), m_parts.end(), [](const PartState& p) { return p.done; }))
             return;
         m_finished = true;
         const std::string uploadId = m_uploadId;
@@ -726,7 +742,7 @@ void CUploadFileBase::onChannelState(const void* sender, ITransferChannel::State
         }));
         return;
     }
-    if (data.state == ITransferChannel::stateErrored) {
+    if (data.state == ITransferChannel::stateErrored && !m_finished) {
         FV_LOG_ERROR(logPrefix() << "One of the channels has signaled an error, putting a file into errored state!");
         channels.setChannelState(channel, ITransferChannel::stateErrored);
         lock.unlock();
@@ -906,8 +922,11 @@ void CUploadFileBase::abandonInBackground(const std::string& uploadId)
 void CUploadFileBase::getChannels(std::vector<std::shared_ptr<ITransferChannel>>& list)
 {
     std::lock_guard<std::mutex> guard(fileLock);
-    if (m_stage == Stage::ready)
-        channels.getAllChannels(list);
+    if (m_stage != Stage::ready)
+        return;
+    for (std::size_t i = 0; i < m_partChannels.size() && i < m_parts.size(); ++i)
+        if (m_partChannels[i] && !m_parts[i].done)
+            list.push_back(m_partChannels[i]);
 }
 
 void CUploadFileBase::resetErroredFlag()
@@ -919,6 +938,11 @@ void CUploadFileBase::resetErroredFlag()
     std::fill(m_asks.begin(), m_asks.end(), 0u);
     if (m_stage != Stage::ready)
         return; // the next prepareUpload prepares it (from scratch when it changed)
+    if (std::all_of(m_parts.begin(), m_parts.end(), [](const PartState& part) { return part.done; })) {
+        // The parts went on while the file had failed: only the completion is left.
+        m_stage = Stage::needsChannels;
+        return;
+    }
     m_finished = false;
     m_tracker.start(m_fileSize);
 }

@@ -167,7 +167,7 @@ private:
 
     const std::weak_ptr<CTrasfersAsyncTasksExecutor> m_executor;
     const std::uint64_t m_minMultipartSize;
-    const UploadFileEnvironment m_environment;
+    const UploadFileEnvironment m_environment; // without its executor
     const std::chrono::milliseconds m_detailsWait;
 
     // Under fileLock.

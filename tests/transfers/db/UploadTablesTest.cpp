@@ -458,6 +458,59 @@ TEST_F(UploadChannelsTable, ChannelIsStoredWholeOrNotAtAll)
     EXPECT_EQ((std::vector<std::pair<std::string, std::string>>{{"Old", "1"}}), rows[0].headers);
 }
 
+TEST_F(UploadChannelsTable, FilePlanReplacesChannelsAndUploadIdTogetherOrNotAtAll)
+{
+    struct Case {
+        std::string name;
+        bool fileStored;     // the plan of a file without its row is refused
+        bool secondRowFails; // as a full disk half-way would
+        bool expectStored;
+    };
+    const Case cases[] = {
+        {"stored whole", true, false, true},
+        {"no file row", false, false, false},
+        {"a row refused", true, true, false},
+    };
+    for (const Case& c : cases) {
+        fv_test::TempDir caseDir;
+        auto connection = fv_test::openTestDb(caseDir.file("t.db"));
+        CFilesDbInfo files(connection);
+        CChannelsDbInfo channels(connection);
+        if (c.fileStored) {
+            ASSERT_TRUE(files.insert(fileDesc("f"), 1, 30)) << c.name;
+        }
+        ASSERT_TRUE(channels.insert(channel("f", 0, {{"Old", "1"}}))) << c.name;
+        ASSERT_TRUE(channels.insert(channel("other", 0, {}))) << c.name;
+        if (c.secondRowFails) {
+            ASSERT_TRUE(fv_test::execSql(*connection, "CREATE TRIGGER second_row_fails BEFORE INSERT ON "
+                                                      "ChannelsDictionary WHEN NEW.LocalOffset = 20 BEGIN SELECT "
+                                                      "RAISE(ABORT, 'refused'); END"))
+                << c.name;
+        }
+
+        EXPECT_EQ(c.expectStored,
+                  channels.replaceFilePlan("f", "upload-9", {channel("f", 10, {{"A", "1"}}), channel("f", 20, {})}))
+            << c.name;
+
+        std::vector<CChannelsDbInfo::ChannelInfo> rows;
+        ASSERT_TRUE(channels.selectAll(rows)) << c.name;
+        std::vector<std::uint64_t> offsetsOfF;
+        for (const auto& row : rows)
+            if (row.FileUid == "f")
+                offsetsOfF.push_back(row.LocalOffset);
+        const std::vector<std::uint64_t> expectedOffsets =
+            c.expectStored ? std::vector<std::uint64_t>{10, 20} : std::vector<std::uint64_t>{0};
+        EXPECT_EQ(expectedOffsets, offsetsOfF) << c.name;
+        EXPECT_EQ(rows.size(), offsetsOfF.size() + 1) << c.name << ": another file's channels stay";
+        std::vector<CFilesDbInfo::FileInfo> fileRows;
+        ASSERT_TRUE(files.selectAll(fileRows)) << c.name;
+        if (c.fileStored) {
+            ASSERT_EQ(1u, fileRows.size()) << c.name;
+            EXPECT_EQ(c.expectStored ? "upload-9" : "", fileRows[0].UploadId) << c.name;
+        }
+    }
+}
+
 TEST_F(UploadChannelsTable, RemovalByFileRemovesAllItsChannels)
 {
     CChannelsDbInfo channels(db);
