@@ -80,14 +80,7 @@ CDownloadGroup::~CDownloadGroup()
 
 std::int32_t CDownloadGroup::errorKindOf(int error)
 {
-    switch (error) {
-    case dt_local_file_error: return 1;
-    case dt_file_changed: return 2;
-    case dt_rest_client_error: return 5;
-    case dt_unexpected_http_response: return 3;
-    case dt_network_error: return 4;
-    default: return 0;
-    }
+    return fileErrorCodeOf(error);
 }
 
 std::shared_ptr<CDownloadFile> CDownloadGroup::makeFile() const
@@ -203,28 +196,6 @@ void CDownloadGroup::markFileCompleted(FileEntry& entry)
         m_tracker.AddData(static_cast<std::int64_t>(entry.totalBytes - entry.transferredBytes));
     entry.transferredBytes = entry.totalBytes;
     sendFileEvent(fileStateOf(entry, CTransferManagerBase::FILE_COMPLETED));
-}
-
-CTransferManagerBase::FileState CDownloadGroup::fileStateOf(const FileEntry& entry, std::int32_t state) const
-{
-    CTransferManagerBase::FileState result;
-    result.id = Base::getGroupId();
-    result.bucketId = getBucketIdRef();
-    result.fileId = entry.fileUid;
-    result.state = state;
-    result.bytesTransferred = entry.transferredBytes;
-    result.bytesTotal = entry.totalBytes;
-    result.percentTransferred =
-        entry.totalBytes == 0
-            ? (state == CTransferManagerBase::FILE_COMPLETED ? 100.0f : 0.0f)
-            : static_cast<float>(static_cast<double>(entry.transferredBytes) * 100.0 / entry.totalBytes);
-    return result;
-}
-
-void CDownloadGroup::sendFileEvent(const CTransferManagerBase::FileState& state)
-{
-    if (CDownloadManager::ICallback* callback = getCallback())
-        callback->onFileStateChanged(state);
 }
 
 std::shared_ptr<CDownloadFile> CDownloadGroup::getNextFile()
@@ -497,17 +468,7 @@ ITransferEngineCallback* CDownloadGroup::getEngineCallback() const
 
 void CDownloadGroup::setState(std::int32_t stateCode, std::int32_t value)
 {
-    if (stateCode == CTransferManagerBase::GROUP_PAUSED && !m_state.paused) {
-        m_state.paused = true;
-        if (!m_groupsTable->updatePaused(Base::getGroupId(), true))
-            FV_LOG_ERROR(logText() << "Unable to store the paused state of the group");
-    } else if (stateCode == CTransferManagerBase::GROUP_TRANSFERRING && m_state.paused) {
-        m_state.paused = false;
-        if (!m_groupsTable->updatePaused(Base::getGroupId(), false))
-            FV_LOG_ERROR(logText() << "Unable to store the paused state of the group");
-    }
-    m_state.errorCode = value;
-    m_state.state = stateCode;
+    applyState(m_state, *m_groupsTable, stateCode, value);
     m_state.downloadPath = m_downloadPath;
     if (CDownloadManager::ICallback* callback = getCallback())
         callback->onGroupStateChanged(m_state);

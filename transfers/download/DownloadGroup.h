@@ -126,8 +126,6 @@ private:
     bool finalPathTaken(const std::string& finalPath, const FileEntry* except);
     void markFileErrored(FileEntry& entry, int error);
     void markFileCompleted(FileEntry& entry);
-    CTransferManagerBase::FileState fileStateOf(const FileEntry& entry, std::int32_t state) const;
-    void sendFileEvent(const CTransferManagerBase::FileState& state);
     // A file to be re-created gets its new file: queued when the group was resumed meanwhile.
     void recreateEntryFile(FileEntry& entry);
     // Takes a file out for good: its task, its temporary file and its rows. Without the group

@@ -76,6 +76,10 @@ public:
     void setCallback(ICallback* callback);
     bool isCancelled() const;
 
+    // The error code a file event carries for a dt_error: 9 → 1, 10 → 2, 13 → 3, 14 → 4, 12 → 5,
+    // anything else 0.
+    static std::int32_t fileErrorCodeOf(int error);
+
 protected:
     // Restarts the group's files (a resume).
     virtual void resumeFiles() = 0;
@@ -128,6 +132,13 @@ protected:
     void collectTransferringFiles(std::vector<FilePtr>& files) const;
     void collectAllFiles(std::vector<FilePtr>& files) const;
     void collectFileDetailsByState(std::vector<Details>& details, std::int32_t state) const;
+    // An event of the entry's file in `state`, with the entry's figures.
+    CTransferManagerBase::FileState fileStateOf(const FileEntry& entry, std::int32_t state) const;
+    void sendFileEvent(const CTransferManagerBase::FileState& state);
+    // The part of setState both kinds share: the record's state and error code, and its paused
+    // flag, stored in `table` (with updatePaused) when it changes.
+    template <typename Table>
+    void applyState(GroupState& record, Table& table, std::int32_t stateCode, std::int32_t value);
     // Called after any change of an entry's size outside makeFileEntry and eraseFileEntry.
     void invalidateTotal() { m_cachedTotal = 0; }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/base/DtError.h"
 #include "core/base/ExceptionText.h"
 #include "core/log/FvTransfersLogger.h"
 #include "framework/FailedGroupsRestarter.h"
@@ -114,6 +115,60 @@ bool CGroupBase<ICallback, File, Details>::isCancelled() const
 {
     std::lock_guard<std::mutex> lock(m_groupLock);
     return m_cancelled;
+}
+
+template <typename ICallback, typename File, typename Details>
+std::int32_t CGroupBase<ICallback, File, Details>::fileErrorCodeOf(int error)
+{
+    switch (error) {
+    case dt_local_file_error: return 1;
+    case dt_file_changed: return 2;
+    case dt_unexpected_http_response: return 3;
+    case dt_network_error: return 4;
+    case dt_rest_client_error: return 5;
+    default: return 0;
+    }
+}
+
+template <typename ICallback, typename File, typename Details>
+CTransferManagerBase::FileState CGroupBase<ICallback, File, Details>::fileStateOf(const FileEntry& entry,
+                                                                                  std::int32_t state) const
+{
+    CTransferManagerBase::FileState result;
+    result.id = m_groupId;
+    result.bucketId = m_bucketId;
+    result.fileId = entry.fileUid;
+    result.state = state;
+    result.bytesTransferred = entry.transferredBytes;
+    result.bytesTotal = entry.totalBytes;
+    result.percentTransferred =
+        entry.totalBytes == 0
+            ? (state == CTransferManagerBase::FILE_COMPLETED ? 100.0f : 0.0f)
+            : static_cast<float>(static_cast<double>(entry.transferredBytes) * 100.0 / entry.totalBytes);
+    return result;
+}
+
+template <typename ICallback, typename File, typename Details>
+void CGroupBase<ICallback, File, Details>::sendFileEvent(const CTransferManagerBase::FileState& state)
+{
+    if (m_callback)
+        m_callback->onFileStateChanged(state);
+}
+
+template <typename ICallback, typename File, typename Details>
+template <typename Table>
+void CGroupBase<ICallback, File, Details>::applyState(GroupState& record, Table& table, std::int32_t stateCode,
+                                                      std::int32_t value)
+{
+    const bool paused = stateCode == CTransferManagerBase::GROUP_PAUSED;
+    const bool resumed = stateCode == CTransferManagerBase::GROUP_TRANSFERRING;
+    if ((paused && !record.paused) || (resumed && record.paused)) {
+        record.paused = paused;
+        if (!table.updatePaused(m_groupId, paused))
+            FV_LOG_ERROR(logText() << "Unable to store the paused state of the group");
+    }
+    record.errorCode = value;
+    record.state = stateCode;
 }
 
 template <typename ICallback, typename File, typename Details>

@@ -99,14 +99,7 @@ CUploadGroup::~CUploadGroup()
 
 std::int32_t CUploadGroup::errorCodeOf(int dtError)
 {
-    switch (dtError) {
-    case dt_local_file_error: return 1;
-    case dt_file_changed: return 2;
-    case dt_unexpected_http_response: return 3;
-    case dt_network_error: return 4;
-    case dt_rest_client_error: return 5;
-    default: return 0;
-    }
+    return fileErrorCodeOf(dtError);
 }
 
 void CUploadGroup::addFiles(const std::vector<UploadFileDesc>& files)
@@ -206,28 +199,6 @@ void CUploadGroup::markFileErrored(FileEntry& entry, int error)
     CTransferManagerBase::FileState state = fileStateOf(entry, CTransferManagerBase::FILE_ERRORED);
     state.errorCode = code;
     sendFileEvent(state);
-}
-
-CTransferManagerBase::FileState CUploadGroup::fileStateOf(const FileEntry& entry, std::int32_t state) const
-{
-    CTransferManagerBase::FileState result;
-    result.id = Base::getGroupId();
-    result.bucketId = getBucketIdRef();
-    result.fileId = entry.fileUid;
-    result.state = state;
-    result.bytesTransferred = entry.transferredBytes;
-    result.bytesTotal = entry.totalBytes;
-    result.percentTransferred =
-        entry.totalBytes == 0
-            ? (state == CTransferManagerBase::FILE_COMPLETED ? 100.0f : 0.0f)
-            : static_cast<float>(static_cast<double>(entry.transferredBytes) * 100.0 / entry.totalBytes);
-    return result;
-}
-
-void CUploadGroup::sendFileEvent(const CTransferManagerBase::FileState& state)
-{
-    if (CUploadManager::ICallback* callback = getCallback())
-        callback->onFileStateChanged(state);
 }
 
 std::shared_ptr<IUploadFile> CUploadGroup::startFiles()
@@ -577,17 +548,7 @@ ITransferEngineCallback* CUploadGroup::getEngineCallback() const
 
 void CUploadGroup::setState(std::int32_t stateCode, std::int32_t value)
 {
-    if (stateCode == CTransferManagerBase::GROUP_PAUSED && !m_state.paused) {
-        m_state.paused = true;
-        if (!m_groupsTable->updatePaused(Base::getGroupId(), true))
-            FV_LOG_ERROR(logText() << "Unable to store the paused state of the group");
-    } else if (stateCode == CTransferManagerBase::GROUP_TRANSFERRING && m_state.paused) {
-        m_state.paused = false;
-        if (!m_groupsTable->updatePaused(Base::getGroupId(), false))
-            FV_LOG_ERROR(logText() << "Unable to store the paused state of the group");
-    }
-    m_state.errorCode = value;
-    m_state.state = stateCode;
+    applyState(m_state, *m_groupsTable, stateCode, value);
     if (CUploadManager::ICallback* callback = getCallback())
         callback->onGroupStateChanged(m_state);
 }

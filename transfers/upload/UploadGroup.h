@@ -129,8 +129,6 @@ private:
     void completeEntry(FileEntry& entry);
     // A file to be re-created gets its new file, queued again.
     void recreateEntryFile(FileEntry& entry);
-    CTransferManagerBase::FileState fileStateOf(const FileEntry& entry, std::int32_t state) const;
-    void sendFileEvent(const CTransferManagerBase::FileState& state);
     // Takes a file out for good: its pending work, its upload at the service and its rows.
     void dropFile(const std::shared_ptr<IUploadFile>& file);
     // Erases the entry and its progress.
