@@ -16,6 +16,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <filesystem>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -115,6 +117,28 @@ Settings holding(std::uint64_t minMultipartSize = 4 * MiB)
 class UploadCrashTest : public ::testing::Test {
 protected:
     UploadCrashTest() : m_database(m_app.path() + "/fv_transfers_v8.db") { prepareProcessEnvironment(); }
+    ~UploadCrashTest() override
+    {
+        if (HasFailure())
+            printLogTails();
+    }
+
+    // The library's log and the drivers' transcript (both runs) go with a failure's report.
+    void printLogTails() const
+    {
+        std::error_code error;
+        std::filesystem::recursive_directory_iterator it(m_app.path(), error);
+        for (; !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+            if (it->path().extension() != ".log")
+                continue;
+            const std::string text = readFile(it->path().string());
+            std::size_t start = text.size();
+            for (std::size_t found = 0; start > 0 && found <= 120; --start)
+                found += text[start - 1] == '\n' ? 1 : 0;
+            std::cerr << "--- " << it->path().filename().string() << " (last lines) ---\n"
+                      << text.substr(start) << "--- end ---\n";
+        }
+    }
 
     // Each test starts its service: a rate cap is fixed for the service's life.
     void startService(std::uint64_t connectionRate = 0)
@@ -144,6 +168,7 @@ protected:
         options.appFolder = m_app.path();
         options.restUrl = m_service->baseUrl();
         options.logDir = m_app.path();
+        options.trace = getenv("FV_TRACE") != nullptr;
         auto driver = std::make_unique<DriverProcess>(options);
         EXPECT_FALSE(driver->waitFor([](const Json::Value& line) { return line["event"] == "ready"; }, 60s).isNull());
         Json::Value configure = uploadCommand("config");
@@ -350,8 +375,10 @@ TEST_P(UploadUrlRestartTest, StaleStoredUrlsAreRefreshedOnce)
     finish(*second);
 
     const auto puts = requests("PUT", "/storage/", restart);
-    if (expired)
+    if (expired) {
+        // Refreshed before its PUTs: none went to the old upload.
         EXPECT_TRUE(requests("PUT", "/storage/parts/" + oldId + "/", restart).empty());
+    }
     EXPECT_EQ(2u, countOf("POST", restPath("U", "initialize")));
     EXPECT_EQ(1u, m_rest->abortedUploads().count(oldId));
     EXPECT_EQ(1u, countOf("POST", restPath("U", "initialize"), restart));
