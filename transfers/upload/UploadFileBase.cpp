@@ -73,12 +73,16 @@ private:
     const Body m_body;
 };
 
-CUploadFileBase::CUploadFileBase(std::uint64_t minMultipartSize, const UploadFileEnvironment& environment)
-    : m_executor(environment.executor), m_minMultipartSize(minMultipartSize), m_environment(completed(environment)),
-      m_detailsWait(environment.detailsWait)
+CUploadFileBase::CUploadFileBase(bool multipart, std::uint64_t minMultipartSize,
+                                 const UploadFileEnvironment& environment)
+    : m_multipart(multipart), m_executor(environment.executor), m_minMultipartSize(minMultipartSize),
+      m_environment(completed(environment)), m_detailsWait(environment.detailsWait)
 {
 }
 
+// Event handlers take no hold of the file: the last one ending on a channel's thread would end
+// the file there, and its channels cannot be joined from their own thread. A file ending
+// elsewhere joins them before its members go.
 CUploadFileBase::~CUploadFileBase()
 {
     try {
@@ -163,9 +167,8 @@ void CUploadFileBase::initializeRestored(const CFilesDbInfo::FileInfo& row,
     postPreparation(lock);
 }
 
-void CUploadFileBase::postPreparation(Lock& lock)
+void CUploadFileBase::postPreparation(Lock&)
 {
-    (void)lock;
     const std::shared_ptr<CTrasfersAsyncTasksExecutor> executor = m_executor.lock();
     if (!executor || m_cancelled || released)
         return;
@@ -209,6 +212,8 @@ int CUploadFileBase::prepareUpload()
     Lock lock(fileLock);
     if (m_cancelled || released)
         return dt_interrupted;
+    if (m_fileStatusLogged)
+        return dt_file_status_exception; // its dequeue is asked; nothing more is tried
     if (m_stage == Stage::ready || m_stage == Stage::done)
         return dt_success;
     if (m_preparation && !m_preparation->isFinished())
@@ -701,7 +706,6 @@ int CUploadFileBase::partOfSender(const void* sender)
 
 void CUploadFileBase::onChannelState(const void* sender, ITransferChannel::StateEventData& data)
 {
-    const std::shared_ptr<CUploadFileBase> keep = weak_from_this().lock();
     Lock lock(fileLock);
     const int index = partOfSender(sender);
     if (index < 0 || released || m_discardEvents)
@@ -726,9 +730,9 @@ void CUploadFileBase::onChannelState(const void* sender, ITransferChannel::State
             return;
         }
         const std::shared_ptr<CTrasfersAsyncTasksExecutor> executor = m_executor.lock();
-        if (!executor || !keep)
+        const std::weak_ptr<CUploadFileBase> weak = weak_from_this();
+        if (!executor || weak.expired())
             return;
-        const std::weak_ptr<CUploadFileBase> weak = keep;
         executor->queueTask(std::make_shared<CallTask>([weak, uploadId, count](const CStopToken&) {
             const std::shared_ptr<CUploadFileBase> file = weak.lock();
             if (!file)
@@ -752,7 +756,6 @@ void CUploadFileBase::onChannelState(const void* sender, ITransferChannel::State
 
 void CUploadFileBase::onChannelProgress(const void* sender, Poco::Int64& delta)
 {
-    const std::shared_ptr<CUploadFileBase> keep = weak_from_this().lock();
     Lock lock(fileLock);
     if (m_discardEvents) {
         FV_LOG_WARNING(logPrefix() << "Discarding progress event");
@@ -772,7 +775,6 @@ void CUploadFileBase::onChannelProgress(const void* sender, Poco::Int64& delta)
 
 void CUploadFileBase::onFileChanged(const void*, files_watch::FileSystemEvent&)
 {
-    const std::shared_ptr<CUploadFileBase> keep = weak_from_this().lock();
     Lock lock(fileLock);
     if (m_stage == Stage::done || m_finished || m_cancelled || released)
         return;

@@ -107,7 +107,7 @@ protected:
         bool verify = false;
     };
 
-    CUploadFileBase(std::uint64_t minMultipartSize, const UploadFileEnvironment& environment);
+    CUploadFileBase(bool multipart, std::uint64_t minMultipartSize, const UploadFileEnvironment& environment);
 
     // Opens the upload of `upload.parts` (planned) at the service, filling URLs and the id.
     // 0, 9 (file unreadable), 11 (file-status exception), 12 (refused) or another dt_error.
@@ -116,7 +116,8 @@ protected:
     virtual int completeUpload(const CallContext& context, const std::string& uploadId, std::uint32_t parts) = 0;
     // Tells the service the upload is abandoned; best effort, on the executor.
     virtual void abandonUpload(const CallContext& context, const std::string& uploadId) = 0;
-    virtual bool isMultipart() const = 0;
+    // Not virtual: channel events may still arrive while the base destructor stops the channels.
+    bool isMultipart() const { return m_multipart; }
 
     // Runs `call` once more when it failed, unless it failed with a code that repeats.
     static int withOneRetry(const std::function<int()>& call, int noRetryCode = -1);
@@ -138,6 +139,7 @@ private:
     };
     using Lock = std::unique_lock<std::mutex>;
 
+    // Under fileLock.
     void postPreparation(Lock& lock);
     int runPreparation(const CStopToken& stop);
     int checkRestored(const CStopToken& stop);
@@ -165,6 +167,7 @@ private:
     void notifyOwner(std::int64_t delta, CTransferManagerBase::FileState snapshot, bool reinitOnError);
     std::unique_ptr<CFileWatcher> takeWatcher();
 
+    const bool m_multipart;
     const std::weak_ptr<CTrasfersAsyncTasksExecutor> m_executor;
     const std::uint64_t m_minMultipartSize;
     const UploadFileEnvironment m_environment; // without its executor
@@ -188,10 +191,7 @@ private:
     std::vector<std::shared_ptr<ITransferChannel>> m_partChannels; // by part; null when done
     std::vector<unsigned> m_asks;                                  // getUploadDetails per part since its URL
     bool m_refreshedOnRetry = false;
-    bool m_preparing = false;
     std::shared_ptr<TaskCompletion> m_preparation;
-    int m_preparationResult = 0;
-    bool m_preparationEnded = false;
     std::shared_ptr<TaskCompletion> m_refresh;
     std::shared_ptr<CallTask> m_refreshTask;
     std::uint64_t m_bytesSent = 0;

@@ -11,7 +11,7 @@
 namespace fv_transfers {
 
 CUploadFileMultiPart::CUploadFileMultiPart(std::uint64_t minMultipartSize, const UploadFileEnvironment& environment)
-    : CUploadFileBase(minMultipartSize, environment)
+    : CUploadFileBase(true, minMultipartSize, environment)
 {
 }
 

@@ -17,7 +17,6 @@ protected:
     // any more (404), which is success only when it no longer takes the file.
     int completeUpload(const CallContext& context, const std::string& uploadId, std::uint32_t parts) override;
     void abandonUpload(const CallContext& context, const std::string& uploadId) override;
-    bool isMultipart() const override { return true; }
 
 private:
     static int digestParts(const CallContext& context, MultiPartInitParams& params, const CStopToken& stop);

@@ -11,7 +11,7 @@
 namespace fv_transfers {
 
 CUploadFileSinglePart::CUploadFileSinglePart(std::uint64_t minMultipartSize, const UploadFileEnvironment& environment)
-    : CUploadFileBase(minMultipartSize, environment)
+    : CUploadFileBase(false, minMultipartSize, environment)
 {
 }
 

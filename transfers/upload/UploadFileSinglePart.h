@@ -14,7 +14,6 @@ protected:
     int openUpload(const CallContext& context, OpenedUpload& upload, const CStopToken& stop) override;
     int completeUpload(const CallContext& context, const std::string& uploadId, std::uint32_t parts) override;
     void abandonUpload(const CallContext& context, const std::string& uploadId) override;
-    bool isMultipart() const override { return false; }
 };
 
 } // namespace fv_transfers

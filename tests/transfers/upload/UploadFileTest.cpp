@@ -27,6 +27,7 @@
 #include <gtest/gtest.h>
 #include <json/json.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -225,6 +226,14 @@ protected:
     {
         return CUploadFileFactory::createFromDb(row, channels, &m_owner, kMinMultipart, environment());
     }
+    // A new file whose first call to `action` is held by `gate` (null when it never came).
+    std::shared_ptr<IUploadFile> createHeldAt(const std::string& action, AnswerGate& gate, const std::string& id,
+                                              const std::string& name, std::uint64_t size)
+    {
+        m_service.faults().add({"POST", "/api/v2/bucket/{b}/file/{f}" + action, 1, 1, gate.fault()});
+        auto file = create(id, name, size);
+        return gate.waitHeld() ? file : nullptr;
+    }
     // prepareUpload until it has an answer.
     int prepare(IUploadFile& file)
     {
@@ -343,6 +352,24 @@ TEST_F(UploadFileTest, SinglePartSendsTheFileInOnePutCheckedByItsDigest)
     EXPECT_EQ(static_cast<std::int64_t>(kSingleSize), m_owner.sent.load());
 }
 
+TEST_F(UploadFileTest, PreparationNeverBlocksTheEngineAndWakesItWhenDone)
+{
+    Watchdog watchdog("a held preparation");
+    writeLocal("a.bin", kSingleSize);
+    AnswerGate gate;
+    auto file = createHeldAt("/upload", gate, "FP", "a.bin", kSingleSize);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(IUploadFile::kNotReady, file->prepareUpload());
+    EXPECT_TRUE(file->needsInitialization());
+    EXPECT_TRUE(channelsOf(*file).empty());
+    EXPECT_EQ(0u, m_engine.wakeUps.values().size());
+    gate.open();
+    EXPECT_TRUE(m_engine.wakeUps.waitForCount(1, 20000));
+    EXPECT_EQ(dt_success, file->prepareUpload());
+    EXPECT_FALSE(file->needsInitialization());
+    EXPECT_EQ(1u, channelsOf(*file).size());
+}
+
 TEST_F(UploadFileTest, ChannelErrorFailsTheFileWithTheCodeOfItsCause)
 {
     struct Case {
@@ -455,9 +482,8 @@ TEST_F(UploadFileTest, MultipartPlanThatCannotBeStoredAbandonsTheUploadWithoutAP
     Watchdog watchdog("a plan not stored");
     writeLocal("m.bin", kMultipartSize);
     AnswerGate gate;
-    m_service.faults().add({"POST", "/api/v2/bucket/{b}/file/{f}/upload/multipart/initialize", 1, 1, gate.fault()});
-    auto file = create("F2", "m.bin", kMultipartSize);
-    ASSERT_TRUE(gate.waitHeld());
+    auto file = createHeldAt("/upload/multipart/initialize", gate, "F2", "m.bin", kMultipartSize);
+    ASSERT_TRUE(file);
     // The file's row goes while the upload is being opened: the plan has nowhere to be stored.
     ASSERT_TRUE(m_files->removeByFileUid("F2"));
     gate.open();
@@ -673,10 +699,10 @@ TEST_F(UploadFileTest, FileTheServiceNoLongerTakesAsksForItsDequeueWithoutAnErro
         m_rest.addFile(kBucket, id, c.size, "CANCELLED");
         auto file = CUploadFileFactory::create(desc(id, id), &m_owner, kMinMultipart, c.size, environment());
         EXPECT_EQ(dt_file_status_exception, prepare(*file));
-        bool asked = false;
-        for (const auto& dequeue : m_engine.dequeues.values())
-            asked = asked || (dequeue.first == 7 && dequeue.second == id);
-        EXPECT_TRUE(asked);
+        EXPECT_TRUE(fv_test::waitUntil([&] {
+            const auto dequeues = m_engine.dequeues.values();
+            return std::count(dequeues.begin(), dequeues.end(), std::make_pair(std::int32_t{7}, id)) == 1;
+        }));
         EXPECT_EQ(0u, m_owner.ends.values().size());
         EXPECT_EQ(1, log.count("File status exception detected, file be removed from the queue and DB"));
         EXPECT_EQ(0u, putCount());
