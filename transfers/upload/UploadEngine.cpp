@@ -6,6 +6,7 @@
 #include "upload/UploadFile.h"
 #include "upload/UploadGroup.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace fv_transfers {
@@ -21,13 +22,6 @@ CTransferEngineBase::EngineNames uploadEngineNames()
 std::shared_ptr<CUploadGroup> uploadGroupOf(CGroupManagerBase& manager, std::int32_t groupId)
 {
     return std::dynamic_pointer_cast<CUploadGroup>(manager.findGroupById(groupId));
-}
-
-// A group that has ended leaves the manager, so the engine never asks it for files again.
-void leaveIfFinished(CGroupManagerBase& manager, const std::shared_ptr<CUploadGroup>& group)
-{
-    if (group && group->isFinished())
-        manager.removeGroup(group);
 }
 
 } // namespace
@@ -95,6 +89,13 @@ CTransferEngineBase::FilePtr CUploadEngine::getGroupFile(const GroupPtr& group)
 
 bool CUploadEngine::handleCommand(int code, const Poco::Any& payload)
 {
+    const bool end = dispatchCommand(code, payload);
+    releaseLeftGroups();
+    return end;
+}
+
+bool CUploadEngine::dispatchCommand(int code, const Poco::Any& payload)
+{
     switch (code) {
     case engineAddFileChannels: {
         const auto* file = Poco::AnyCast<std::shared_ptr<IUploadFile>>(&payload);
@@ -131,7 +132,7 @@ void CUploadEngine::handleMarkGroup(const std::shared_ptr<CUploadGroup>& group)
         return;
     if (!group->isCancelled())
         group->markQueue();
-    leaveIfFinished(groupManager(), group);
+    leaveIfFinished(group);
 }
 
 void CUploadEngine::handleFileDequeue(const FileDequeuInfo& info)
@@ -156,14 +157,45 @@ void CUploadEngine::returnCancelledFiles(const CTransferEngineBase::FileList& fi
         if (!group)
             continue;
         group->removeFile(uploadFile);
-        leaveIfFinished(groupManager(), group);
+        leaveIfFinished(group);
     }
 }
 
 void CUploadEngine::onFileChannelsGoneLocked(ITransferFile& file)
 {
+    const std::shared_ptr<CUploadGroup> group = uploadGroupOf(groupManager(), file.getGroupId());
     CTransferEngineBase::onFileChannelsGoneLocked(file);
-    leaveIfFinished(groupManager(), uploadGroupOf(groupManager(), file.getGroupId()));
+    leaveIfFinished(group);
+}
+
+void CUploadEngine::leaveIfFinished(const std::shared_ptr<CUploadGroup>& group)
+{
+    if (!group || !group->isFinished())
+        return;
+    groupManager().removeGroup(group);
+    if (std::find(m_leftGroups.begin(), m_leftGroups.end(), group) == m_leftGroups.end())
+        m_leftGroups.push_back(group);
+}
+
+void CUploadEngine::releaseLeftGroups()
+{
+    // Its files' channels name them by a plain pointer: a group outlives every one the engine
+    // still holds. Let go of here, with no engine lock held, it usually ends here too.
+    const auto held = [this](const std::shared_ptr<CUploadGroup>& group) {
+        std::vector<std::shared_ptr<IUploadFile>> files;
+        group->collectFiles(files);
+        return std::any_of(files.begin(), files.end(),
+                           [this](const std::shared_ptr<IUploadFile>& file) { return hasChannelsOfFile(file.get()); });
+    };
+    std::vector<std::shared_ptr<CUploadGroup>> released;
+    for (auto it = m_leftGroups.begin(); it != m_leftGroups.end();) {
+        if (held(*it)) {
+            ++it;
+            continue;
+        }
+        released.push_back(std::move(*it));
+        it = m_leftGroups.erase(it);
+    }
 }
 
 void CUploadEngine::onActivityChangedLocked(bool active)

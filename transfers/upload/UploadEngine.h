@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace fv_transfers {
 
@@ -50,12 +51,20 @@ protected:
     void onActivityChangedLocked(bool active) override;
 
 private:
+    bool dispatchCommand(int code, const Poco::Any& payload);
     void handleFileDequeue(const FileDequeuInfo& info);
     void handleMarkGroup(const std::shared_ptr<CUploadGroup>& group);
     // After a cancel has taken a file's channels out, its group forgets or re-creates the file.
     void returnCancelledFiles(const CTransferEngineBase::FileList& files);
+    // A group that has ended leaves the manager, so that the engine never asks it for files again.
+    void leaveIfFinished(const std::shared_ptr<CUploadGroup>& group);
+    // Lets go of the groups that left once nothing of the engine refers to them.
+    void releaseLeftGroups();
 
     const std::shared_ptr<ITransferBufferManager> m_buffers;
+    // Groups that left the manager, held until no channel of theirs is in the engine's lists.
+    // Engine thread only.
+    std::vector<std::shared_ptr<CUploadGroup>> m_leftGroups;
 };
 
 } // namespace fv_transfers

@@ -31,6 +31,15 @@ CFileProgressSenderHandle progressHandleOf(const CUploadGroup::TransferGroupInit
     return CFileProgressSenderHandle(params.bucketId, params.bucketToken);
 }
 
+// The files run their preparation on the group's executor unless the environment names one.
+UploadFileEnvironment fileEnvironmentOf(const CUploadGroup::TransferGroupInitParams& params)
+{
+    UploadFileEnvironment environment = params.fileEnvironment;
+    if (!environment.executor)
+        environment.executor = params.tasksExecutor;
+    return environment;
+}
+
 // The size of the local file the URL names; false for anything but a readable regular file.
 bool readFileSize(const std::wstring& fileUrl, std::uint64_t& size)
 {
@@ -54,7 +63,7 @@ void releaseAll(const std::vector<std::shared_ptr<IUploadFile>>& files)
 
 CUploadGroup::CUploadGroup(const TransferGroupInitParams& params)
     : Base(params, params.callback), m_minMultipartSize(params.minMultipartSize), m_engine(params.engineCallback),
-      m_verify(params.verify), m_fileEnvironment(params.fileEnvironment), m_groupsTable(groupsTableOf(params)),
+      m_verify(params.verify), m_fileEnvironment(fileEnvironmentOf(params)), m_groupsTable(groupsTableOf(params)),
       m_progress(progressHandleOf(params))
 {
     m_state.bucketType = params.bucketType;
@@ -670,6 +679,18 @@ void CUploadGroup::getGroupState(CUploadManager::GroupState& state)
         copy.estimatedEta = 0;
     }
     state = copy;
+}
+
+void CUploadGroup::collectFiles(std::vector<std::shared_ptr<IUploadFile>>& files)
+{
+    std::lock_guard<std::mutex> lock(groupLock());
+    collectAllFiles(files);
+}
+
+std::shared_ptr<IUploadFile> CUploadGroup::findFile(const std::string& fileUid)
+{
+    std::lock_guard<std::mutex> lock(groupLock());
+    return getFileByUid(fileUid);
 }
 
 } // namespace fv_transfers

@@ -42,7 +42,7 @@ public:
         IUploadEngineCallback* engineCallback = nullptr;
         bool verify = false;
         CUploadManager::ICallback* callback = nullptr;
-        // Given to every file the group makes.
+        // Given to every file the group makes; without an executor, the group's.
         UploadFileEnvironment fileEnvironment;
         // Null: the process's.
         std::shared_ptr<CGroupsDbInfo> groupsTable;
@@ -87,6 +87,10 @@ public:
     bool isFinished();
     // A copy taken under the group lock.
     void getGroupState(CUploadManager::GroupState& state);
+    // Appends the files of every entry.
+    void collectFiles(std::vector<std::shared_ptr<IUploadFile>>& files);
+    // The file of the entry with that uid; null when there is none or it has no file.
+    std::shared_ptr<IUploadFile> findFile(const std::string& fileUid);
 
     // ITransferGroup
     bool isPaused() override;
