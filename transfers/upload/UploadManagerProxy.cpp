@@ -49,6 +49,8 @@ CUploadManagerProxy::CUploadManagerProxy(Environment environment, UploadFileEnvi
         logConfiguration();
         applyProgressInterval();
 
+        if (!files.executor)
+            files.executor = m_tasksExecutor;
         m_groupManager->setFileEnvironment(files);
         CDbDataLoader& loader = CDbDataLoader::getInstance();
         loader.loadUploadData();
