@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -21,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -358,6 +361,11 @@ enum class StoredUrls {
     refused, // unexpired by that time, but the service refuses them
 };
 
+void PrintTo(StoredUrls urls, std::ostream* out)
+{
+    *out << (urls == StoredUrls::expired ? "expired" : "refused");
+}
+
 class UploadUrlRestartTest : public UploadCrashTest, public ::testing::WithParamInterface<StoredUrls> {};
 
 // The restart opens the upload again before any PUT (the old one aborted, its parts lost with
@@ -458,6 +466,11 @@ std::vector<KillInstant> killInstants()
          KillWhen::objectStored, 0, 1},
         {"SinglePartMidBody", 3 * MiB, MiB, "", "", Fault(), 0, 20000, KillWhen::bodyHalfRead, 1, 0},
     };
+}
+
+void PrintTo(const KillInstant& instant, std::ostream* out)
+{
+    *out << instant.name;
 }
 
 class UploadKillInstantTest : public UploadCrashTest, public ::testing::WithParamInterface<KillInstant> {};
