@@ -12,6 +12,7 @@
 #include "framework/TransferBufferManagerFactory.h"
 #include "framework/TrasfersAsyncTasksExecutor.h"
 #include "support/fixtures/EventRecorder.h"
+#include "support/fixtures/RecordingCallback.h"
 #include "support/fixtures/TestBytes.h"
 #include "support/fixtures/TestEnvironment.h"
 #include "support/fixtures/TransportTest.h"
@@ -44,40 +45,7 @@ using fv_transfers::CDownloadManager;
 using fv_transfers::CTransferManagerBase;
 using fv_transfers::FileDownloadDetails;
 
-// The subscriber: every group and file event, in order.
-class RecordingCallback : public CDownloadManager::ICallback {
-public:
-    void onGroupStateChanged(const CDownloadManager::GroupState& state) override { groups.record(state); }
-    void onFileStateChanged(const CTransferManagerBase::FileState& state) override { files.record(state); }
-
-    std::size_t groupEventsInState(std::int32_t state) const
-    {
-        const auto values = groups.values();
-        return static_cast<std::size_t>(std::count_if(
-            values.begin(), values.end(), [&](const auto& event) { return event.state == state && !event.cancelled; }));
-    }
-    bool waitForGroupState(std::int32_t state, int timeoutMs = 30000) const
-    {
-        return waitUntil([&] { return groupEventsInState(state) > 0; }, timeoutMs);
-    }
-    std::vector<CTransferManagerBase::FileState> fileEvents(const std::string& fileId) const
-    {
-        std::vector<CTransferManagerBase::FileState> result;
-        for (const auto& event : files.values()) {
-            if (event.fileId == fileId)
-                result.push_back(event);
-        }
-        return result;
-    }
-    bool fileReached(const std::string& fileId, std::int32_t state) const
-    {
-        const auto events = fileEvents(fileId);
-        return std::any_of(events.begin(), events.end(), [&](const auto& event) { return event.state == state; });
-    }
-
-    EventRecorder<CDownloadManager::GroupState> groups;
-    EventRecorder<CTransferManagerBase::FileState> files;
-};
+using DownloadEvents = RecordingCallback<CDownloadManager>;
 
 // A minimal engine: one thread runs the posted commands in order. Files the group hands out get
 // their channels started; a cancel stops them and gives the file back to its group.
@@ -360,7 +328,7 @@ protected:
     TestService m_service;
     RestRoutes m_rest;
     std::string m_folder;
-    RecordingCallback m_events;
+    DownloadEvents m_events;
 };
 
 // The base with an executor, a group manager and the test engine, assembled as the manager

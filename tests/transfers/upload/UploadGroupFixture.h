@@ -8,6 +8,7 @@
 #include "framework/FileProgressSender.h"
 #include "framework/TrasfersAsyncTasksExecutor.h"
 #include "support/fixtures/EventRecorder.h"
+#include "support/fixtures/RecordingCallback.h"
 #include "support/fixtures/TestBytes.h"
 #include "support/fixtures/TestEnvironment.h"
 #include "support/fixtures/TransportTest.h"
@@ -37,45 +38,7 @@ using fv_transfers::CUploadGroup;
 using fv_transfers::CUploadManager;
 using fv_transfers::UploadFileDesc;
 
-// The subscriber: every group and file event, in order.
-class UploadEvents : public CUploadManager::ICallback {
-public:
-    void onGroupStateChanged(const CUploadManager::GroupState& state) override { groups.record(state); }
-    void onFileStateChanged(const CTransferManagerBase::FileState& state) override { files.record(state); }
-
-    std::size_t groupEventsInState(std::int32_t state) const
-    {
-        const auto values = groups.values();
-        return static_cast<std::size_t>(std::count_if(
-            values.begin(), values.end(), [&](const auto& event) { return event.state == state && !event.cancelled; }));
-    }
-    bool waitForGroupState(std::int32_t state, int timeoutMs = 30000) const
-    {
-        return waitUntil([&] { return groupEventsInState(state) > 0; }, timeoutMs);
-    }
-    std::vector<CTransferManagerBase::FileState> fileEvents(const std::string& fileId) const
-    {
-        std::vector<CTransferManagerBase::FileState> result;
-        for (const auto& event : files.values()) {
-            if (event.fileId == fileId)
-                result.push_back(event);
-        }
-        return result;
-    }
-    std::size_t fileEventsInState(const std::string& fileId, std::int32_t state) const
-    {
-        const auto events = fileEvents(fileId);
-        return static_cast<std::size_t>(
-            std::count_if(events.begin(), events.end(), [&](const auto& event) { return event.state == state; }));
-    }
-    bool waitForFileState(const std::string& fileId, std::int32_t state, int timeoutMs = 30000) const
-    {
-        return waitUntil([&] { return fileEventsInState(fileId, state) > 0; }, timeoutMs);
-    }
-
-    EventRecorder<CUploadManager::GroupState> groups;
-    EventRecorder<CTransferManagerBase::FileState> files;
-};
+using UploadEvents = RecordingCallback<CUploadManager>;
 
 // A temp app folder with its database, the test service with one bucket, a folder of local
 // files, the subscriber, and the parts the manager proxy assembles: an executor, the group
