@@ -2,6 +2,7 @@
 // in this one: the protocol, kills at chosen instants and what a restart on the same folder does.
 #include "support/fixtures/DriverProcess.h"
 #include "support/fixtures/EventRecorder.h"
+#include "support/fixtures/ReadOnlyDatabase.h"
 #include "support/fixtures/TestBytes.h"
 #include "support/fixtures/TestEnvironment.h"
 #include "support/fixtures/Watchdog.h"
@@ -10,8 +11,6 @@
 #include "support/service/TestService.h"
 
 #include <gtest/gtest.h>
-
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <chrono>
@@ -47,63 +46,35 @@ struct ChannelRow {
     std::uint64_t written = 0; // the checkpoint
 };
 
-// The driver's database, read through a read-only connection while the driver writes (WAL).
+// The driver's database, read while the driver writes.
 class DriverDatabase {
 public:
-    explicit DriverDatabase(std::string path) : m_path(std::move(path)) {}
+    explicit DriverDatabase(std::string path) : m_database(std::move(path)) {}
 
     std::vector<ChannelRow> channels(const std::string& fileId) const
     {
         std::vector<ChannelRow> rows;
-        query("SELECT Offset, BytesToTransfer, State, BytesWritten FROM DownloadChannelsDictionary WHERE FileUid='" +
-                  fileId + "' ORDER BY Offset",
-              [&](sqlite3_stmt* row) {
-                  rows.push_back(ChannelRow{static_cast<std::uint64_t>(sqlite3_column_int64(row, 0)),
-                                            static_cast<std::uint64_t>(sqlite3_column_int64(row, 1)),
-                                            sqlite3_column_int(row, 2),
-                                            static_cast<std::uint64_t>(sqlite3_column_int64(row, 3))});
-              });
+        m_database.query("SELECT Offset, BytesToTransfer, State, BytesWritten FROM DownloadChannelsDictionary WHERE "
+                         "FileUid='" +
+                             fileId + "' ORDER BY Offset",
+                         [&](sqlite3_stmt* row) {
+                             rows.push_back(ChannelRow{static_cast<std::uint64_t>(sqlite3_column_int64(row, 0)),
+                                                       static_cast<std::uint64_t>(sqlite3_column_int64(row, 1)),
+                                                       sqlite3_column_int(row, 2),
+                                                       static_cast<std::uint64_t>(sqlite3_column_int64(row, 3))});
+                         });
         return rows;
     }
 
     // Rows of every download table; -1 when the database cannot be read.
     std::int64_t allRows() const
     {
-        std::int64_t total = 0;
-        bool read = false;
-        for (const char* table : {"DownloadGroupsDictionary", "DownloadFilesDictionary", "DownloadChannelsDictionary"})
-            read = query(std::string("SELECT COUNT(*) FROM ") + table,
-                         [&](sqlite3_stmt* row) { total += sqlite3_column_int64(row, 0); }) ||
-                   read;
-        return read ? total : -1;
+        return m_database.countRows(
+            {"DownloadGroupsDictionary", "DownloadFilesDictionary", "DownloadChannelsDictionary"});
     }
 
 private:
-    template <typename OnRow> bool query(const std::string& sql, OnRow&& onRow) const
-    {
-        sqlite3* db = nullptr;
-        if (sqlite3_open_v2(m_path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-            sqlite3_close(db);
-            return false;
-        }
-        sqlite3_busy_timeout(db, 5000);
-        sqlite3_stmt* statement = nullptr;
-        bool ok = sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK;
-        while (ok) {
-            const int step = sqlite3_step(statement);
-            if (step == SQLITE_ROW)
-                onRow(statement);
-            else {
-                ok = step == SQLITE_DONE;
-                break;
-            }
-        }
-        sqlite3_finalize(statement);
-        sqlite3_close(db);
-        return ok;
-    }
-
-    std::string m_path;
+    ReadOnlyDatabase m_database;
 };
 
 std::uint64_t rangeStart(const std::string& range)
