@@ -28,6 +28,12 @@ namespace fv_transfers {
 // decisions and the log need to tell them apart.
 class CCurlConnection {
 public:
+    // The most plaintext one TLS record carries. Each send over TLS ends its last record, so a
+    // body sent in pieces that are whole multiples of it goes out in full records only; any
+    // other size adds a short record per piece, which costs the receiver a read and a decrypt
+    // of its own.
+    static constexpr std::size_t kTlsRecordPayload = 16384;
+
     // The settings of the library's configuration at construction.
     CCurlConnection();
     explicit CCurlConnection(ConnectionSettings settings);
