@@ -88,6 +88,7 @@ dt_error CCurlConnection::send(const char* data, std::size_t size, std::size_t& 
     sent = 0;
     if (!lease)
         return dt_not_connected;
+    const Poco::Clock start;
     const int waitMs = sliceMs(lastSendActivity, sendTimeoutMs);
     dt_error result = dt_success;
     if (m_secure) {
@@ -95,7 +96,7 @@ dt_error CCurlConnection::send(const char* data, std::size_t size, std::size_t& 
         result = curl_helper::waitForRoom(socket, waitMs, m_lastErrorText);
     }
     if (result == dt_success)
-        result = curl_helper::send(*lease, socket, data, size, sent, waitMs, m_lastErrorText);
+        result = curl_helper::send(*lease, socket, data, size, sent, sliceMs(start, waitMs), m_lastErrorText);
     if (sent == 0 && (result == dt_success || result == dt_timeout) && checkInterrupted() != dt_success)
         return dt_interrupted;
     if (result == dt_timeout)
