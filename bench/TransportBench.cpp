@@ -5,6 +5,8 @@
 //   fv-bench-transport upload URL FILE [--ca FILE] [--log-dir DIR] [--no-verify]
 //   fv-bench-transport channels URL OUT --size BYTES [--channels N] [--range BYTES] [--limit BPS]
 //                      [--md5 HEX] [--source FILE] [--ca FILE] [--log-dir DIR] [--sample-rate]
+//   fv-bench-transport channel-upload URL FILE [--md5 HEX] [--limit BPS] [--ca FILE] [--log-dir DIR]
+//                      [--no-verify] [--sample-rate]
 //   fv-bench-transport idle
 //
 // download: one GET over one connection, the body read into a fixed buffer and written to OUT
@@ -16,7 +18,11 @@
 // channels: N download channels (CDownloadChannel) fetch the ranges that tile [0, size) into one
 // preallocated OUT, each at limit / N bytes per second as the engine shares a limit; then the
 // MD5 of OUT is checked against --md5 and each range against the same bytes of --source.
-// --sample-rate prints the bytes received in each second of the transfer to stderr.
+// --sample-rate prints the bytes moved in each second of the transfer to stderr.
+// channel-upload: one upload channel (CUploadChannel) PUTs the whole FILE to URL as one range,
+// asking for 100 Continue, and accepts it only when the ETag is the range's MD5: the one --md5
+// gives, as an upload file that read it beforehand hands it over, or else the one the channel
+// computes while sending; then the stored object is read back and compared with the file.
 // idle: starts as the other modes do and exits, the baseline of the memory figures.
 // The rate covers connect to last byte; verification runs after the clock stops. The result is
 // one line of key=value pairs on stdout; the exit status is 0 only when the transfer worked and
@@ -31,10 +37,14 @@
 #include "core/http/FullHttpBodyRetriever.h"
 #include "core/http/HttpResponseFetcher.h"
 #include "core/http/SimpleFileUploader.h"
+#include "db/ChannelsDbInfo.h"
+#include "db/DbConnection.h"
 #include "download/DownloadChannel.h"
 #include "download/DownloadUrlSource.h"
 #include "framework/TransferBufferManagerFactory.h"
 #include "framework/TransferFileBase.h"
+#include "upload/UploadChannel.h"
+#include "upload/UploadDetailsSource.h"
 
 #include <Poco/Delegate.h>
 #include <Poco/MD5Engine.h>
@@ -50,6 +60,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -96,6 +107,8 @@ int usage()
                  "       fv-bench-transport upload URL FILE [--ca FILE] [--log-dir DIR] [--no-verify]\n"
                  "       fv-bench-transport channels URL OUT --size BYTES [--channels N] [--range BYTES] "
                  "[--limit BPS] [--md5 HEX] [--source FILE] [--ca FILE] [--log-dir DIR] [--sample-rate]\n"
+                 "       fv-bench-transport channel-upload URL FILE [--md5 HEX] [--limit BPS] [--ca FILE] "
+                 "[--log-dir DIR] [--no-verify] [--sample-rate]\n"
                  "       fv-bench-transport idle\n";
     return 2;
 }
@@ -122,7 +135,8 @@ std::optional<Options> parseOptions(int argc, char** argv)
     options.url = argv[2];
     options.path = argv[3];
     const bool channels = options.command == "channels";
-    if (options.command != "download" && options.command != "upload" && !channels)
+    const bool channelUpload = options.command == "channel-upload";
+    if (options.command != "download" && options.command != "upload" && !channels && !channelUpload)
         return std::nullopt;
     for (int i = 4; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -151,12 +165,12 @@ std::optional<Options> parseOptions(int argc, char** argv)
         } else if (channels && arg == "--range" && hasValue) {
             if (!parseCount(argv[++i], options.rangeSize) || options.rangeSize == 0)
                 return std::nullopt;
-        } else if (channels && arg == "--limit" && hasValue) {
+        } else if ((channels || channelUpload) && arg == "--limit" && hasValue) {
             if (!parseCount(argv[++i], options.limit) || options.limit > 0xffffffffull)
                 return std::nullopt;
         } else if (channels && arg == "--source" && hasValue) {
             options.sourcePath = argv[++i];
-        } else if (channels && arg == "--sample-rate") {
+        } else if ((channels || channelUpload) && arg == "--sample-rate") {
             options.sampleRate = true;
         } else {
             return std::nullopt;
@@ -314,17 +328,23 @@ bool verifyStoredObject(const Options& options, std::string& verdict)
     return md5Verdict(fileMd5(options.path), stored, verdict);
 }
 
+// The size of the file to upload; false (with the reason on stderr) when it cannot be read.
+bool uploadSize(const std::string& path, std::uint64_t& size)
+{
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    if (!file) {
+        std::cerr << "cannot read " << path << "\n";
+        return false;
+    }
+    size = static_cast<std::uint64_t>(file.tellg());
+    return true;
+}
+
 int runUpload(const Options& options)
 {
     std::uint64_t bytes = 0;
-    {
-        std::ifstream file(options.path, std::ios::binary | std::ios::ate);
-        if (!file) {
-            std::cerr << "cannot read " << options.path << "\n";
-            return 1;
-        }
-        bytes = static_cast<std::uint64_t>(file.tellg());
-    }
+    if (!uploadSize(options.path, bytes))
+        return 1;
     CSimpleFileUploader uploader(options.url, options.path);
     IHttpResponseBodyFetcher* body = nullptr;
     const Stopwatch clock;
@@ -349,10 +369,15 @@ int runUpload(const Options& options)
     return sound ? 0 : 1;
 }
 
-// The file the channels belong to and the URL they ask for, as a download file gives them.
-class BenchFile : public CTransferFileBase, public IDownloadUrlSource {
+// The file the channels belong to and the URL they ask for, as a download or upload file gives
+// them; an upload also gets the range's MD5 when the file knows it.
+class BenchFile : public CTransferFileBase, public IDownloadUrlSource, public IUploadDetailsSource {
 public:
-    explicit BenchFile(std::string url) : m_url(std::move(url)) {}
+    BenchFile(std::string url, const std::string& md5Hex)
+        : m_url(std::move(url)),
+          m_md5(md5Hex.empty() ? Poco::DigestEngine::Digest() : Poco::DigestEngine::digestFromHex(md5Hex))
+    {
+    }
 
     void getFileUid(std::string& uid) override { uid = "bench"; }
     void getBucketId(std::string& bucketId) override { bucketId = "bench"; }
@@ -362,9 +387,17 @@ public:
         url = m_url;
         return dt_success;
     }
+    int getUploadDetails(std::string& url, RestHeaderList& headers, std::vector<unsigned char>& md5Bytes) override
+    {
+        url = m_url;
+        headers = {{"Content-Type", "application/octet-stream"}};
+        md5Bytes = m_md5;
+        return dt_success;
+    }
 
 private:
     const std::string m_url;
+    const std::vector<unsigned char> m_md5;
 };
 
 struct ByteRange {
@@ -397,12 +430,17 @@ bool preallocate(const std::string& path, std::uint64_t size)
     return result == 0;
 }
 
-// Runs the channels, at most `slots` at a time, a range per channel; the next range starts as
-// soon as one ends. Hears their events on their threads, decides on the caller's.
+// Runs the channels `make` builds, at most `slots` at a time, a range per channel; the next range
+// starts as soon as one ends. Hears their events on their threads, decides on the caller's.
 class ChannelRunner {
 public:
-    ChannelRunner(const Options& options, std::vector<ByteRange> ranges)
-        : m_options(options), m_ranges(std::move(ranges)), m_file(options.url),
+    // The range, the file the channel belongs to and its source, its number, the buffers.
+    using ChannelMaker = std::function<std::unique_ptr<ITransferChannel>(
+        const ByteRange&, BenchFile&, int, const std::shared_ptr<ITransferBufferManager>&)>;
+
+    // `md5Hex` is what the file tells an upload channel the range's MD5 is ("": unknown).
+    ChannelRunner(const Options& options, std::vector<ByteRange> ranges, ChannelMaker make, const std::string& md5Hex)
+        : m_options(options), m_ranges(std::move(ranges)), m_make(std::move(make)), m_file(options.url, md5Hex),
           m_buffers(createTransferBufferManager(0)), m_slots(std::min<std::size_t>(options.channels, m_ranges.size()))
     {
         m_buffers->setSizeHint(options.size);
@@ -468,7 +506,7 @@ private:
     struct Slot {
         ChannelRunner* runner = nullptr;
         ByteRange range;
-        std::unique_ptr<CDownloadChannel> channel;
+        std::unique_ptr<ITransferChannel> channel;
 
         void onState(const void*, ITransferChannel::StateEventData& event) { runner->onState(*this, event.state); }
         void onProgress(const void*, Poco::Int64& bytes) { runner->m_bytes += bytes; }
@@ -478,9 +516,7 @@ private:
     {
         slot.runner = this;
         slot.range = m_ranges[index];
-        const DownloadChannelParams params{m_options.path, slot.range.offset, slot.range.size, "", 0, false};
-        slot.channel = std::make_unique<CDownloadChannel>(params, &m_file, &m_file, static_cast<int>(index + 1),
-                                                          m_buffers, nullptr);
+        slot.channel = m_make(slot.range, m_file, static_cast<int>(index + 1), m_buffers);
         slot.channel->setMaxRetries(3);
         // The engine shares its limit between the channels it runs.
         slot.channel->setSpeedLimit(static_cast<unsigned>(m_options.limit / m_slots.size()));
@@ -503,6 +539,7 @@ private:
 
     const Options& m_options;
     const std::vector<ByteRange> m_ranges;
+    const ChannelMaker m_make;
     BenchFile m_file;
     std::shared_ptr<ITransferBufferManager> m_buffers;
     std::atomic<Poco::Int64> m_bytes{0};
@@ -528,6 +565,21 @@ bool rangesVerdict(const Options& options, const std::vector<ByteRange>& ranges,
     return true;
 }
 
+// Runs the channels with the clock around them; false when a range failed.
+bool runTimed(ChannelRunner&& runner, const Options& options, double& seconds, std::uint64_t& bytes)
+{
+    const auto sample = [&options](std::uint64_t moved, double span) {
+        if (options.sampleRate)
+            std::cerr << "sample seconds=" << std::fixed << std::setprecision(3) << span << " bytes=" << moved
+                      << std::endl;
+    };
+    const Stopwatch clock;
+    const bool moved = runner.run(sample);
+    seconds = clock.seconds();
+    bytes = runner.bytes();
+    return moved;
+}
+
 int runChannels(const Options& options)
 {
     const std::vector<ByteRange> ranges = tileRanges(options.size, options.channels, options.rangeSize);
@@ -535,20 +587,13 @@ int runChannels(const Options& options)
         return 1;
     double seconds = 0;
     std::uint64_t bytes = 0;
-    {
-        ChannelRunner runner(options, ranges);
-        const auto sample = [&options](std::uint64_t received, double span) {
-            if (options.sampleRate)
-                std::cerr << "sample seconds=" << std::fixed << std::setprecision(3) << span << " bytes=" << received
-                          << std::endl;
-        };
-        const Stopwatch clock;
-        const bool moved = runner.run(sample);
-        seconds = clock.seconds();
-        bytes = runner.bytes();
-        if (!moved)
-            return 1;
-    }
+    const auto makeChannel = [&options](const ByteRange& range, BenchFile& file, int number,
+                                        const std::shared_ptr<ITransferBufferManager>& buffers) {
+        const DownloadChannelParams params{options.path, range.offset, range.size, "", 0, false};
+        return std::make_unique<CDownloadChannel>(params, &file, &file, number, buffers, nullptr);
+    };
+    if (!runTimed(ChannelRunner(options, ranges, makeChannel, ""), options, seconds, bytes))
+        return 1;
     std::string verdict = "md5=skipped";
     bool sound = options.expectedMd5.empty() || md5Verdict(options.expectedMd5, fileMd5(options.path), verdict);
     if (!options.sourcePath.empty()) {
@@ -560,6 +605,41 @@ int runChannels(const Options& options)
     shape << "channels=" << std::min<std::size_t>(options.channels, ranges.size()) << " ranges=" << ranges.size()
           << " limit=" << options.limit << " " << verdict;
     printResult("channels", bytes, seconds, shape.str());
+    return sound ? 0 : 1;
+}
+
+int runChannelUpload(const Options& options)
+{
+    std::uint64_t size = 0;
+    if (!uploadSize(options.path, size))
+        return 1;
+    // The channel keeps its state in the upload channels table, as in the application.
+    std::string dbError;
+    const std::string dbPath = Poco::Path(options.logDirectory).append("fv-bench-channel-upload.db").toString();
+    std::remove(dbPath.c_str()); // a fresh table each run
+    const std::shared_ptr<CDbConnection> db = CDbConnection::open(dbPath, CDbConnection::kBusyTimeoutSeconds, dbError);
+    if (!db) {
+        std::cerr << "cannot open " << dbPath << ": " << dbError << "\n";
+        return 1;
+    }
+    const auto table = std::make_shared<CChannelsDbInfo>(db);
+    const auto makeChannel = [&options, &table](const ByteRange& range, BenchFile& file, int number,
+                                                const std::shared_ptr<ITransferBufferManager>& buffers) {
+        const ChannelDescription description{options.path, range.offset, range.size, "ul", ""};
+        return std::make_unique<CUploadChannel>(options.url, description, RestHeaderList{}, &file, &file, number,
+                                                buffers, table, true);
+    };
+    Options shape = options;
+    shape.size = size;
+    shape.channels = 1;
+    double seconds = 0;
+    std::uint64_t bytes = 0;
+    if (!runTimed(ChannelRunner(shape, {{0, size}}, makeChannel, options.expectedMd5), shape, seconds, bytes))
+        return 1;
+    std::string verdict = "md5=skipped";
+    const bool sound = !options.verify || verifyStoredObject(options, verdict);
+    printResult("channel-upload", bytes, seconds,
+                std::string("md5-given=") + (options.expectedMd5.empty() ? "no " : "yes ") + verdict);
     return sound ? 0 : 1;
 }
 
@@ -582,5 +662,7 @@ int main(int argc, char** argv)
         return 0;
     if (options->command == "channels")
         return runChannels(*options);
+    if (options->command == "channel-upload")
+        return runChannelUpload(*options);
     return options->command == "download" ? runDownload(*options) : runUpload(*options);
 }

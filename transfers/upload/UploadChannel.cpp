@@ -1,6 +1,7 @@
 #include "upload/UploadChannel.h"
 
 #include "core/base/DtError.h"
+#include "core/http/CurlConnection.h"
 #include "core/log/FvTransfersLogger.h"
 #include "framework/TransferFile.h"
 
@@ -252,6 +253,10 @@ bool CUploadChannel::etagMatches(const Poco::Net::HTTPResponse& response, const 
 int CUploadChannel::readData(ILocalFile& file, void* buffer, std::uint64_t size, std::uint64_t& got)
 {
     got = 0;
+    // What is read here is sent in one go: whole TLS records, while the room allows one.
+    constexpr std::uint64_t record = CCurlConnection::kTlsRecordPayload;
+    if (size > record)
+        size -= size % record;
     char* out = static_cast<char*>(buffer);
     while (got < size) {
         std::size_t count = 0;

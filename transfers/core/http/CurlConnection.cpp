@@ -3,6 +3,8 @@
 #include "core/http/CurlHelper.h"
 #include "core/log/FvTransfersLogger.h"
 
+#include <Poco/String.h>
+
 #include <algorithm>
 #include <exception>
 #include <utility>
@@ -47,6 +49,7 @@ dt_error CCurlConnection::connect(const std::string& newUrl, bool forceReconnect
     disconnect();
     lease = std::move(newLease);
     url = newUrl;
+    m_secure = Poco::icompare(url.substr(0, 6), "https:") == 0;
     const dt_error result =
         curl_helper::connect(*lease, url, m_settings, connectTimeoutMs, forceReconnect, m_lastErrorText);
     if (result != dt_success)
@@ -85,8 +88,15 @@ dt_error CCurlConnection::send(const char* data, std::size_t size, std::size_t& 
     sent = 0;
     if (!lease)
         return dt_not_connected;
-    const dt_error result =
-        curl_helper::send(*lease, socket, data, size, sent, sliceMs(lastSendActivity, sendTimeoutMs), m_lastErrorText);
+    const Poco::Clock start;
+    const int waitMs = sliceMs(lastSendActivity, sendTimeoutMs);
+    dt_error result = dt_success;
+    if (m_secure) {
+        size = std::min(size, kTlsSendPiece);
+        result = curl_helper::waitForRoom(socket, waitMs, m_lastErrorText);
+    }
+    if (result == dt_success)
+        result = curl_helper::send(*lease, socket, data, size, sent, sliceMs(start, waitMs), m_lastErrorText);
     if (sent == 0 && (result == dt_success || result == dt_timeout) && checkInterrupted() != dt_success)
         return dt_interrupted;
     if (result == dt_timeout)

@@ -28,6 +28,14 @@ namespace fv_transfers {
 // decisions and the log need to tell them apart.
 class CCurlConnection {
 public:
+    // The most plaintext one TLS record carries. Each send over TLS ends its last record, so a
+    // body sent in pieces that are whole multiples of it goes out in full records only; any
+    // other size adds a short record per piece, which costs the receiver a read and a decrypt
+    // of its own.
+    static constexpr std::size_t kTlsRecordPayload = 16384;
+    // The most one send hands to TLS at a time (see send).
+    static constexpr std::size_t kTlsSendPiece = 4 * kTlsRecordPayload;
+
     // The settings of the library's configuration at construction.
     CCurlConnection();
     explicit CCurlConnection(ConnectionSettings settings);
@@ -41,6 +49,10 @@ public:
     dt_error sendRequest(Poco::Net::HTTPRequest& request);
     // Sends the whole buffer, looping over idle slices; for bodies held in memory.
     dt_error sendAll(const char* data, std::size_t size);
+    // Over TLS at most kTlsSendPiece bytes, and only once the socket has room for them: a
+    // record the socket takes in part reaches the receiver in two pieces, two reads and two
+    // wake-ups. The kernel reports room when a third of the send buffer is free, so a few
+    // records fit whole; curl's own transfer loop writes the same way.
     dt_error send(const char* data, std::size_t size, std::size_t& sent);
     dt_error receive(char* buffer, std::size_t size, std::size_t& received);
     dt_error receiveResponse(Poco::Net::HTTPResponse& response, std::vector<char>& extraBytes);
@@ -80,6 +92,7 @@ private:
 
     ConnectionSettings m_settings;
     std::string m_lastErrorText;
+    bool m_secure = false; // the connection speaks TLS
 };
 
 // Disconnects the connection when the scope ends (channel run loops).

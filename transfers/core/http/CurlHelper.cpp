@@ -442,6 +442,16 @@ dt_error parseResponseHead(const std::string& head, Poco::Net::HTTPResponse& res
     return fail(errorText, dt_general_error, "malformed response head: " + problem);
 }
 
+dt_error waitForRoom(curl_socket_t socket, int timeoutMs, std::string& errorText)
+{
+    const int ready = wait_on_socket(socket, false, timeoutMs);
+    if (ready > 0)
+        return dt_success;
+    if (ready == 0)
+        return dt_timeout;
+    return fail(errorText, dt_general_error, "error waiting on the socket while sending");
+}
+
 dt_error send(CCurlHandleLease& lease, curl_socket_t socket, const char* data, std::size_t size, std::size_t& sent,
               int timeoutMs, std::string& errorText)
 {

@@ -69,6 +69,9 @@ dt_error receiveResponse(CCurlHandleLease& lease, Poco::Net::HTTPResponse& respo
 // Content-Length values, give dt_general_error; equal ones are folded into one field.
 dt_error parseResponseHead(const std::string& head, Poco::Net::HTTPResponse& response, std::string& errorText);
 
+// Waits at most `timeoutMs` for the socket to take more bytes: dt_success, dt_timeout, or
+// dt_general_error when the wait itself failed.
+dt_error waitForRoom(curl_socket_t socket, int timeoutMs, std::string& errorText);
 // One wait of at most `timeoutMs` and at most one successful curl_easy_send; `sent` may be
 // less than `size`. dt_timeout with sent 0 when the socket stayed unwritable.
 dt_error send(CCurlHandleLease& lease, curl_socket_t socket, const char* data, std::size_t size, std::size_t& sent,

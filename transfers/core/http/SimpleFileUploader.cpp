@@ -19,7 +19,8 @@ namespace fv_transfers {
 
 namespace {
 
-constexpr std::size_t kBlockSize = 102400;
+// Whole TLS records, and few enough calls that the per-call cost stays small.
+constexpr std::size_t kBlockSize = 16 * CCurlConnection::kTlsRecordPayload;
 
 // The size of a regular file; false for anything else, or when it cannot be read.
 bool regularFileSize(const std::string& path, std::uint64_t& size)

@@ -295,24 +295,29 @@ TEST(CurlConnection, CloseAfterSomeBytesDeliversThemFirst)
 TEST(CurlConnection, StalledPeerGivesIdleSlicesThenTimesOut)
 {
     fv_test::prepareTransportTest();
-    ScriptedServer::Options options;
-    options.receiveBufferBytes = 4096;
-    ScriptedServer server({Script().readHead().stall()}, options);
-    CCurlConnection connection;
-    useShortTimeouts(connection);
-    connection.sendTimeoutMs = 1300; // more than one one-second slice
-    ASSERT_EQ(dt_success, connectAndGet(connection, server.url()));
-    const std::vector<char> block(1 << 20, 'x');
-    int idleSlices = 0;
-    dt_error result = dt_success;
-    for (int i = 0; i < 10000 && result == dt_success; ++i) {
-        std::size_t sent = 0;
-        result = connection.send(block.data(), block.size(), sent);
-        if (result == dt_success && sent == 0)
-            ++idleSlices;
+    CFvTransfersGlobalConfig::getInstance()->setCaCertificatesFile(fv_test::TestCa::instance().caFile());
+    // Over TLS a send first waits for room in the socket, a wait of its own.
+    for (const bool tls : {false, true}) {
+        ScriptedServer::Options options;
+        options.receiveBufferBytes = 4096;
+        options.tls = tls;
+        ScriptedServer server({Script().readHead().stall()}, options);
+        CCurlConnection connection;
+        useShortTimeouts(connection);
+        connection.sendTimeoutMs = 1300; // more than one one-second slice
+        ASSERT_EQ(dt_success, connectAndGet(connection, server.url())) << tls;
+        const std::vector<char> block(1 << 20, 'x');
+        int idleSlices = 0;
+        dt_error result = dt_success;
+        for (int i = 0; i < 10000 && result == dt_success; ++i) {
+            std::size_t sent = 0;
+            result = connection.send(block.data(), block.size(), sent);
+            if (result == dt_success && sent == 0)
+                ++idleSlices;
+        }
+        EXPECT_EQ(dt_timeout, result) << tls;
+        EXPECT_GE(idleSlices, 1) << tls;
     }
-    EXPECT_EQ(dt_timeout, result);
-    EXPECT_GE(idleSlices, 1);
 }
 
 TEST(CurlConnection, IdleTimeoutFiresOnlyWithoutTraffic)
