@@ -23,9 +23,10 @@ namespace fv_transfers {
 
 namespace {
 
-// A URL this close to its expiry is refreshed before it is used: a PUT that starts in time may
-// still outlive it.
-constexpr std::int64_t kExpiryMarginSeconds = 30;
+// A URL about to expire is replaced before its PUT. The storage checks it when the request
+// starts, so the margin only covers the way there; it must stay well below the shortest
+// validity the service hands out.
+constexpr std::int64_t kExpiryMarginSeconds = 1;
 
 UploadFileEnvironment completed(UploadFileEnvironment environment)
 {
