@@ -2,6 +2,7 @@
 
 #include "core/base/DtError.h"
 #include "core/http/CurlConnection.h"
+#include "core/http/FullHttpBodyRetriever.h"
 #include "core/log/FvTransfersLogger.h"
 #include "framework/TransferFile.h"
 
@@ -198,6 +199,14 @@ int CUploadChannel::receiveFinalResponse(Poco::Net::HTTPResponse*& response)
         return fetched;
     if (response->getStatus() < Poco::Net::HTTPResponse::HTTP_OK)
         return connection.fail(dt_unexpected_http_response, "no final response after the interim ones");
+    // An answer cut short may be anything but the storage's word that it has the range: it is
+    // read to its end before the range counts as sent.
+    if (body) {
+        std::string text;
+        const dt_error read = CFullHttpBodyRetriever(body, kMaxAnswerBody).retrieve(text);
+        if (read != dt_success)
+            return connection.fail(read, "the storage's answer ended before its body did");
+    }
     return dt_success;
 }
 

@@ -25,6 +25,8 @@ class CUploadChannel : public CTransferChannelBase {
 public:
     // How long the interim answer is waited for before the body goes out anyway.
     static constexpr std::chrono::milliseconds kContinueWait{1000};
+    // The storage answers a PUT with a few lines; more is not an answer worth reading.
+    static constexpr std::size_t kMaxAnswerBody = 1024 * 1024;
 
     // `file` gives the identity of the log lines and rows, `detailsSource` (may be null) the URL
     // and headers before each attempt; both must outlive the channel. With `storeRow` the channel writes
