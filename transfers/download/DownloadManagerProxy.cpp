@@ -248,35 +248,17 @@ dt_error CDownloadManagerProxy::getGroupState(std::int32_t groupId, CDownloadMan
 
 void CDownloadManagerProxy::pauseGroup(std::int32_t groupId)
 {
-    Poco::FastMutex::ScopedLock lock(m_proxyLock);
-    guarded("pauseGroup", [&] {
-        if (std::shared_ptr<CDownloadGroup> group = findGroupOrWarn(groupId, "pauseGroup")) {
-            group->pause();
-            FV_LOG_INFO("Pausing group with id " << groupId);
-        }
-    });
+    commandGroup(*m_groupManager, kProxyName, "pauseGroup", groupId, GroupCommand::pause);
 }
 
 void CDownloadManagerProxy::resumeGroup(std::int32_t groupId)
 {
-    Poco::FastMutex::ScopedLock lock(m_proxyLock);
-    guarded("resumeGroup", [&] {
-        if (std::shared_ptr<CDownloadGroup> group = findGroupOrWarn(groupId, "resumeGroup")) {
-            group->requestResume(false);
-            FV_LOG_INFO("Resuming group with id " << groupId);
-        }
-    });
+    commandGroup(*m_groupManager, kProxyName, "resumeGroup", groupId, GroupCommand::resume);
 }
 
 void CDownloadManagerProxy::cancelGroup(std::int32_t groupId)
 {
-    Poco::FastMutex::ScopedLock lock(m_proxyLock);
-    guarded("cancelGroup", [&] {
-        if (std::shared_ptr<CDownloadGroup> group = findGroupOrWarn(groupId, "cancelGroup")) {
-            group->cancel();
-            FV_LOG_INFO("Canceling group with id " << groupId);
-        }
-    });
+    commandGroup(*m_groupManager, kProxyName, "cancelGroup", groupId, GroupCommand::cancel);
 }
 
 void CDownloadManagerProxy::fetchGroupsStates(std::vector<CDownloadManager::GroupState>& states)

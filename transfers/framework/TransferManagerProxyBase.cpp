@@ -2,6 +2,7 @@
 
 #include "core/base/GuardedCall.h"
 #include "core/log/FvTransfersLogger.h"
+#include "core/log/LoggedGuard.h"
 #include "core/system/EventDispatcher.h"
 #include "core/system/ReachabilityChecker.h"
 #include "core/system/SleepDelayInhibitor.h"
@@ -504,6 +505,33 @@ void CTransferManagerProxyBase::detachActiveTransfers(CTransferEngineBase& engin
     engine.activeTransfersEvent -= Poco::delegate(this, &CTransferManagerProxyBase::activeTransfersCallback);
     // The engine reports nothing more: a count taken for it is given back.
     m_sleep->setActive(false);
+}
+
+void CTransferManagerProxyBase::commandGroup(CGroupManagerBase& groups, const char* proxyName, const char* operation,
+                                             std::int32_t groupId, GroupCommand command)
+{
+    Poco::FastMutex::ScopedLock lock(m_proxyLock);
+    loggedGuard(proxyName, operation, ": Exception: ", [&] {
+        const CGroupManagerBase::GroupPtr group = groups.findGroupById(groupId);
+        if (!group) {
+            FV_LOG_WARNING(proxyName << operation << ": Unable to find group with id " << groupId);
+            return;
+        }
+        switch (command) {
+        case GroupCommand::pause:
+            group->pause();
+            FV_LOG_INFO("Pausing group with id " << groupId);
+            break;
+        case GroupCommand::resume:
+            group->requestResume(false);
+            FV_LOG_INFO("Resuming group with id " << groupId);
+            break;
+        case GroupCommand::cancel:
+            group->cancel();
+            FV_LOG_INFO("Canceling group with id " << groupId);
+            break;
+        }
+    });
 }
 
 } // namespace fv_transfers

@@ -77,6 +77,12 @@ protected:
     void onEngineStarted();
     void onEngineStopped();
 
+    enum class GroupCommand { pause, resume, cancel };
+    // Pauses, resumes (by hand) or cancels the group of that id under the proxy lock, as every
+    // kind of manager does; an unknown id gets the warning naming `proxyName` and `operation`.
+    void commandGroup(CGroupManagerBase& groups, const char* proxyName, const char* operation, std::int32_t groupId,
+                      GroupCommand command);
+
     // Makes the executor (capacity at least 1) and gives it and the engine to the group manager.
     void createTasksExecutor(std::uint32_t capacity, CGroupManagerBase& groupManager, ITransferEngineCallback* engine);
     // A non-zero value becomes the capacity; 0 changes nothing.

@@ -309,35 +309,17 @@ dt_error CUploadManagerProxy::getGroupState(std::int32_t groupId, CUploadManager
 
 void CUploadManagerProxy::pauseGroup(std::int32_t groupId)
 {
-    Poco::FastMutex::ScopedLock lock(m_proxyLock);
-    guarded("pauseGroup", [&] {
-        if (std::shared_ptr<CUploadGroup> group = findGroupOrWarn(groupId, "pauseGroup")) {
-            group->pause();
-            FV_LOG_INFO("Pausing group with id " << groupId);
-        }
-    });
+    commandGroup(*m_groupManager, kProxyName, "pauseGroup", groupId, GroupCommand::pause);
 }
 
 void CUploadManagerProxy::resumeGroup(std::int32_t groupId)
 {
-    Poco::FastMutex::ScopedLock lock(m_proxyLock);
-    guarded("resumeGroup", [&] {
-        if (std::shared_ptr<CUploadGroup> group = findGroupOrWarn(groupId, "resumeGroup")) {
-            group->requestResume(false);
-            FV_LOG_INFO("Resuming group with id " << groupId);
-        }
-    });
+    commandGroup(*m_groupManager, kProxyName, "resumeGroup", groupId, GroupCommand::resume);
 }
 
 void CUploadManagerProxy::cancelGroup(std::int32_t groupId)
 {
-    Poco::FastMutex::ScopedLock lock(m_proxyLock);
-    guarded("cancelGroup", [&] {
-        if (std::shared_ptr<CUploadGroup> group = findGroupOrWarn(groupId, "cancelGroup")) {
-            group->cancel();
-            FV_LOG_INFO("Canceling group with id " << groupId);
-        }
-    });
+    commandGroup(*m_groupManager, kProxyName, "cancelGroup", groupId, GroupCommand::cancel);
 }
 
 void CUploadManagerProxy::fetchGroupsInfo(std::vector<CUploadManager::GroupState>& states)
