@@ -118,10 +118,7 @@ void CUploadFileBase::initializeNew(const UploadFileDesc& desc, IUploadFileOwner
     const std::int64_t modified =
         readLocalFileInfo(wideToUtf8(path), info) ? static_cast<std::int64_t>(info.modifiedMs / 1000) : 0;
     FV_LOG_INFO("Initializing upload of a file with id " << desc.fileUid << ". File path: " << wideToUtf8(path));
-    {
-        std::unique_lock<std::shared_mutex> gate(m_ownerGate);
-        m_owner = owner;
-    }
+    adopt(owner);
     Lock lock(fileLock);
     m_desc = desc;
     m_localPath = path;
@@ -148,10 +145,7 @@ void CUploadFileBase::initializeRestored(const CFilesDbInfo::FileInfo& row,
                                          const std::vector<CChannelsDbInfo::ChannelInfo>& rows, IUploadFileOwner* owner)
 {
     const std::int32_t groupId = owner->getGroupId();
-    {
-        std::unique_lock<std::shared_mutex> gate(m_ownerGate);
-        m_owner = owner;
-    }
+    adopt(owner);
     Lock lock(fileLock);
     m_desc = UploadFileDesc{row.FileUid, row.FileLocalUri};
     m_localPath = urlToLocalPath(row.FileLocalUri).value_or(std::wstring());
@@ -205,10 +199,20 @@ void CUploadFileBase::onPreparationEnded(int result)
         m_preparationEnded = true;
         m_preparationResult = result;
     }
-    withOwner([](IUploadFileOwner& owner) {
-        if (IUploadEngineCallback* engine = owner.getUploadEngine())
-            engine->wakeUp();
-    });
+    if (m_engine)
+        m_engine->wakeUp();
+}
+
+void CUploadFileBase::adopt(IUploadFileOwner* owner)
+{
+    // Before any other thread knows the file, so without the gate: its group may be making it
+    // under the group lock, which calls through the gate take after it. What never changes in
+    // a group is copied, so that only its events need the group itself.
+    m_owner = owner;
+    owner->getBucketId(m_bucketId);
+    owner->getBucketToken(m_bucketToken);
+    m_verify = owner->verifyUploads();
+    m_engine = owner->getUploadEngine();
 }
 
 bool CUploadFileBase::withOwner(const std::function<void(IUploadFileOwner&)>& call)
@@ -540,10 +544,8 @@ void CUploadFileBase::buildChannels()
         path = m_localPath;
     }
     std::shared_ptr<ITransferBufferManager> buffers;
-    withOwner([&](IUploadFileOwner& owner) {
-        if (IUploadEngineCallback* engine = owner.getUploadEngine())
-            buffers = engine->getBufferManager();
-    });
+    if (m_engine)
+        buffers = m_engine->getBufferManager();
     std::vector<std::shared_ptr<ITransferChannel>> built(parts.size());
     std::uint64_t sent = 0;
     for (std::size_t i = 0; i < parts.size(); ++i) {
@@ -883,10 +885,8 @@ void CUploadFileBase::onFileStatusException()
         groupId = m_groupId;
     }
     FV_LOG_WARNING(logPrefix() << "File status exception detected, file be removed from the queue and DB");
-    withOwner([&](IUploadFileOwner& owner) {
-        if (IUploadEngineCallback* engine = owner.getUploadEngine())
-            engine->scheduleFileDequeue(groupId, desc);
-    });
+    if (m_engine)
+        m_engine->scheduleFileDequeue(groupId, desc);
 }
 
 CUploadFileBase::CallContext CUploadFileBase::callContext()
@@ -898,11 +898,9 @@ CUploadFileBase::CallContext CUploadFileBase::callContext()
         context.localPath = m_localPath;
         context.fileSize = m_fileSize;
     }
-    withOwner([&](IUploadFileOwner& owner) {
-        owner.getBucketId(context.ids.bucketId);
-        owner.getBucketToken(context.ids.bucketToken);
-        context.verify = owner.verifyUploads();
-    });
+    context.ids.bucketId = m_bucketId;
+    context.ids.bucketToken = m_bucketToken;
+    context.verify = m_verify;
     return context;
 }
 
@@ -1072,7 +1070,7 @@ void CUploadFileBase::getFileUid(std::string& uid)
 
 void CUploadFileBase::getBucketId(std::string& bucketId)
 {
-    withOwner([&](IUploadFileOwner& owner) { owner.getBucketId(bucketId); });
+    bucketId = m_bucketId;
 }
 
 int CUploadFileBase::getGroupId()

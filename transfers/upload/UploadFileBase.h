@@ -26,6 +26,7 @@
 namespace fv_transfers {
 
 class CFileWatcher;
+class IUploadEngineCallback;
 class IUploadFileOwner;
 
 // One file of an upload group: its plan of parts, the URLs the service gave for them, its
@@ -173,6 +174,8 @@ private:
     // fileLock. releaseResources waits for the calls in progress, so none reaches a group that
     // has gone.
     bool withOwner(const std::function<void(IUploadFileOwner&)>& call);
+    // Takes the group and what never changes in it; before the file is shared.
+    void adopt(IUploadFileOwner* owner);
 
     const bool m_multipart;
     const std::weak_ptr<CTrasfersAsyncTasksExecutor> m_executor;
@@ -180,6 +183,11 @@ private:
     const UploadFileEnvironment m_environment; // without its executor
     const std::chrono::milliseconds m_detailsWait;
     std::shared_mutex m_ownerGate; // held shared by every call into the owner
+    // Set by adopt, before the file is shared, and never changed. The engine outlives its files.
+    std::string m_bucketId;
+    std::string m_bucketToken;
+    bool m_verify = false;
+    IUploadEngineCallback* m_engine = nullptr;
 
     // Under fileLock.
     UploadFileDesc m_desc;
