@@ -2,7 +2,6 @@
 
 #include "download/DownloadFile.h"
 #include "download/DownloadGroup.h"
-#include "framework/TransferBufferManager.h"
 #include "framework/TransferBufferManagerFactory.h"
 
 #include <utility>
@@ -26,8 +25,8 @@ std::shared_ptr<CDownloadGroup> downloadGroupOf(CGroupManagerBase& manager, ITra
 
 CDownloadEngine::CDownloadEngine(CGroupManagerBase& groupManager, const Limits& limits,
                                  std::shared_ptr<ITransferBufferManager> bufferManager)
-    : CTransferEngineBase(groupManager, downloadEngineNames(), limits),
-      m_buffers(bufferManager ? std::move(bufferManager) : createTransferBufferManager(0))
+    : CTransferEngineBase(groupManager, downloadEngineNames(), limits,
+                          bufferManager ? std::move(bufferManager) : createTransferBufferManager(0))
 {
 }
 
@@ -70,7 +69,7 @@ void CDownloadEngine::wakeUp()
 
 std::shared_ptr<ITransferBufferManager> CDownloadEngine::getBufferManager()
 {
-    return m_buffers;
+    return bufferPool();
 }
 
 CTransferEngineBase::FilePtr CDownloadEngine::getGroupFile(const GroupPtr& group)
@@ -120,16 +119,6 @@ void CDownloadEngine::returnCancelledFiles(const CTransferEngineBase::FileList& 
         if (auto group = downloadGroupOf(groupManager(), *downloadFile))
             group->removeFile(downloadFile);
     }
-}
-
-void CDownloadEngine::onActivityChangedLocked(bool active)
-{
-    // One pool for every file of the engine, held only while channels run; buffers still out
-    // when the engine goes idle free it as they come back.
-    if (active)
-        m_buffers->init(0);
-    else
-        m_buffers->uninit();
 }
 
 } // namespace fv_transfers

@@ -45,13 +45,10 @@ public:
 protected:
     FilePtr getGroupFile(const GroupPtr& group) override;
     bool handleCommand(int code, const Poco::Any& payload) override;
-    void onActivityChangedLocked(bool active) override;
 
 private:
     // After a cancel has taken a file's channels out, its group forgets or re-creates the file.
     void returnCancelledFiles(const CTransferEngineBase::FileList& files);
-
-    const std::shared_ptr<ITransferBufferManager> m_buffers;
 };
 
 } // namespace fv_transfers

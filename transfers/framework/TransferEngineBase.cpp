@@ -1,6 +1,7 @@
 #include "framework/TransferEngineBase.h"
 
 #include "core/log/FvTransfersLogger.h"
+#include "framework/TransferBufferManager.h"
 #include "framework/TransferFile.h"
 
 #include <Poco/Delegate.h>
@@ -54,8 +55,9 @@ struct CTransferEngineBase::ChannelListener {
     }
 };
 
-CTransferEngineBase::CTransferEngineBase(CGroupManagerBase& groupManager, EngineNames names, const Limits& limits)
-    : m_groupManager(groupManager), m_names(std::move(names)),
+CTransferEngineBase::CTransferEngineBase(CGroupManagerBase& groupManager, EngineNames names, const Limits& limits,
+                                         std::shared_ptr<ITransferBufferManager> buffers)
+    : m_groupManager(groupManager), m_names(std::move(names)), m_buffers(std::move(buffers)),
       m_maxConcurrentTransfers(std::max<std::uint32_t>(1, limits.maxConcurrentTransfers)),
       m_maxTransferRetries(limits.maxTransferRetries), m_throttleBytesPerSecond(limits.throttleBytesPerSecond)
 {
@@ -163,7 +165,16 @@ void CTransferEngineBase::setActiveLocked(bool active)
     m_activityToReport.push_back(active);
 }
 
-void CTransferEngineBase::onActivityChangedLocked(bool) {}
+void CTransferEngineBase::onActivityChangedLocked(bool active)
+{
+    // Buffers still out when the engine goes idle free the pool as they come back.
+    if (!m_buffers)
+        return;
+    if (active)
+        m_buffers->init(0);
+    else
+        m_buffers->uninit();
+}
 
 void CTransferEngineBase::setMaxConcurrentTransfers(std::uint32_t value)
 {

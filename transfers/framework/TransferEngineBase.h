@@ -20,6 +20,7 @@
 
 namespace fv_transfers {
 
+class ITransferBufferManager;
 class ITransferFile;
 
 // The scheduling core of the upload and download engines. Every change to the channel lists
@@ -61,7 +62,10 @@ public:
     // engine that ran none, false when the last running one has left. Once per transition.
     Poco::BasicEvent<const bool> activeTransfersEvent;
 
-    CTransferEngineBase(CGroupManagerBase& groupManager, EngineNames names, const Limits& limits);
+    // `buffers`: the one pool of the engine's channels, initialised while channels run and
+    // released when the engine goes idle; null: none.
+    CTransferEngineBase(CGroupManagerBase& groupManager, EngineNames names, const Limits& limits,
+                        std::shared_ptr<ITransferBufferManager> buffers = nullptr);
     ~CTransferEngineBase() override;
     CTransferEngineBase(const CTransferEngineBase&) = delete;
     CTransferEngineBase& operator=(const CTransferEngineBase&) = delete;
@@ -108,7 +112,8 @@ protected:
     virtual void onFileChannelsGoneLocked(ITransferFile& file);
     // The engine leaves (true) or reaches (false) the idle state: true before the first channel
     // starts, false after the last running one has left. Engine thread, engine lock held: the
-    // place for resources that live while channels run. Must not wait for channels.
+    // place for resources that live while channels run (by default the buffer pool). Must not
+    // wait for channels.
     virtual void onActivityChangedLocked(bool active);
 
     // Helpers for derived commands; each takes the engine lock.
@@ -117,6 +122,7 @@ protected:
     void wake() { postCommand(engineWake); }
 
     const EngineNames& names() const { return m_names; }
+    const std::shared_ptr<ITransferBufferManager>& bufferPool() const { return m_buffers; }
     CGroupManagerBase& groupManager() const { return m_groupManager; }
 
     // Under the engine lock, engine thread only.
@@ -161,6 +167,7 @@ private:
 
     CGroupManagerBase& m_groupManager;
     const EngineNames m_names;
+    const std::shared_ptr<ITransferBufferManager> m_buffers;
     CEngineCommandQueue m_queue;
 
     std::atomic<std::uint32_t> m_maxConcurrentTransfers;

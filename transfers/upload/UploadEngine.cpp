@@ -1,7 +1,6 @@
 #include "upload/UploadEngine.h"
 
 #include "core/log/FvTransfersLogger.h"
-#include "framework/TransferBufferManager.h"
 #include "framework/TransferBufferManagerFactory.h"
 #include "upload/UploadFile.h"
 #include "upload/UploadGroup.h"
@@ -28,8 +27,8 @@ std::shared_ptr<CUploadGroup> uploadGroupOf(CGroupManagerBase& manager, std::int
 
 CUploadEngine::CUploadEngine(CGroupManagerBase& groupManager, const Limits& limits,
                              std::shared_ptr<ITransferBufferManager> bufferManager)
-    : CTransferEngineBase(groupManager, uploadEngineNames(), limits),
-      m_buffers(bufferManager ? std::move(bufferManager) : createTransferBufferManager(0))
+    : CTransferEngineBase(groupManager, uploadEngineNames(), limits,
+                          bufferManager ? std::move(bufferManager) : createTransferBufferManager(0))
 {
 }
 
@@ -76,7 +75,7 @@ void CUploadEngine::wakeUp()
 
 std::shared_ptr<ITransferBufferManager> CUploadEngine::getBufferManager()
 {
-    return m_buffers;
+    return bufferPool();
 }
 
 CTransferEngineBase::FilePtr CUploadEngine::getGroupFile(const GroupPtr& group)
@@ -196,16 +195,6 @@ void CUploadEngine::releaseLeftGroups()
         released.push_back(std::move(*it));
         it = m_leftGroups.erase(it);
     }
-}
-
-void CUploadEngine::onActivityChangedLocked(bool active)
-{
-    // One pool for every file of the engine, held only while channels run; buffers still out
-    // when the engine goes idle free it as they come back.
-    if (active)
-        m_buffers->init(0);
-    else
-        m_buffers->uninit();
 }
 
 } // namespace fv_transfers

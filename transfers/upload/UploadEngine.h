@@ -48,7 +48,6 @@ protected:
     FilePtr getGroupFile(const GroupPtr& group) override;
     bool handleCommand(int code, const Poco::Any& payload) override;
     void onFileChannelsGoneLocked(ITransferFile& file) override;
-    void onActivityChangedLocked(bool active) override;
 
 private:
     bool dispatchCommand(int code, const Poco::Any& payload);
@@ -61,7 +60,6 @@ private:
     // Lets go of the groups that left once nothing of the engine refers to them.
     void releaseLeftGroups();
 
-    const std::shared_ptr<ITransferBufferManager> m_buffers;
     // Groups that left the manager, held until no channel of theirs is in the engine's lists.
     // Engine thread only.
     std::vector<std::shared_ptr<CUploadGroup>> m_leftGroups;
