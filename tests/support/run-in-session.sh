@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Runs a command the way the main program's tests need it: a virtual display, a private session
+# bus and home folders of its own. The environment is set before the bus starts, because a
+# program the bus starts gets the bus's environment, not the caller's.
+set -euo pipefail
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/fv-session.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+mkdir -p "$scratch/home" "$scratch/data" "$scratch/config" "$scratch/cache"
+export NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS=1
+export HOME="$scratch/home" XDG_DATA_HOME="$scratch/data" XDG_CONFIG_HOME="$scratch/config" \
+  XDG_CACHE_HOME="$scratch/cache"
+unset http_proxy https_proxy all_proxy no_proxy HTTP_PROXY HTTPS_PROXY ALL_PROXY NO_PROXY
+# Not exec: the trap removes the folders when the command ends.
+# A random first display number keeps parallel tests from racing for the same one.
+xvfb-run -a -n $((100 + RANDOM % 30000)) dbus-run-session -- "$@"
