@@ -49,9 +49,10 @@ public:
         std::uint64_t totalBytes = 0; // kSizeUnknown: still to be determined
         std::int32_t state = kFileQueued;
         Details details;
-        bool pending = true;        // waits to be started
-        bool enabled = true;        // false once removed or cancelled
-        bool reinitPending = false; // an errored file is being taken off the engine to be re-created
+        bool pending = true;         // waits to be started
+        bool enabled = true;         // false once removed or cancelled
+        bool reinitPending = false;  // an errored file is being taken off the engine to be re-created
+        bool restartPending = false; // its channels are being taken off the engine before it runs again
     };
     using FileList = std::list<FileEntry>;
 

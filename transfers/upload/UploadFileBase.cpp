@@ -697,14 +697,16 @@ int CUploadFileBase::getUploadDetails(std::string& url, RestHeaderList& headers,
     if (result != dt_success)
         return result;
     if (isMultipart()) {
-        // Parts already sent or on their way went to the old upload: every part is sent again
-        // with the new URLs when the file runs again.
+        // Parts already sent or on their way went to the old upload: every part is sent again,
+        // by new channels with the new URLs, at once.
         FV_LOG_WARNING(logPrefix() << "The multipart upload was opened again; every part is sent again");
+        std::string uid;
         {
             std::lock_guard<std::mutex> guard(fileLock);
             m_stage = Stage::needsChannels;
+            uid = m_desc.fileUid;
         }
-        failFile(errorTransfer, false);
+        withOwner([&](IUploadFileOwner& owner) { owner.restartFile(uid); });
         return dt_interrupted;
     }
     std::lock_guard<std::mutex> guard(fileLock);
@@ -870,7 +872,6 @@ void CUploadFileBase::failFile(std::int32_t errorCode, bool reinitOnError)
 
 void CUploadFileBase::onFileStatusException()
 {
-    IUploadFileOwner* owner = nullptr;
     UploadFileDesc desc;
     std::int32_t groupId = 0;
     {

@@ -29,6 +29,9 @@ public:
     // again. Takes the group's lock; ignored once the group is cancelled.
     virtual void notifyFileState(const std::string& fileUid, std::int64_t delta, CTransferManagerBase::FileState& state,
                                  bool reinitOnError) = 0;
+    // The file's upload was opened again: it runs anew, from new channels, once the engine has let
+    // go of the old ones. Nothing is reported. Takes the group's lock.
+    virtual void restartFile(const std::string& fileUid) = 0;
 };
 
 } // namespace fv_transfers

@@ -216,7 +216,8 @@ std::shared_ptr<IUploadFile> CUploadGroup::startFiles()
     if (isCancelledLocked() || m_state.paused || m_state.state == CTransferManagerBase::GROUP_ERRORED)
         return nullptr;
     for (FileEntry& entry : m_files) {
-        if (!entry.enabled || !entry.pending || entry.reinitPending || !entry.file || entry.state != kFileQueued)
+        if (!entry.enabled || !entry.pending || entry.reinitPending || entry.restartPending || !entry.file ||
+            entry.state != kFileQueued)
             continue;
         const int prepared = entry.file->needsInitialization() ? entry.file->prepareUpload() : dt_success;
         // Still being prepared: it wakes the engine when it is done.
@@ -273,6 +274,15 @@ void CUploadGroup::removeFile(const std::shared_ptr<IUploadFile>& file)
     std::unique_lock<std::mutex> lock(groupLock());
     m_handedOut.erase(file.get());
     auto entry = findFileEntryByFile(file.get());
+    if (entry != m_files.end() && entry->enabled && entry->restartPending) {
+        // Its old channels are gone: it is started again like a queued file.
+        entry->restartPending = false;
+        entry->state = kFileQueued;
+        entry->pending = true;
+        if (m_engine)
+            m_engine->wakeUp();
+        return;
+    }
     if (entry == m_files.end() || (entry->enabled && !entry->reinitPending))
         return;
     const bool leaving = !entry->enabled;
@@ -413,6 +423,27 @@ void CUploadGroup::notifyFileState(const std::string& fileUid, std::int64_t delt
         }
     }
     notifyGroupStateChanged(passed, state.state);
+}
+
+void CUploadGroup::restartFile(const std::string& fileUid)
+{
+    std::lock_guard<std::mutex> lock(groupLock());
+    if (isCancelledLocked())
+        return;
+    const auto entry = std::find_if(m_files.begin(), m_files.end(), [&](const FileEntry& candidate) {
+        return candidate.enabled && candidate.fileUid == fileUid && candidate.file;
+    });
+    if (entry == m_files.end() || entry->reinitPending || entry->restartPending)
+        return;
+    FV_LOG_INFO(logText() << "Upload of file with uid " << fileUid << " starts again with its new part URLs");
+    // What its old channels sent went to the upload that was given up.
+    m_tracker.decreaseBytesTransferred(entry->transferredBytes);
+    entry->transferredBytes = 0;
+    // Started again in removeFile, once the engine has stopped every old channel: a file started
+    // before would have its new channels stopped by the cancel still queued.
+    entry->restartPending = true;
+    if (m_engine)
+        m_engine->cancelFiles({entry->file});
 }
 
 void CUploadGroup::markQueue()

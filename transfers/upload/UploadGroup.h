@@ -104,6 +104,7 @@ public:
     IUploadEngineCallback* getUploadEngine() override { return m_engine; }
     void notifyFileState(const std::string& fileUid, std::int64_t delta, CTransferManagerBase::FileState& state,
                          bool reinitOnError) override;
+    void restartFile(const std::string& fileUid) override;
 
 protected:
     void resumeFiles() override;

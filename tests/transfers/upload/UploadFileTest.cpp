@@ -99,6 +99,10 @@ public:
         if (state.state != CTransferManagerBase::FILE_TRANSFERRING)
             ends.record({state.state, state.errorCode, reinitOnError});
     }
+    void restartFile(const std::string&) override { ends.record({kRestarted, 0, false}); }
+
+    // Not a file state: the file asked to run again from new channels.
+    static constexpr std::int32_t kRestarted = 100;
 
     struct End {
         std::int32_t state;
@@ -807,14 +811,14 @@ TEST_F(UploadFileTest, RefusedPartUrlOpensTheMultipartUploadAgainAndEveryPartIsS
     const std::string firstUpload = fileRow("FF").UploadId;
     // The URL is not expired by its stored time: only the refusal says it is no longer good.
     const TestOwner::End end = run(*file);
-    EXPECT_EQ(CTransferManagerBase::FILE_ERRORED, end.state);
+    // Not an error: the file asks to run again, from new channels.
+    EXPECT_EQ(TestOwner::kRestarted, end.state);
     for (const auto& channel : m_started)
         channel->stop();
     ASSERT_TRUE(fv_test::waitUntil([&] { return !abortedUploadIds("FF").empty(); }, 20000));
     EXPECT_EQ(std::vector<std::string>{firstUpload}, abortedUploadIds("FF"));
     EXPECT_NE(firstUpload, fileRow("FF").UploadId);
 
-    file->resetErroredFlag();
     ASSERT_EQ(dt_success, prepare(*file));
     EXPECT_EQ(3u, channelsOf(*file).size());
     const TestOwner::End second = run(*file, 1);

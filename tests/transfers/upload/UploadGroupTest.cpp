@@ -133,7 +133,7 @@ TEST_F(UploadGroupTest, AFileTheGroupCannotTakeGetsOneErroredEvent)
     }
 }
 
-TEST_F(UploadGroupTest, EveryFileErroredErrorsTheGroupAndRegistersItForAnAutomaticResume)
+TEST_F(UploadGroupTest, EveryFileErroredErrorsTheGroupAndItsAutomaticResumeCompletesIt)
 {
     Watchdog watchdog("an errored group", std::chrono::seconds(60));
     m_service.faults().add(FaultRule{"POST", kUploadDetails, 1, 1000, Fault::statusCode(500)});
@@ -151,6 +151,16 @@ TEST_F(UploadGroupTest, EveryFileErroredErrorsTheGroupAndRegistersItForAnAutomat
     EXPECT_EQ(1u, state.retryCounter);
     EXPECT_TRUE(CFailedGroupsRestarter::getInstance()->isRegistered(group(id).get()));
     EXPECT_EQ(0u, m_events.groupEventsInState(CTransferManagerBase::GROUP_COMPLETED));
+
+    // The service recovers; the automatic resume runs the errored files again to the end.
+    m_service.faults().clear();
+    CFailedGroupsRestarter::getInstance()->setInterval(std::chrono::milliseconds(100));
+    CFailedGroupsRestarter::getInstance()->registerGroup(group(id));
+    ASSERT_TRUE(m_events.waitForGroupState(CTransferManagerBase::GROUP_COMPLETED));
+    for (const char* fileId : {"F1", "F2"})
+        EXPECT_EQ(m_contents[fileId], stored(fileId)) << fileId;
+    EXPECT_EQ(0, allRows());
+    EXPECT_TRUE(waitUntil([&] { return !group(id); }, 20000));
 }
 
 TEST_F(UploadGroupTest, ADequeuedFileLeavesWhetherRunningOrQueued)
