@@ -206,7 +206,7 @@ void CFvTransfersGlobalConfig::setVerboseLogging(bool verbose)
     Poco::FastMutex::ScopedLock lock(CFvTransfersLogger::globalMutex());
     try {
         Poco::Logger::get(CFvTransfersLogger::kLoggerName)
-            .setLevel(verbose ? Poco::Message::PRIO_TRACE : Poco::Message::PRIO_DEBUG);
+            .setLevel(verbose ? Poco::Message::PRIO_TRACE : Poco::Message::PRIO_INFORMATION);
     } catch (const std::exception&) {
     }
 }

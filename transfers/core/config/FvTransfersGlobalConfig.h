@@ -51,7 +51,7 @@ public:
     static const std::string& getDbFileName();
     std::string getFirstLogFileName();
 
-    // Trace (true) or debug (false); the start level, information, is never restored.
+    // Trace (true) or information (false), the level the log starts at: the same as the program's log.
     void setVerboseLogging(bool verbose);
 
     // A PEM file of extra trusted certificates (a corporate proxy's or a test CA), used in

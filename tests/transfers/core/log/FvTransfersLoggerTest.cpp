@@ -78,12 +78,14 @@ TEST_F(LoggerFixture, TraceIsDroppedUntilVerboseLoggingIsOn)
     CFvTransfersGlobalConfig::getInstance()->setVerboseLogging(false);
     FV_LOG_TRACE("trace after verbose off");
     FV_LOG_DEBUG("debug after verbose off");
+    FV_LOG_INFO("information after verbose off");
     const std::string text = logText();
     EXPECT_EQ(std::string::npos, text.find("early trace"));
     EXPECT_EQ(std::string::npos, text.find("early debug"));
     EXPECT_NE(std::string::npos, text.find("late trace"));
     EXPECT_EQ(std::string::npos, text.find("trace after verbose off"));
-    EXPECT_NE(std::string::npos, text.find("debug after verbose off"));
+    EXPECT_EQ(std::string::npos, text.find("debug after verbose off"));
+    EXPECT_NE(std::string::npos, text.find("information after verbose off"));
 }
 
 TEST_F(LoggerFixture, ALineAfterDestroyRecreatesTheLoggerAndAppends)
