@@ -133,7 +133,7 @@ TEST(AppRuntimeLinux, MessageLoopEndsWhenTheMainWindowCloses)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        fv_test::Watchdog watchdog(std::string("AppRuntimeLinux loop, ") + c.name);
+        fv_test::Watchdog watchdog(std::string("AppRuntimeLinux loop, ") + c.name, std::chrono::seconds(30));
         ClosingController controller;
         AppRuntimeLinux runtime(controller);
         controller.runtime = &runtime;
@@ -145,7 +145,7 @@ TEST(AppRuntimeLinux, MessageLoopEndsWhenTheMainWindowCloses)
         else
             end();
         {
-            LoopDeadline deadline(20);
+            LoopDeadline deadline(10);
             runtime.runMessageLoop();
         }
 
