@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
-#include <csignal>
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -66,9 +66,9 @@ private:
 };
 
 // Runs `action` once from inside the loop.
-guint runFromLoop(std::function<void()>& action)
+void runFromLoop(std::function<void()>& action)
 {
-    return g_idle_add(
+    g_idle_add(
         [](gpointer data) -> gboolean {
             (*static_cast<std::function<void()>*>(data))();
             return G_SOURCE_REMOVE;
