@@ -1,0 +1,34 @@
+#pragma once
+
+#include "shell/AppEnvironment.h"
+
+#include <string>
+
+namespace ferrovan {
+
+// How the browser host sets up the embedded browser. Every folder lies under the program's
+// cache folder, so clearing that one folder clears all web data.
+struct BrowserSettings {
+    std::string dataDirectory;   // local storage, databases, service workers
+    std::string cacheDirectory;  // HTTP and other disposable caches
+    std::string cookiesFilePath; // SQLite, persistent
+    std::string userAgent;
+    std::string logFilePath;
+    // The web application signs in and carries tokens: a certificate error fails the load.
+    bool failOnTlsErrors = true;
+    bool webProcessSandbox = true;
+};
+
+// Both paths must be absolute, or web data would land in the working folder: throws
+// std::invalid_argument otherwise. The web-process sandbox is off in test mode only.
+BrowserSettings makeBrowserSettings(const std::string& cacheFolder, const std::string& logFilePath,
+                                    const std::string& userAgent, bool testMode);
+
+// Inline, so that only the code that fills the settings needs the environment's objects.
+inline BrowserSettings fillBrowserSettings(const AppEnvironment& environment, bool testMode)
+{
+    return makeBrowserSettings(environment.getCacheDirectory(), environment.getCefLogFilePath(),
+                               environment.getUserAgent(), testMode);
+}
+
+} // namespace ferrovan
