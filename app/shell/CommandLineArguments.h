@@ -20,6 +20,8 @@ struct CommandLineArguments {
     bool removeCefLog = false;
     unsigned int waitForPid = 0; // 0: none
     std::vector<int> dataKinds;  // in order of appearance, repeats kept
+    // Options the parser skipped, with why; logged once the delayed logger exists.
+    std::vector<std::string> warnings;
 };
 
 } // namespace ferrovan
