@@ -4,6 +4,7 @@
 
 #include <Poco/SharedPtr.h>
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -14,11 +15,20 @@ namespace ferrovan {
 // bundle information throws Poco::NullPointerException without it.
 class AppEnvironment {
 public:
-    // Looks up the data folder once (getLocalAppDataDirectory).
+    // Reads the OS text for the user agent, with the contract of
+    // CFvTransfersGlobalConfig::getOsVersionString: copies only when `size` bytes leave room
+    // for the text and its zero, sets `size` to the text's length either way.
+    using OsVersionQuery = std::function<bool(char* buffer, int& size)>;
+
+    // Looks up the data folder once (getLocalAppDataDirectory) and reads FV_TEST_MODE once.
+    // The OS text comes from the transfer library's configuration.
     AppEnvironment(Poco::SharedPtr<IAppBundleInfo> bundleInfo, const std::string& executablePath,
                    const std::map<int, std::string>& stringOptions);
+    AppEnvironment(Poco::SharedPtr<IAppBundleInfo> bundleInfo, const std::string& executablePath,
+                   const std::map<int, std::string>& stringOptions, OsVersionQuery osVersionQuery);
 
-    // Empty when no absolute folder could be found or created: start-up stops then.
+    // Empty when no absolute folder could be found or created: start-up stops then, and every
+    // path below it is empty too, never relative. Only this folder ends in a separator.
     std::string getAppDataDirectory() const;
     std::string getAppLogFilePath() const;
     std::string getCacheDirectory() const;
@@ -34,11 +44,19 @@ public:
     std::string getRestEndpointUrl() const;
     std::string getUserAgent() const;
 
+    // FV_TEST_MODE=1 in the environment when the program started.
+    bool isTestMode() const;
+
 private:
+    std::string inAppDataDirectory(const std::string& name) const;
+    std::string inResourcesDirectory(const std::string& name) const;
+
     Poco::SharedPtr<IAppBundleInfo> m_bundleInfo;
     std::string m_executablePath;
     std::map<int, std::string> m_stringOptions;
+    OsVersionQuery m_osVersionQuery;
     std::string m_appDataDirectory;
+    bool m_testMode;
 };
 
 } // namespace ferrovan
