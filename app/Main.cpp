@@ -1,10 +1,49 @@
-#include "FvVersion.h"
+#include "shell/CommandLineArguments.h"
+#include "shell/CommandLineParser.h"
+#include "shell/linux/FerrovanApplicationLinux.h"
 
+#include <Poco/Path.h>
+
+#include <cerrno>
+#include <csignal>
+#include <climits>
+#include <cstring>
 #include <iostream>
+#include <string>
+#include <pthread.h>
+#include <unistd.h>
 
-// Replaced by the application run once it lands; keeps the program target buildable meanwhile.
-int main()
+namespace {
+
+// The program's own path, as the kernel knows it; empty when it cannot be read.
+std::string executablePath()
 {
-    std::cout << "Ferrovan " << FV_VERSION_STRING << std::endl;
-    return 0;
+    char buffer[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
+    if (length <= 0) {
+        std::cerr << "Ferrovan: cannot read the program's path: " << std::strerror(errno) << std::endl;
+        return std::string();
+    }
+    return std::string(buffer, static_cast<std::size_t>(length));
+}
+
+} // namespace
+
+// The arguments are UTF-8 already. There are no helper processes to branch to: the browser
+// starts its own.
+int main(int argc, char** argv)
+{
+    // Held back until the toolkit watches them, so that a stop request during start-up still
+    // ends in the whole shutdown. Set before any thread exists: every thread inherits it, and
+    // the signals reach the main thread alone.
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+
+    ferrovan::CommandLineArguments arguments;
+    ferrovan::CommandLineParser::parse(argc, argv, arguments);
+    ferrovan::FerrovanApplicationLinux application(arguments, executablePath());
+    return application.run();
 }

@@ -5,10 +5,14 @@
 set -euo pipefail
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/fv-session.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
-mkdir -p "$scratch/home" "$scratch/data" "$scratch/config" "$scratch/cache"
+mkdir -p "$scratch/home" "$scratch/data" "$scratch/config" "$scratch/cache" "$scratch/runtime"
+chmod 0700 "$scratch/runtime"
 export NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS=1
 export HOME="$scratch/home" XDG_DATA_HOME="$scratch/data" XDG_CONFIG_HOME="$scratch/config" \
-  XDG_CACHE_HOME="$scratch/cache"
+  XDG_CACHE_HOME="$scratch/cache" XDG_RUNTIME_DIR="$scratch/runtime"
+# Windows go to the virtual display only, never to a desktop the tests were started from.
+unset WAYLAND_DISPLAY
+export GDK_BACKEND=x11
 unset http_proxy https_proxy all_proxy no_proxy HTTP_PROXY HTTPS_PROXY ALL_PROXY NO_PROXY
 # Not exec: the trap removes the folders when the command ends.
 # A random first display number keeps parallel tests from racing for the same one.

@@ -5,6 +5,7 @@
 #include <glib-unix.h>
 
 #include <csignal>
+#include <pthread.h>
 #include <memory>
 #include <utility>
 
@@ -98,8 +99,15 @@ void AppRuntimeLinux::createMainWindow()
 
 void AppRuntimeLinux::watchStopSignals()
 {
-    for (int signal : {SIGTERM, SIGINT})
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (int signal : {SIGTERM, SIGINT}) {
         m_signalSources.push_back(g_unix_signal_add(signal, onStopSignal, this));
+        sigaddset(&stops, signal);
+    }
+    // The program holds them back from its start (Main.cpp): one sent during start-up is taken
+    // now, and ends the loop through the window like any other.
+    pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
 }
 
 gboolean AppRuntimeLinux::onStopSignal(gpointer self)

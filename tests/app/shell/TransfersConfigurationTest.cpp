@@ -1,3 +1,5 @@
+#include "app/shell/FixedBundleInfo.h"
+
 #include "shell/AppEnvironment.h"
 #include "shell/CommandLineArguments.h"
 #include "shell/StringConversion.h"
@@ -14,26 +16,8 @@ namespace {
 
 using ferrovan::AppEnvironment;
 using ferrovan::CommandLineArguments;
+using fv_test::FixedBundleInfo;
 using fv_transfers::CFvTransfersGlobalConfig;
-
-class FixedBundleInfo : public ferrovan::IAppBundleInfo {
-public:
-    bool getVersion(std::string& out) override { return give("4.0.0", out); }
-    bool getProductName(std::string& out) override { return give("Ferrovan", out); }
-    bool getDisplayName(std::string& out) override { return give("Ferrovan", out); }
-    bool getWebsiteUrl(std::string& out) override { return give("https://bundle.example", out); }
-    bool getWebAppPath(std::string& out) override { return give("/app", out); }
-    bool getCompanyName(std::string& out) override { return give("Ferrovan", out); }
-    bool getAppcastUrl(std::string& out) override { return give("https://bundle.example/feed.xml", out); }
-    bool getRestApiUrl(std::string& out) override { return give("https://rest.bundle.example", out); }
-
-private:
-    static bool give(const char* value, std::string& out)
-    {
-        out = value;
-        return true;
-    }
-};
 
 // The data folder comes from the session wrapper's temporary XDG_DATA_HOME.
 TEST(TransfersConfiguration, HandsTheLibraryEndpointUserAgentAndFolder)

@@ -1,0 +1,239 @@
+#include "app/shell/FixedBundleInfo.h"
+#include "app/shell/RecordingAppRuntime.h"
+#include "support/fixtures/EventRecorder.h"
+#include "support/fixtures/TestEnvironment.h"
+#include "support/fixtures/Watchdog.h"
+
+#include "shell/AppBundleInfo.h"
+#include "shell/AppEnvironment.h"
+#include "shell/AppExitFlags.h"
+#include "shell/AppRuntime.h"
+#include "shell/FerrovanApplicationBase.h"
+
+#include <Poco/File.h>
+#include <Poco/FileStream.h>
+#include <Poco/Glob.h>
+#include <Poco/StreamCopier.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+using namespace fv_test;
+using ferrovan::AppExitFlags;
+using ferrovan::CommandLineArguments;
+using ferrovan::FerrovanApplicationBase;
+using ferrovan::IAppBundleInfo;
+using ferrovan::IAppRuntime;
+
+namespace {
+
+using Steps = std::vector<std::string>;
+
+class RecordingApplication : public FerrovanApplicationBase {
+public:
+    RecordingApplication(const CommandLineArguments& arguments, const std::string& executablePath, bool starts = true)
+        : FerrovanApplicationBase(arguments, executablePath), m_starts(starts)
+    {
+    }
+    Steps steps;
+    std::function<void(RecordingApplication&)> inLoop;
+    using FerrovanApplicationBase::exitFlags;
+
+protected:
+    std::unique_ptr<IAppBundleInfo> createBundleInfo() override
+    {
+        steps.push_back("bundle");
+        return std::make_unique<FixedBundleInfo>();
+    }
+    std::unique_ptr<IAppRuntime> createRuntime() override
+    {
+        auto runtime = std::make_unique<RecordingAppRuntime>(steps);
+        runtime->initializeResult = m_starts;
+        runtime->duringLoop = [this] {
+            if (inLoop)
+                inLoop(*this);
+        };
+        return runtime;
+    }
+    bool acquireInstanceGuard() override
+    {
+        steps.push_back("guard");
+        return true;
+    }
+    void afterCommandLineCommands() override { steps.push_back("afterCommandLineCommands"); }
+    void createMenuController() override { steps.push_back("menu"); }
+    void createCefApp() override { steps.push_back("cefApp"); }
+    void beforeMessageLoop() override { steps.push_back("beforeMessageLoop"); }
+    void afterMessageLoop() override { steps.push_back("afterMessageLoop"); }
+
+private:
+    bool m_starts;
+};
+
+class FerrovanApplicationTest : public ::testing::Test {
+protected:
+    FerrovanApplicationTest()
+    {
+        ::setenv("XDG_DATA_HOME", m_home.path().c_str(), 1);
+        ::unsetenv("FV_TEST_MODE");
+    }
+    ~FerrovanApplicationTest() override { ::unsetenv("XDG_DATA_HOME"); }
+
+    std::string dataFile(const std::string& name) const { return m_home.path() + "/Ferrovan/" + name; }
+    std::vector<std::string> logLines() const
+    {
+        std::string text;
+        Poco::FileInputStream in(dataFile("fv_app.log"));
+        Poco::StreamCopier::copyToString(in, text);
+        std::vector<std::string> lines;
+        std::size_t start = 0;
+        for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+            lines.push_back(text.substr(start, end - start));
+        return lines;
+    }
+    // The index of the only line holding `text`; -1 when none or more than one does.
+    long onlyLine(const std::string& text) const
+    {
+        const std::vector<std::string> lines = logLines();
+        long found = -1;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            if (lines[i].find(text) == std::string::npos)
+                continue;
+            if (found >= 0)
+                return -1;
+            found = static_cast<long>(i);
+        }
+        return found;
+    }
+
+    TempDir m_home;
+    TempDir m_records;
+    CommandLineArguments m_arguments;
+};
+
+// The run's steps up to the toolkit's start, then `rest`.
+Steps startSteps(const Steps& rest)
+{
+    Steps steps{"bundle",
+                "guard",
+                "afterCommandLineCommands",
+                "menu",
+                "cefApp",
+                "runtime.executeProcess",
+                "runtime.initialize"};
+    steps.insert(steps.end(), rest.begin(), rest.end());
+    return steps;
+}
+
+const char* const kStarting = "******************* Starting Ferrovan *******************";
+const char* const kExiting = "******************* Exiting Ferrovan *******************";
+
+} // namespace
+
+TEST_F(FerrovanApplicationTest, RunsItsStepsInOrderAndLogsEachBannerOnce)
+{
+    Watchdog watchdog("application run");
+    // A reset command gives the delayed log a line to replay.
+    Poco::File(m_home.path() + "/Ferrovan").createDirectories();
+    writeFile(dataFile("fv_settings.json"), "{}");
+    m_arguments.dataKinds = {4};
+    RecordingApplication application(m_arguments, "/nonexistent/Ferrovan");
+
+    EXPECT_EQ(0, application.run());
+
+    const Steps expected =
+        startSteps({"beforeMessageLoop", "runtime.runMessageLoop", "afterMessageLoop", "runtime.shutdown"});
+    EXPECT_EQ(expected, application.steps);
+    EXPECT_FALSE(Poco::File(dataFile("fv_settings.json")).exists());
+    const long removed = onlyLine("[DELAYED] ");
+    const long starting = onlyLine(kStarting);
+    const long initializing = onlyLine("Initializing fv-transfers!");
+    const long exiting = onlyLine(kExiting);
+    ASSERT_GE(removed, 0);
+    EXPECT_NE(std::string::npos, logLines()[static_cast<std::size_t>(removed)].find("Removing file: "));
+    EXPECT_LT(removed, starting);
+    EXPECT_LT(starting, initializing);
+    EXPECT_LT(initializing, exiting);
+}
+
+TEST_F(FerrovanApplicationTest, WithoutAToolkitNoLoopRunsButTheShutdownHalfDoes)
+{
+    Watchdog watchdog("application without a display");
+    RecordingApplication application(m_arguments, "/nonexistent/Ferrovan", false);
+
+    EXPECT_EQ(FerrovanApplicationBase::kExitNoDisplay, application.run());
+
+    const Steps expected = startSteps({"runtime.shutdown"});
+    EXPECT_EQ(expected, application.steps);
+    EXPECT_GE(onlyLine("Unable to start the user interface"), 0);
+    EXPECT_GE(onlyLine(kExiting), 0);
+}
+
+TEST_F(FerrovanApplicationTest, WithoutAnAbsoluteDataFolderNothingRuns)
+{
+    Watchdog watchdog("application without a data folder");
+    // Absolute, but no folder can be made there.
+    ::setenv("XDG_DATA_HOME", "/proc/fv-no-such-folder", 1);
+    m_arguments.dataKinds = {1};
+    RecordingApplication application(m_arguments, "/nonexistent/Ferrovan");
+
+    const int exitCode = application.run();
+
+    EXPECT_EQ(FerrovanApplicationBase::kExitNoDataFolder, exitCode);
+    EXPECT_EQ(Steps{"bundle"}, application.steps);
+}
+
+// Queued restarts start the program once, after the library has ended and while the log
+// still takes the outcome.
+TEST_F(FerrovanApplicationTest, ARestartQueuedDuringTheRunStartsTheProgramOnceAfterShutdown)
+{
+    Watchdog watchdog("application restart");
+    ::setenv("FV_RECORD_ARGS_DIR", m_records.path().c_str(), 1);
+    RecordingApplication application(m_arguments, FV_RECORD_ARGS);
+    application.inLoop = [](RecordingApplication& self) {
+        self.exitFlags()->pushFlag(AppExitFlags::kRestart, std::vector<std::string>{"--reset-logs"});
+        self.exitFlags()->pushFlag(AppExitFlags::kRestart, std::vector<std::string>{"--reset-settings"});
+    };
+
+    EXPECT_EQ(0, application.run());
+
+    std::set<std::string> started;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            started.clear();
+            Poco::Glob::glob(m_records.path() + "/args.*", started);
+            return !started.empty() && started.begin()->find(".part") == std::string::npos;
+        },
+        20000));
+    EXPECT_EQ(1u, started.size());
+    std::string arguments;
+    Poco::FileInputStream in(*started.begin());
+    Poco::StreamCopier::copyToString(in, arguments);
+    EXPECT_NE(std::string::npos,
+              arguments.find("--reset-logs\n--reset-settings\n--wait-for-pid\n" + std::to_string(::getpid()) + "\n"))
+        << arguments;
+}
+
+TEST_F(FerrovanApplicationTest, AFailedRestartIsLoggedAndTheRunStillEndsWell)
+{
+    Watchdog watchdog("failed restart");
+    RecordingApplication application(m_arguments, m_home.path() + "/no-such-program");
+    application.inLoop = [](RecordingApplication& self) {
+        self.exitFlags()->pushFlag(AppExitFlags::kRestart, std::vector<std::string>{"--reset-logs"});
+        // A payload of the wrong kind fails its flag alone.
+        self.exitFlags()->pushFlag(AppExitFlags::kRestart, 42);
+    };
+
+    EXPECT_EQ(0, application.run());
+
+    const long exiting = onlyLine(kExiting);
+    const long failed = onlyLine("Failed to restart");
+    const long badFlag = onlyLine("Exception caught when handling exit flag");
+    ASSERT_GE(exiting, 0);
+    EXPECT_GT(failed, exiting);
+    EXPECT_GT(badFlag, exiting);
+}
