@@ -484,21 +484,22 @@ int queueGroup(CUploadManager& manager, const Options& options)
     return group;
 }
 
-// The bytes of every group restored from the app folder.
-std::uint64_t restoredBytes(CDownloadManager& manager)
+// Every group's record; the two managers name the call differently.
+void fetchStates(CDownloadManager& manager, std::vector<CDownloadManager::GroupState>& states)
 {
-    std::vector<CDownloadManager::GroupState> states;
     manager.fetchGroupsStates(states);
-    std::uint64_t bytes = 0;
-    for (const auto& state : states)
-        bytes += state.bytesTransferred;
-    return bytes;
 }
 
-std::uint64_t restoredBytes(CUploadManager& manager)
+void fetchStates(CUploadManager& manager, std::vector<CUploadManager::GroupState>& states)
 {
-    std::vector<CUploadManager::GroupState> states;
     manager.fetchGroupsInfo(states);
+}
+
+// The bytes of every group restored from the app folder.
+template <typename Manager> std::uint64_t restoredBytes(Manager& manager)
+{
+    std::vector<typename Manager::GroupState> states;
+    fetchStates(manager, states);
     std::uint64_t bytes = 0;
     for (const auto& state : states)
         bytes += state.bytesTransferred;
