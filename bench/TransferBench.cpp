@@ -172,6 +172,7 @@ bool sizeUploads(std::vector<FileEntry>& files)
     return true;
 }
 
+// The upload command's files: --file with its --uid, or the list; each sized on the way.
 std::optional<Options> withUploads(Options options, const FileEntry& single, const std::string& fileList)
 {
     if (options.bucket.empty() || options.token.empty() || single.path.empty() == fileList.empty())
