@@ -1,12 +1,16 @@
-// fv-bench-transfer: downloads files of one bucket with the exported download manager, the way
-// the application does (a group, its files queued, the engine started), and reports the time.
+// fv-bench-transfer: downloads or uploads files of one bucket with the exported download or upload
+// manager, the way the application does (a group, its files queued, the engine started), and
+// reports the time.
 //
 //   fv-bench-transfer download --rest URL --bucket B --token T --out DIR
 //                      (--file ID [--size BYTES] [--md5 HEX] | --file-list FILE)
 //                      [--channels N] [--part-size BYTES] [--throttle BPS] [--ca FILE] [--samples FILE]
 //                      [--app-folder DIR] [--timeout SECONDS] [--trace]
-//   fv-bench-transfer resume --rest URL --app-folder DIR [--ca FILE] [--timeout SECONDS] [--trace]
-//   fv-bench-transfer idle
+//   fv-bench-transfer upload --rest URL --bucket B --token T (--file PATH --uid ID | --file-list FILE)
+//                      [--channels N] [--part-size BYTES] [--throttle BPS] [--ca FILE] [--samples FILE]
+//                      [--app-folder DIR] [--timeout SECONDS] [--trace]
+//   fv-bench-transfer resume [--upload] --rest URL --app-folder DIR [--ca FILE] [--timeout SECONDS] [--trace]
+//   fv-bench-transfer idle [--upload]
 //
 // download: a fresh temporary app folder (or --app-folder, kept), the library configured and
 // started, one group of the bucket downloading into DIR: one file, or every "ID SIZE [MD5]" line
@@ -15,16 +19,23 @@
 // channels together. Waits for the group to complete, then shuts the manager down and ends the
 // library. --samples writes "sample seconds=S bytes=B" lines: the bytes the group's events
 // reported over about each second, from startup to completion.
-// resume: starts on an app folder a killed download left behind and waits for its restored
-// group; prints, in CLOCK_REALTIME ms, when the first byte beyond the restored ones was reported.
-// idle: starts the library and builds the manager, then ends: the memory baseline.
+// upload: the same with the upload manager: one group of the bucket with one local file (its uid
+// the one the service gave it), or every "UID PATH" line of the list, queued and the queue marked;
+// --part-size is the manager's minimum multipart size, which is also the size of its parts.
+// resume: starts on an app folder a killed download (with --upload: upload) left behind and waits
+// for its restored group; prints, in CLOCK_REALTIME ms, when the first byte beyond the restored
+// ones was reported.
+// idle: starts the library and builds the download (--upload: upload) manager, then ends: the
+// memory baseline.
 //
 // Prints one key=value line on stdout. Exit status: 0 completed, 1 the group errored, 2 usage,
 // 3 the library did not start or refused the set-up, 4 time-out.
 
 #include "support/programs/DownloadManagerHost.h"
+#include "support/programs/UploadManagerHost.h"
 
 #include "download/DownloadManager.h"
+#include "upload/UploadManager.h"
 
 #include <algorithm>
 #include <chrono>
@@ -42,6 +53,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <stdlib.h>
@@ -50,12 +62,15 @@ namespace {
 
 using fv_transfers::CDownloadManager;
 using fv_transfers::CTransferManagerBase;
+using fv_transfers::CUploadManager;
 using Clock = std::chrono::steady_clock;
 
+// A file of the group: a download's id, size and MD5, or an upload's uid and local path.
 struct FileEntry {
     std::string id;
     std::uint64_t size = 0;
     std::string md5;
+    std::string path;
 };
 
 struct Options {
@@ -73,6 +88,7 @@ struct Options {
     std::string appFolder; // empty: a temporary one
     std::chrono::seconds timeout{600};
     bool trace = false;
+    bool upload = false; // resume and idle: the upload manager
 };
 
 int usage()
@@ -81,9 +97,13 @@ int usage()
                  "                          (--file ID [--size BYTES] [--md5 HEX] | --file-list FILE)\n"
                  "                          [--channels N] [--part-size BYTES] [--throttle BPS] [--ca FILE]\n"
                  "                          [--samples FILE] [--app-folder DIR] [--timeout SECONDS] [--trace]\n"
-                 "       fv-bench-transfer resume --rest URL --app-folder DIR [--ca FILE] [--timeout SECONDS] "
-                 "[--trace]\n"
-                 "       fv-bench-transfer idle\n";
+                 "       fv-bench-transfer upload --rest URL --bucket B --token T\n"
+                 "                          (--file PATH --uid ID | --file-list FILE)\n"
+                 "                          [--channels N] [--part-size BYTES] [--throttle BPS] [--ca FILE]\n"
+                 "                          [--samples FILE] [--app-folder DIR] [--timeout SECONDS] [--trace]\n"
+                 "       fv-bench-transfer resume [--upload] --rest URL --app-folder DIR [--ca FILE] "
+                 "[--timeout SECONDS] [--trace]\n"
+                 "       fv-bench-transfer idle [--upload]\n";
     return 2;
 }
 
@@ -101,6 +121,7 @@ template <typename Number> bool parseNumber(const std::string& text, Number& val
     }
 }
 
+// A download's list: "ID SIZE [MD5]" lines.
 bool readFileList(const std::string& path, std::vector<FileEntry>& files)
 {
     std::ifstream list(path);
@@ -119,6 +140,54 @@ bool readFileList(const std::string& path, std::vector<FileEntry>& files)
     return !files.empty();
 }
 
+// An upload's list: "UID PATH" lines, the path to the end of the line.
+bool readUploadList(const std::string& path, std::vector<FileEntry>& files)
+{
+    std::ifstream list(path);
+    std::string line;
+    while (list && std::getline(list, line)) {
+        std::istringstream fields(line);
+        FileEntry entry;
+        if (!(fields >> entry.id))
+            continue;
+        std::getline(fields >> std::ws, entry.path);
+        if (entry.path.empty())
+            return false;
+        files.push_back(entry);
+    }
+    return !files.empty();
+}
+
+// The local files of an upload with their sizes; false when one cannot be read.
+bool sizeUploads(std::vector<FileEntry>& files)
+{
+    for (FileEntry& entry : files) {
+        std::error_code error;
+        entry.size = std::filesystem::file_size(entry.path, error);
+        if (error) {
+            std::cerr << "fv-bench-transfer: " << entry.path << ": " << error.message() << "\n";
+            return false;
+        }
+    }
+    return true;
+}
+
+// The upload command's files: --file with its --uid, or the list; each sized on the way.
+std::optional<Options> withUploads(Options options, const FileEntry& single, const std::string& fileList)
+{
+    if (options.bucket.empty() || options.token.empty() || single.path.empty() == fileList.empty())
+        return std::nullopt;
+    if (!single.path.empty()) {
+        if (single.id.empty())
+            return std::nullopt;
+        options.files.push_back(single);
+    } else if (!readUploadList(fileList, options.files)) {
+        std::cerr << "fv-bench-transfer: " << fileList << " has no usable \"UID PATH\" lines\n";
+        return std::nullopt;
+    }
+    return sizeUploads(options.files) ? std::optional<Options>(options) : std::nullopt;
+}
+
 std::optional<Options> parseOptions(int argc, char** argv)
 {
     if (argc < 2)
@@ -129,8 +198,8 @@ std::optional<Options> parseOptions(int argc, char** argv)
     std::string fileList;
     for (int i = 2; i < argc; ++i) {
         const std::string name = argv[i];
-        if (name == "--trace") {
-            options.trace = true;
+        if (name == "--trace" || name == "--upload") {
+            (name == "--trace" ? options.trace : options.upload) = true;
             continue;
         }
         if (i + 1 >= argc)
@@ -147,6 +216,8 @@ std::optional<Options> parseOptions(int argc, char** argv)
         else if (name == "--out")
             options.out = value;
         else if (name == "--file")
+            single.path = value;
+        else if (name == "--uid")
             single.id = value;
         else if (name == "--size")
             ok = parseNumber(value, single.size);
@@ -174,15 +245,22 @@ std::optional<Options> parseOptions(int argc, char** argv)
         if (!ok)
             return std::nullopt;
     }
+    if (options.upload && options.command != "idle" && options.command != "resume")
+        return std::nullopt;
     if (options.command == "idle")
         return options;
     if (options.rest.empty())
         return std::nullopt;
     if (options.command == "resume")
         return options.appFolder.empty() ? std::nullopt : std::optional<Options>(options);
+    if (options.command == "upload")
+        return withUploads(options, single, fileList);
     if (options.command != "download" || options.bucket.empty() || options.token.empty() || options.out.empty())
         return std::nullopt;
-    if (!single.id.empty() == !fileList.empty())
+    // The download's --file is the file's id.
+    single.id = single.path;
+    single.path.clear();
+    if (single.id.empty() == fileList.empty())
         return std::nullopt;
     if (!single.id.empty())
         options.files.push_back(single);
@@ -223,9 +301,9 @@ private:
     bool m_owned = false;
 };
 
-// Receives the manager's events: keeps the group's progress as it was reported, and wakes the
-// waiter when a group completes or errors.
-class GroupWatcher : public CDownloadManager::ICallback {
+// Keeps a group's progress as it was reported, and wakes the waiter when a group completes or
+// errors; the part of a manager's receiver both managers share.
+class GroupProgress {
 public:
     enum class End { none, completed, errored };
 
@@ -234,7 +312,7 @@ public:
         std::uint64_t bytes = 0;
     };
 
-    void onGroupStateChanged(const CDownloadManager::GroupState& state) override
+    void record(const CTransferManagerBase::GroupState& state)
     {
         const Clock::time_point now = Clock::now();
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -242,7 +320,10 @@ public:
             return;
         if (m_progress.empty() || m_progress.back().bytes != state.bytesTransferred)
             m_progress.push_back({now, state.bytesTransferred});
-        if (state.bytesTransferred > m_baseline && !m_firstNewByte)
+        if (m_baselineAwaited && state.bytesTransferred > 0) {
+            m_baselineAwaited = false;
+            m_baseline = state.bytesTransferred;
+        } else if (state.bytesTransferred > m_baseline && !m_firstNewByte)
             m_firstNewByte = std::chrono::system_clock::now();
         if (state.state == CTransferManagerBase::GROUP_COMPLETED)
             m_end = End::completed;
@@ -253,14 +334,21 @@ public:
         m_changed.notify_all();
     }
 
-    void onFileStateChanged(const CTransferManagerBase::FileState&) override {}
-
-    // What was on disk before the engine started; only bytes beyond it count as new.
-    void startFrom(Clock::time_point at, std::uint64_t baseline)
+    // What was on disk (or stored) before the engine started; only bytes beyond it count as new.
+    // With `fromFirstReport` the first report of any bytes gives it instead: a restored upload
+    // counts its sent parts only once its file starts, before a channel sends.
+    void startFrom(Clock::time_point at, std::uint64_t baseline, bool fromFirstReport)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_progress.assign(1, {at, baseline});
         m_baseline = baseline;
+        m_baselineAwaited = fromFirstReport;
+    }
+
+    std::uint64_t baseline() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_baseline;
     }
 
     End waitForEnd(Clock::time_point deadline)
@@ -293,14 +381,22 @@ private:
     std::condition_variable m_changed;
     std::vector<Progress> m_progress; // from startFrom on, one entry per change of the byte count
     std::uint64_t m_baseline = 0;
+    bool m_baselineAwaited = false;
     std::optional<std::chrono::system_clock::time_point> m_firstNewByte;
     End m_end = End::none;
     int m_errorCode = 0;
 };
 
+// The receiver of one manager's events.
+template <typename Manager> class GroupWatcher : public Manager::ICallback, public GroupProgress {
+public:
+    void onGroupStateChanged(const typename Manager::GroupState& state) override { record(state); }
+    void onFileStateChanged(const CTransferManagerBase::FileState&) override {}
+};
+
 // One line per second of the transfer: the last progress reported by each whole second after the
 // start, against the one before it, so every span is measured between two reports.
-void writeSamples(const std::string& path, const std::vector<GroupWatcher::Progress>& progress)
+void writeSamples(const std::string& path, const std::vector<GroupProgress::Progress>& progress)
 {
     std::ofstream samples(path);
     if (progress.empty())
@@ -330,9 +426,9 @@ std::uint64_t nowMs()
             .count());
 }
 
-bool configure(CDownloadManager& manager, const Options& options)
+template <typename Manager> bool configure(Manager& manager, const Options& options)
 {
-    CTransferManagerBase::Configuration configuration = manager.getConfiguration();
+    auto configuration = manager.getConfiguration();
     configuration.maxConcurrentTransfers = options.channels;
     if (options.partSize != 0)
         configuration.minMultipartSize = options.partSize;
@@ -344,6 +440,8 @@ bool configure(CDownloadManager& manager, const Options& options)
 // Creates the group and queues the files; the group's id, or -1.
 int queueGroup(CDownloadManager& manager, const Options& options)
 {
+    std::error_code error;
+    std::filesystem::create_directories(options.out, error);
     std::string bucket = options.bucket;
     std::string type = "DOWNLOAD";
     std::string token = options.token;
@@ -367,15 +465,102 @@ int queueGroup(CDownloadManager& manager, const Options& options)
     return group;
 }
 
-// The bytes of every group restored from the app folder.
-std::uint64_t restoredBytes(CDownloadManager& manager)
+// Creates the group, queues the files and marks the queue, as the application does once the
+// user's selection is complete; the group's id, or -1.
+int queueGroup(CUploadManager& manager, const Options& options)
 {
-    std::vector<CDownloadManager::GroupState> states;
+    std::string bucket = options.bucket;
+    std::string type = "UPLOAD";
+    std::string token = options.token;
+    const int group = manager.createGroup(bucket, type, token, 0);
+    if (group < 0)
+        return -1;
+    std::vector<CUploadManager::FileDesc> files;
+    for (const FileEntry& entry : options.files) {
+        const std::string path = std::filesystem::absolute(entry.path).string();
+        files.push_back(CUploadManager::FileDesc{entry.id, fv_test::toWide("file://" + path)});
+    }
+    manager.queueFiles(group, files);
+    manager.markQueue(group);
+    return group;
+}
+
+// Every group's record; the two managers name the call differently.
+void fetchStates(CDownloadManager& manager, std::vector<CDownloadManager::GroupState>& states)
+{
     manager.fetchGroupsStates(states);
+}
+
+void fetchStates(CUploadManager& manager, std::vector<CUploadManager::GroupState>& states)
+{
+    manager.fetchGroupsInfo(states);
+}
+
+// The bytes of every group restored from the app folder.
+template <typename Manager> std::uint64_t restoredBytes(Manager& manager)
+{
+    std::vector<typename Manager::GroupState> states;
+    fetchStates(manager, states);
     std::uint64_t bytes = 0;
     for (const auto& state : states)
         bytes += state.bytesTransferred;
     return bytes;
+}
+
+// Sets the manager up for the command, runs its engine until the group ends and prints the line.
+template <typename Manager> int transfer(Manager& manager, GroupProgress& watcher, const Options& options)
+{
+    if (options.command == "idle")
+        return 0;
+    if (!configure(manager, options)) {
+        std::cerr << "fv-bench-transfer: the manager refused the configuration\n";
+        return 3;
+    }
+    std::uint64_t total = 0;
+    if (options.command != "resume") {
+        if (queueGroup(manager, options) < 0) {
+            std::cerr << "fv-bench-transfer: the manager refused the group\n";
+            return 3;
+        }
+        for (const FileEntry& entry : options.files)
+            total += entry.size;
+    }
+    const Clock::time_point start = Clock::now();
+    const bool resumingUpload = options.command == "resume" && std::is_same_v<Manager, CUploadManager>;
+    watcher.startFrom(start, restoredBytes(manager), resumingUpload);
+    manager.startup();
+    const GroupProgress::End end = watcher.waitForEnd(start + options.timeout);
+    const std::chrono::duration<double> elapsed = Clock::now() - start;
+    manager.shutdown();
+    if (!options.samples.empty())
+        writeSamples(options.samples, watcher.progress());
+
+    if (end == GroupProgress::End::none) {
+        std::cerr << "fv-bench-transfer: no end after " << options.timeout.count() << " s\n";
+        return 4;
+    }
+    if (end == GroupProgress::End::errored) {
+        std::cerr << "fv-bench-transfer: the group errored (error " << watcher.errorCode() << ")\n";
+        return 1;
+    }
+    std::cout << "files=" << options.files.size() << " bytes=" << total << " seconds=" << std::fixed
+              << std::setprecision(3) << elapsed.count();
+    if (options.command == "resume") {
+        const auto first = watcher.firstNewByte();
+        std::cout << " restored=" << watcher.baseline() << " first-new-byte-ms="
+                  << (first ? std::chrono::duration_cast<std::chrono::milliseconds>(first->time_since_epoch()).count()
+                            : 0);
+    }
+    std::cout << std::endl;
+    return 0;
+}
+
+// The library started for the command's manager, which the host builds and ends.
+template <typename Host, typename Manager> int hosted(const Options& options, const fv_test::HostOptions& hostOptions)
+{
+    GroupWatcher<Manager> watcher;
+    Host host(hostOptions, &watcher);
+    return transfer(host.manager(), watcher, options);
 }
 
 int run(const Options& options)
@@ -386,54 +571,9 @@ int run(const Options& options)
     hostOptions.restUrl = options.rest;
     hostOptions.caFile = options.ca;
     hostOptions.trace = options.trace;
-    GroupWatcher watcher;
-    fv_test::DownloadManagerHost host(hostOptions, &watcher);
-    CDownloadManager& manager = host.manager();
-    if (options.command == "idle")
-        return 0;
-    if (!configure(manager, options)) {
-        std::cerr << "fv-bench-transfer: the manager refused the configuration\n";
-        return 3;
-    }
-    std::uint64_t total = 0;
-    if (options.command == "download") {
-        std::error_code error;
-        std::filesystem::create_directories(options.out, error);
-        if (queueGroup(manager, options) < 0) {
-            std::cerr << "fv-bench-transfer: the manager refused the group\n";
-            return 3;
-        }
-        for (const FileEntry& entry : options.files)
-            total += entry.size;
-    }
-    const Clock::time_point start = Clock::now();
-    const std::uint64_t restored = restoredBytes(manager);
-    watcher.startFrom(start, restored);
-    manager.startup();
-    const GroupWatcher::End end = watcher.waitForEnd(start + options.timeout);
-    const std::chrono::duration<double> elapsed = Clock::now() - start;
-    manager.shutdown();
-    if (!options.samples.empty())
-        writeSamples(options.samples, watcher.progress());
-
-    if (end == GroupWatcher::End::none) {
-        std::cerr << "fv-bench-transfer: no end after " << options.timeout.count() << " s\n";
-        return 4;
-    }
-    if (end == GroupWatcher::End::errored) {
-        std::cerr << "fv-bench-transfer: the group errored (error " << watcher.errorCode() << ")\n";
-        return 1;
-    }
-    std::cout << "files=" << options.files.size() << " bytes=" << total << " seconds=" << std::fixed
-              << std::setprecision(3) << elapsed.count();
-    if (options.command == "resume") {
-        const auto first = watcher.firstNewByte();
-        std::cout << " restored=" << restored << " first-new-byte-ms="
-                  << (first ? std::chrono::duration_cast<std::chrono::milliseconds>(first->time_since_epoch()).count()
-                            : 0);
-    }
-    std::cout << std::endl;
-    return 0;
+    if (options.upload || options.command == "upload")
+        return hosted<fv_test::UploadManagerHost, CUploadManager>(options, hostOptions);
+    return hosted<fv_test::DownloadManagerHost, CDownloadManager>(options, hostOptions);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 //                      [--md5 HEX] [--source FILE] [--ca FILE] [--log-dir DIR] [--sample-rate]
 //   fv-bench-transport channel-upload URL FILE [--md5 HEX] [--limit BPS] [--ca FILE] [--log-dir DIR]
 //                      [--no-verify] [--sample-rate]
+//   fv-bench-transport md5 FILE [--md5 HEX] [--log-dir DIR]
 //   fv-bench-transport idle
 //
 // download: one GET over one connection, the body read into a fixed buffer and written to OUT
@@ -23,6 +24,8 @@
 // asking for 100 Continue, and accepts it only when the ETag is the range's MD5: the one --md5
 // gives, as an upload file that read it beforehand hands it over, or else the one the channel
 // computes while sending; then the stored object is read back and compared with the file.
+// md5: the MD5 of the whole FILE, read as a single-part upload file reads it before its PUT
+// (calculateFileMd5Digest), compared with --md5.
 // idle: starts as the other modes do and exits, the baseline of the memory figures.
 // The rate covers connect to last byte; verification runs after the clock stops. The result is
 // one line of key=value pairs on stdout; the exit status is 0 only when the transfer worked and
@@ -109,6 +112,7 @@ int usage()
                  "[--limit BPS] [--md5 HEX] [--source FILE] [--ca FILE] [--log-dir DIR] [--sample-rate]\n"
                  "       fv-bench-transport channel-upload URL FILE [--md5 HEX] [--limit BPS] [--ca FILE] "
                  "[--log-dir DIR] [--no-verify] [--sample-rate]\n"
+                 "       fv-bench-transport md5 FILE [--md5 HEX] [--log-dir DIR]\n"
                  "       fv-bench-transport idle\n";
     return 2;
 }
@@ -122,6 +126,26 @@ bool parseCount(const char* text, std::uint64_t& value)
     return true;
 }
 
+// md5 FILE [--md5 HEX] [--log-dir DIR]
+std::optional<Options> parseDigestOptions(int argc, char** argv)
+{
+    Options options;
+    options.command = argv[1];
+    options.path = argv[2];
+    for (int i = 3; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (i + 1 >= argc)
+            return std::nullopt;
+        if (arg == "--md5")
+            options.expectedMd5 = argv[++i];
+        else if (arg == "--log-dir")
+            options.logDirectory = argv[++i];
+        else
+            return std::nullopt;
+    }
+    return options;
+}
+
 std::optional<Options> parseOptions(int argc, char** argv)
 {
     Options options;
@@ -129,6 +153,8 @@ std::optional<Options> parseOptions(int argc, char** argv)
         options.command = "idle";
         return options;
     }
+    if (argc >= 3 && std::string(argv[1]) == "md5")
+        return parseDigestOptions(argc, argv);
     if (argc < 4)
         return std::nullopt;
     options.command = argv[1];
@@ -643,6 +669,21 @@ int runChannelUpload(const Options& options)
     return sound ? 0 : 1;
 }
 
+int runDigest(const Options& options)
+{
+    std::uint64_t bytes = 0;
+    if (!uploadSize(options.path, bytes))
+        return 1;
+    Poco::DigestEngine::Digest digest;
+    const Stopwatch clock;
+    const bool read = calculateFileMd5Digest(digest, utf8ToWide(options.path));
+    const double seconds = clock.seconds();
+    std::string verdict = "md5=unreadable";
+    const bool sound = read && md5Verdict(options.expectedMd5, Poco::DigestEngine::digestToHex(digest), verdict);
+    printResult("md5", bytes, seconds, verdict);
+    return sound ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -664,5 +705,7 @@ int main(int argc, char** argv)
         return runChannels(*options);
     if (options->command == "channel-upload")
         return runChannelUpload(*options);
+    if (options->command == "md5")
+        return runDigest(*options);
     return options->command == "download" ? runDownload(*options) : runUpload(*options);
 }

@@ -11,6 +11,11 @@ UploadManagerHost::UploadManagerHost(std::shared_ptr<LibraryHost> library,
     m_manager.subscribeToEvents(receiver);
 }
 
+UploadManagerHost::UploadManagerHost(const HostOptions& options, fv_transfers::CUploadManager::ICallback* receiver)
+    : UploadManagerHost(std::make_shared<LibraryHost>(options), receiver)
+{
+}
+
 UploadManagerHost::~UploadManagerHost()
 {
     m_manager.shutdown();

@@ -16,6 +16,8 @@ public:
     // Builds the manager (which restores the folder's upload groups) on a started library; the
     // library ends when its last host is gone.
     UploadManagerHost(std::shared_ptr<LibraryHost> library, fv_transfers::CUploadManager::ICallback* receiver);
+    // Starts the library for this manager alone. Throws std::runtime_error when it does not start.
+    UploadManagerHost(const HostOptions& options, fv_transfers::CUploadManager::ICallback* receiver);
     // Shuts the manager down and unsubscribes before it goes.
     ~UploadManagerHost();
     UploadManagerHost(const UploadManagerHost&) = delete;
