@@ -8,6 +8,10 @@ namespace ferrovan {
 // empty when no absolute folder can be found or created.
 std::string getLocalAppDataDirectory();
 
+// The user's home folder: $HOME when it is absolute, else the password database's entry;
+// empty when neither gives one.
+std::string getUserProfileDirectory();
+
 // Waits until the process has exited (true; also for an unknown pid) or `timeoutMs` has passed
 // (false). 0 waits without limit.
 bool waitForProcessExit(unsigned int pid, unsigned int timeoutMs);

@@ -17,6 +17,8 @@ bool isValidCodePoint(wchar_t c)
     return cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
 }
 
+} // namespace
+
 bool isValidUtf8(const std::string& text)
 {
     Poco::UTF8Encoding utf8;
@@ -26,8 +28,6 @@ bool isValidUtf8(const std::string& text)
     }
     return true;
 }
-
-} // namespace
 
 void wideToUtf8(const std::wstring& in, std::string& out)
 {

@@ -10,4 +10,8 @@ namespace ferrovan {
 void wideToUtf8(const std::wstring& in, std::string& out);
 void utf8ToWide(const std::string& in, std::wstring& out);
 
+// True when every byte of `text` belongs to a well-formed UTF-8 sequence of a valid code point
+// (no surrogates, nothing above U+10FFFF). NUL bytes count as valid.
+bool isValidUtf8(const std::string& text);
+
 } // namespace ferrovan

@@ -50,10 +50,8 @@ std::string dataHome()
     const std::string xdgDataHome = absoluteFromEnvironment("XDG_DATA_HOME");
     if (!xdgDataHome.empty())
         return xdgDataHome;
-    std::string home = absoluteFromEnvironment("HOME");
+    const std::string home = getUserProfileDirectory();
     if (home.empty())
-        home = homeFromPasswordDatabase();
-    if (home.empty() || home[0] != '/')
         return "";
     Poco::Path path(home, Poco::Path::PATH_UNIX);
     path.makeDirectory();
@@ -148,6 +146,15 @@ std::string getLocalAppDataDirectory()
     } catch (const Poco::Exception&) {
         return "";
     }
+}
+
+std::string getUserProfileDirectory()
+{
+    const std::string home = absoluteFromEnvironment("HOME");
+    if (!home.empty())
+        return home;
+    const std::string entry = homeFromPasswordDatabase();
+    return !entry.empty() && entry[0] == '/' ? entry : "";
 }
 
 bool waitForProcessExit(unsigned int pid, unsigned int timeoutMs)

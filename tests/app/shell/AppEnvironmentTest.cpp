@@ -1,6 +1,8 @@
 #include "shell/AppEnvironment.h"
 #include "shell/CommandLineArguments.h"
 
+#include "ScopedVariable.h"
+
 #include "support/fixtures/TestEnvironment.h"
 
 #include "core/config/FvTransfersGlobalConfig.h"
@@ -25,6 +27,7 @@ namespace {
 
 using ferrovan::AppEnvironment;
 using ferrovan::CommandLineArguments;
+using fv_test::ScopedVariable;
 using fv_test::TempDir;
 
 class FakeBundleInfo : public ferrovan::IAppBundleInfo {
@@ -52,33 +55,6 @@ private:
         out = *value;
         return true;
     }
-};
-
-// Sets or clears one variable for a scope and puts the old state back.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value) : m_name(name)
-    {
-        if (const char* old = std::getenv(name))
-            m_old = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedVariable()
-    {
-        if (m_old)
-            ::setenv(m_name.c_str(), m_old->c_str(), 1);
-        else
-            ::unsetenv(m_name.c_str());
-    }
-    ScopedVariable(const ScopedVariable&) = delete;
-    ScopedVariable& operator=(const ScopedVariable&) = delete;
-
-private:
-    std::string m_name;
-    std::optional<std::string> m_old;
 };
 
 Poco::SharedPtr<ferrovan::IAppBundleInfo> bundle()

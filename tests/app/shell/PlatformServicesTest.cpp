@@ -2,6 +2,8 @@
 #include "shell/PlatformInit.h"
 #include "shell/PlatformServices.h"
 
+#include "ScopedVariable.h"
+
 #include "support/fixtures/Watchdog.h"
 
 #include "AppConfig.h"
@@ -13,6 +15,7 @@
 #include <csignal>
 #include <string>
 
+#include <pwd.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -153,6 +156,34 @@ TEST(PlatformServices, ForwardSlashesReplaceEveryBackslash)
         std::string text = c.in;
         ferrovan::toForwardSlashes(text);
         EXPECT_EQ(text, c.out) << c.in;
+    }
+}
+
+// The home folder of the password database, as a user without $HOME has it.
+std::string passwordDatabaseHome()
+{
+    const passwd* entry = ::getpwuid(::getuid());
+    return entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "";
+}
+
+TEST(PlatformServices, UserProfileIsHomeElseThePasswordDatabaseEntry)
+{
+    const std::string fromDatabase = passwordDatabaseHome();
+    ASSERT_FALSE(fromDatabase.empty());
+    struct Case {
+        const char* home;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"/home/someone else", "/home/someone else"},
+        {"/", "/"},
+        {nullptr, fromDatabase},
+        {"", fromDatabase},
+        {"relative/home", fromDatabase},
+    };
+    for (const Case& c : cases) {
+        fv_test::ScopedVariable home("HOME", c.home);
+        EXPECT_EQ(c.expected, ferrovan::getUserProfileDirectory()) << (c.home != nullptr ? c.home : "unset");
     }
 }
 

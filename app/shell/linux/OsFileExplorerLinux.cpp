@@ -1,0 +1,181 @@
+#include "shell/linux/OsFileExplorerLinux.h"
+
+#include "shell/FerrovanLogger.h"
+#include "shell/FileUrl.h"
+
+#include <Poco/Exception.h>
+#include <Poco/String.h>
+#include <Poco/URI.h>
+
+#include <gio/gio.h>
+
+#include <algorithm>
+#include <memory>
+
+#include <sys/stat.h>
+
+namespace ferrovan {
+
+namespace {
+
+const char* const kFileManagerName = "org.freedesktop.FileManager1";
+const char* const kFileManagerPath = "/org/freedesktop/FileManager1";
+// Long enough for a file manager the bus has to start first.
+const int kFileManagerTimeoutMs = 10000;
+
+void logError(const std::string& function, const std::string& text)
+{
+    logLine(CFerrovanLogger::getInstance(), Poco::Message::PRIO_ERROR,
+            "ferrovan::OsFileExplorerLinux::" + function + ": " + text);
+}
+
+struct ErrorDeleter {
+    void operator()(GError* error) const { g_error_free(error); }
+};
+using ErrorPtr = std::unique_ptr<GError, ErrorDeleter>;
+
+struct ObjectDeleter {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+using ConnectionPtr = std::unique_ptr<GDBusConnection, ObjectDeleter>;
+
+struct VariantDeleter {
+    void operator()(GVariant* variant) const { g_variant_unref(variant); }
+};
+using VariantPtr = std::unique_ptr<GVariant, VariantDeleter>;
+
+// The address comes from a page: control characters must not reach the log as they are.
+std::string printable(std::string text)
+{
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }, '?');
+    return text;
+}
+
+// The host of an authority "user@host:port" or "[v6]:port".
+std::string hostOf(const std::string& authority)
+{
+    const std::string::size_type at = authority.rfind('@');
+    const std::string hostAndPort = at == std::string::npos ? authority : authority.substr(at + 1);
+    if (!hostAndPort.empty() && hostAndPort.front() == '[') {
+        const std::string::size_type close = hostAndPort.find(']');
+        return close == std::string::npos ? "" : hostAndPort.substr(1, close - 1);
+    }
+    return hostAndPort.substr(0, hostAndPort.find(':'));
+}
+
+// "http://host..." or "https://host...", nothing else: no other scheme, no scheme-relative or
+// local path, no blanks or control characters a handler's command line could split on.
+bool isWebAddress(const std::string& url)
+{
+    for (const char c : url) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte <= 0x20 || byte == 0x7F)
+            return false;
+    }
+    const std::string::size_type colon = url.find(':');
+    if (colon == std::string::npos)
+        return false;
+    const std::string scheme = url.substr(0, colon);
+    if (Poco::icompare(scheme, "http") != 0 && Poco::icompare(scheme, "https") != 0)
+        return false;
+    if (url.compare(colon + 1, 2, "//") != 0)
+        return false;
+    const std::string::size_type authorityStart = colon + 3;
+    const std::string::size_type authorityEnd = url.find_first_of("/?#", authorityStart);
+    if (hostOf(url.substr(authorityStart, authorityEnd - authorityStart)).empty())
+        return false;
+    try {
+        Poco::URI parsed(url);
+        return !parsed.getHost().empty();
+    } catch (const Poco::Exception&) {
+        return false;
+    }
+}
+
+bool launchDefaultHandler(const std::string& function, const std::string& uri)
+{
+    GError* rawError = nullptr;
+    if (g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &rawError))
+        return true;
+    const ErrorPtr error(rawError);
+    logError(function, "no handler could open " + uri + ": " + (error ? error->message : "unknown error"));
+    return false;
+}
+
+// Asks the session's file manager to show the item; false when there is no bus, no file
+// manager or no answer.
+bool callFileManager(const std::string& method, const std::string& uri)
+{
+    GError* rawError = nullptr;
+    const ConnectionPtr bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError));
+    if (!bus) {
+        const ErrorPtr error(rawError);
+        logLine(CFerrovanLogger::getInstance(), Poco::Message::PRIO_WARNING,
+                std::string("ferrovan::OsFileExplorerLinux::showInFolder: no session bus: ") +
+                    (error ? error->message : "unknown error"));
+        return false;
+    }
+    const gchar* uris[] = {uri.c_str(), nullptr};
+    const VariantPtr reply(g_dbus_connection_call_sync(
+        bus.get(), kFileManagerName, kFileManagerPath, kFileManagerName, method.c_str(),
+        g_variant_new("(^ass)", uris, ""), nullptr, G_DBUS_CALL_FLAGS_NONE, kFileManagerTimeoutMs, nullptr, &rawError));
+    if (!reply) {
+        const ErrorPtr error(rawError);
+        logLine(CFerrovanLogger::getInstance(), Poco::Message::PRIO_WARNING,
+                "ferrovan::OsFileExplorerLinux::showInFolder: the file manager did not answer " + method + ": " +
+                    (error ? error->message : "unknown error"));
+        return false;
+    }
+    return true;
+}
+
+std::string withoutTrailingSlashes(const std::string& path)
+{
+    const std::string::size_type last = path.find_last_not_of('/');
+    if (last == std::string::npos)
+        return path.empty() ? path : "/";
+    return path.substr(0, last + 1);
+}
+
+std::string parentOf(const std::string& path)
+{
+    const std::string::size_type slash = path.rfind('/');
+    return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
+}
+
+} // namespace
+
+bool OsFileExplorerLinux::showInFolder(const std::string& path)
+{
+    const std::string item = withoutTrailingSlashes(path);
+    std::string itemUri;
+    struct stat status {};
+    if (!pathToFileUrl(item, itemUri) || ::stat(item.c_str(), &status) != 0) {
+        logError("showInFolder", "not an existing absolute path: " + printable(path));
+        return false;
+    }
+    const bool isFolder = S_ISDIR(status.st_mode);
+    if (callFileManager(isFolder ? "ShowFolders" : "ShowItems", itemUri))
+        return true;
+    std::string folderUri;
+    if (!pathToFileUrl(isFolder ? item : parentOf(item), folderUri))
+        return false;
+    return launchDefaultHandler("showInFolder", folderUri);
+}
+
+bool OsFileExplorerLinux::open(const std::string& url)
+{
+    if (!isWebAddress(url)) {
+        logError("open", "refused to open an address that is not http or https with a host: " + printable(url));
+        return false;
+    }
+    return launchDefaultHandler("open", url);
+}
+
+std::unique_ptr<IOsFileExplorer> createOsFileExplorer()
+{
+    return std::make_unique<OsFileExplorerLinux>();
+}
+
+} // namespace ferrovan
