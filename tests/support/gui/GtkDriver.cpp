@@ -148,6 +148,11 @@ void GtkDriver::sendDeleteEvent(GtkWindow* window)
     gdk_event_free(event);
 }
 
+void GtkDriver::pressEscape(GtkWindow* window)
+{
+    gtk_bindings_activate(G_OBJECT(window), GDK_KEY_Escape, static_cast<GdkModifierType>(0));
+}
+
 gboolean GtkDriver::poll(gpointer self)
 {
     static_cast<GtkDriver*>(self)->pollOnce();

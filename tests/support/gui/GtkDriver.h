@@ -54,6 +54,8 @@ public:
     static void respond(GtkWindow* dialog, int response);
     // What the window manager sends when the user closes the window with its frame.
     static void sendDeleteEvent(GtkWindow* window);
+    // Runs what the window's key bindings do for Escape (a dialog's "close").
+    static void pressEscape(GtkWindow* window);
 
 private:
     struct Step {
