@@ -48,6 +48,7 @@ bool FvDialogLinuxBase::showModal()
     // Connected before gtk_dialog_run connects its own handler, so a refused OK can stop the
     // response before it ends the run.
     g_signal_connect(m_window, "response", G_CALLBACK(onResponse), this);
+    g_signal_connect(m_window, "event", G_CALLBACK(onEvent), this);
     onInitDialog(GTK_DIALOG(m_window));
     const gint response = gtk_dialog_run(GTK_DIALOG(m_window));
     return response == GTK_RESPONSE_OK;
@@ -75,6 +76,13 @@ void FvDialogLinuxBase::onResponse(GtkDialog* dialog, gint response, gpointer se
 {
     if (response == GTK_RESPONSE_OK && !static_cast<FvDialogLinuxBase*>(self)->okAllowed())
         g_signal_stop_emission_by_name(dialog, "response");
+}
+
+gboolean FvDialogLinuxBase::onEvent(GtkWidget*, GdkEvent* event, gpointer self)
+{
+    // Taken before "delete-event": gtk_dialog_run ends on that signal whatever its other
+    // handlers answer. Escape arrives here as a delete event too.
+    return event->type == GDK_DELETE && !static_cast<FvDialogLinuxBase*>(self)->userMayClose();
 }
 
 void FvDialogLinuxBase::onDestroy(GtkWidget*, gpointer self)

@@ -10,7 +10,8 @@ namespace ferrovan {
 
 // A GtkDialog built anew by each showModal and ended when it returns. OK goes through onOk,
 // which may keep the dialog open; Cancel, Escape and the frame's close button end it without
-// asking. The window pointer is cleared when GTK destroys the window, however that happens.
+// asking, unless the dialog is one the user may not close. The window pointer is cleared when
+// GTK destroys the window, however that happens.
 class FvDialogLinuxBase : public virtual IFvDialog {
 public:
     FvDialogLinuxBase(INativeUiDataHolder* parent, std::string title);
@@ -30,9 +31,12 @@ protected:
     // Whether OK may end the dialog. An exception is logged and shown as an error alert, and
     // keeps the dialog open.
     virtual bool onOk() { return true; }
+    // Whether the frame's close button and Escape end the dialog.
+    virtual bool userMayClose() const { return true; }
 
 private:
     static void onResponse(GtkDialog* dialog, gint response, gpointer self);
+    static gboolean onEvent(GtkWidget* window, GdkEvent* event, gpointer self);
     static void onDestroy(GtkWidget* window, gpointer self);
     bool okAllowed();
 

@@ -23,4 +23,15 @@ OwnedToplevel ownToplevel(GtkWidget* widget)
     return OwnedToplevel(GTK_WIDGET(g_object_ref(widget)));
 }
 
+std::string textOf(GtkTextBuffer* buffer)
+{
+    GtkTextIter start;
+    GtkTextIter end;
+    gtk_text_buffer_get_bounds(buffer, &start, &end);
+    gchar* text = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
+    std::string result(text);
+    g_free(text);
+    return result;
+}
+
 } // namespace ferrovan

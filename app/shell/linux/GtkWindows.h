@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include <memory>
+#include <string>
 
 namespace ferrovan {
 
@@ -22,5 +23,8 @@ using OwnedToplevel = std::unique_ptr<GtkWidget, ToplevelEnd>;
 
 // Takes a newly made toplevel.
 OwnedToplevel ownToplevel(GtkWidget* widget);
+
+// The whole text of a text view's buffer, UTF-8.
+std::string textOf(GtkTextBuffer* buffer);
 
 } // namespace ferrovan

@@ -1,4 +1,5 @@
 #include "shell/AboutDialog.h"
+#include "shell/linux/GtkWindows.h"
 
 #include "app/shell/TestParentWindow.h"
 #include "support/fixtures/TestEnvironment.h"
@@ -29,18 +30,6 @@ struct SeenAbout {
     GtkWindow* transientFor = nullptr;
     void* handleWhileShown = nullptr;
 };
-
-std::string textOf(GtkWidget* view)
-{
-    GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(view));
-    GtkTextIter start;
-    GtkTextIter end;
-    gtk_text_buffer_get_bounds(buffer, &start, &end);
-    gchar* text = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
-    std::string result(text);
-    g_free(text);
-    return result;
-}
 
 bool contains(const std::vector<std::string>& texts, const std::string& text)
 {
@@ -83,7 +72,7 @@ TEST(AboutDialogLinux, ShowsTheVersionAndTheLicenceReadOnly)
             seen.labels = GtkDriver::labelTexts(GTK_WIDGET(window));
             const auto views = GtkDriver::descendants(GTK_WIDGET(window), GTK_TYPE_TEXT_VIEW);
             ASSERT_EQ(views.size(), 1u);
-            seen.licence = textOf(views[0]);
+            seen.licence = ferrovan::textOf(gtk_text_view_get_buffer(GTK_TEXT_VIEW(views[0])));
             seen.licenceEditable = gtk_text_view_get_editable(GTK_TEXT_VIEW(views[0])) != FALSE;
             seen.modal = gtk_window_get_modal(window) != FALSE;
             seen.transientFor = gtk_window_get_transient_for(window);
@@ -116,7 +105,8 @@ TEST(AboutDialogLinux, ShowsTheShippedLicence)
     std::string licence;
     GtkDriver driver;
     driver.when(kAbout, [&](GtkWindow* window) {
-        licence = textOf(GtkDriver::descendants(GTK_WIDGET(window), GTK_TYPE_TEXT_VIEW).at(0));
+        const auto views = GtkDriver::descendants(GTK_WIDGET(window), GTK_TYPE_TEXT_VIEW);
+        licence = ferrovan::textOf(gtk_text_view_get_buffer(GTK_TEXT_VIEW(views.at(0))));
         GtkDriver::sendDeleteEvent(window);
     });
 

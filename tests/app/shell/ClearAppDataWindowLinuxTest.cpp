@@ -124,19 +124,9 @@ TEST_F(ClearAppDataWindowLinux, DeclinedChoiceKeepsTheDialogAndTheNextOkReadsThe
     EXPECT_EQ(callback.calls, (std::vector<int>{5, 1}));
 }
 
-struct CancelCase {
-    const char* name;
-    std::function<void(GtkWindow*)> cancel;
-};
-
 TEST_F(ClearAppDataWindowLinux, CancelEscapeOrCloseNeverCallsBack)
 {
-    const CancelCase cases[] = {
-        {"Cancel", [](GtkWindow* window) { EXPECT_TRUE(GtkDriver::clickButton(GTK_WIDGET(window), "Cancel")); }},
-        {"Escape", [](GtkWindow* window) { GtkDriver::pressEscape(window); }},
-        {"delete event", [](GtkWindow* window) { GtkDriver::sendDeleteEvent(window); }},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : GtkDriver::dismissals()) {
         SCOPED_TRACE(c.name);
         fv_test::Watchdog watchdog(std::string("clear data, ") + c.name);
         ScriptedCallback callback({});
@@ -144,7 +134,7 @@ TEST_F(ClearAppDataWindowLinux, CancelEscapeOrCloseNeverCallsBack)
         GtkDriver driver;
         driver.when(kClearData, [&](GtkWindow* window) {
             GtkDriver::setToggle(box(window, kBoxTexts[0]), true);
-            c.cancel(window);
+            c.dismiss(window);
         });
 
         EXPECT_FALSE(dialog->showModal());

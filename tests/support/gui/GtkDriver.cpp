@@ -153,6 +153,15 @@ void GtkDriver::pressEscape(GtkWindow* window)
     gtk_bindings_activate(G_OBJECT(window), GDK_KEY_Escape, static_cast<GdkModifierType>(0));
 }
 
+std::vector<GtkDriver::Dismissal> GtkDriver::dismissals()
+{
+    return {
+        {"Cancel", [](GtkWindow* window) { EXPECT_TRUE(clickButton(GTK_WIDGET(window), "Cancel")); }},
+        {"Escape", &GtkDriver::pressEscape},
+        {"delete event", &GtkDriver::sendDeleteEvent},
+    };
+}
+
 gboolean GtkDriver::poll(gpointer self)
 {
     static_cast<GtkDriver*>(self)->pollOnce();

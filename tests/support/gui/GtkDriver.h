@@ -57,6 +57,13 @@ public:
     // Runs what the window's key bindings do for Escape (a dialog's "close").
     static void pressEscape(GtkWindow* window);
 
+    // The ways a user turns a dialog down: its Cancel button, Escape, the frame's close button.
+    struct Dismissal {
+        const char* name;
+        Action dismiss;
+    };
+    static std::vector<Dismissal> dismissals();
+
 private:
     struct Step {
         WindowMatch match;
