@@ -1,5 +1,6 @@
 #include "shell/GlobalProgressBar.h"
 
+#include "support/fixtures/GlibTsanSuppressions.h"
 #include "support/fixtures/Watchdog.h"
 
 #include "SessionBusClient.h"

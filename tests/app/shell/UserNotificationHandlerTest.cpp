@@ -2,6 +2,7 @@
 #include "shell/linux/NotificationActionListenerLinux.h"
 
 #include "support/fixtures/ChildProcess.h"
+#include "support/fixtures/GlibTsanSuppressions.h"
 #include "support/fixtures/Watchdog.h"
 
 #include "SessionBusClient.h"
