@@ -1,8 +1,8 @@
+#include "app/shell/FeedBundleInfo.h"
 #include "support/fixtures/Watchdog.h"
 #include "support/net/TestCa.h"
 #include "support/service/TestService.h"
 
-#include "shell/AppBundleInfo.h"
 #include "shell/AppcastFeed.h"
 #include "shell/Updater.h"
 #include "shell/linux/UpdaterDialogLinux.h"
@@ -176,31 +176,6 @@ TEST_F(UpdaterDialogLinuxTest, TheLoopRunsTasksFromOtherThreadsAndRepeatsUntilSt
     EXPECT_EQ(stoppedAt, ticks);
 }
 
-namespace {
-
-class FeedBundleInfo : public ferrovan::IAppBundleInfo {
-public:
-    explicit FeedBundleInfo(std::string feedUrl) : m_feed(std::move(feedUrl)) {}
-    bool getVersion(std::string& out) override { return give("4.1.9", out); }
-    bool getProductName(std::string& out) override { return give("Ferrovan", out); }
-    bool getDisplayName(std::string& out) override { return give("Ferrovan", out); }
-    bool getWebsiteUrl(std::string& out) override { return give("https://bundle.example", out); }
-    bool getWebAppPath(std::string& out) override { return give("/app", out); }
-    bool getCompanyName(std::string& out) override { return give("Ferrovan", out); }
-    bool getAppcastUrl(std::string& out) override { return give(m_feed, out); }
-    bool getRestApiUrl(std::string& out) override { return give("https://rest.bundle.example", out); }
-
-private:
-    static bool give(const std::string& value, std::string& out)
-    {
-        out = value;
-        return true;
-    }
-    std::string m_feed;
-};
-
-} // namespace
-
 // The whole road: a newer release on an HTTPS feed, told in a box on the loop's thread, and
 // "Download" opening its release notes.
 TEST_F(UpdaterDialogLinuxTest, ANewerReleaseIsOfferedAndDownloadOpensItsReleaseNotes)
@@ -220,7 +195,8 @@ TEST_F(UpdaterDialogLinuxTest, ANewerReleaseIsOfferedAndDownloadOpensItsReleaseN
     parts.loop = std::make_unique<UpdaterLoopLinux>();
     parts.dialog = std::make_unique<UpdaterDialogLinux>(recordingOpener());
     parts.caFile = TestCa::instance().caFile();
-    Updater updater(Poco::makeShared<FeedBundleInfo>(service.url("/linux/v4.1/updates.xml", true)), std::move(parts));
+    Updater updater(Poco::makeShared<FeedBundleInfo>("4.1.9", service.url("/linux/v4.1/updates.xml", true)),
+                    std::move(parts));
 
     updater.checkForUpdatesSilently();
     GtkDialog* box = nullptr;

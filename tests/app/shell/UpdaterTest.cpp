@@ -1,9 +1,9 @@
+#include "app/shell/FeedBundleInfo.h"
 #include "support/fixtures/TestEnvironment.h"
 #include "support/fixtures/Watchdog.h"
 #include "support/net/TestCa.h"
 #include "support/service/TestService.h"
 
-#include "shell/AppBundleInfo.h"
 #include "shell/AppSettings.h"
 #include "shell/AppcastFeed.h"
 #include "shell/CommandLineArguments.h"
@@ -105,30 +105,6 @@ public:
 
 private:
     std::shared_ptr<Told> m_told;
-};
-
-class FeedBundleInfo : public ferrovan::IAppBundleInfo {
-public:
-    FeedBundleInfo(std::string version, std::string feedUrl) : m_version(std::move(version)), m_feed(std::move(feedUrl))
-    {
-    }
-    bool getVersion(std::string& out) override { return give(m_version, out); }
-    bool getProductName(std::string& out) override { return give("Ferrovan", out); }
-    bool getDisplayName(std::string& out) override { return give("Ferrovan", out); }
-    bool getWebsiteUrl(std::string& out) override { return give("https://bundle.example", out); }
-    bool getWebAppPath(std::string& out) override { return give("/app", out); }
-    bool getCompanyName(std::string& out) override { return give("Ferrovan", out); }
-    bool getAppcastUrl(std::string& out) override { return give(m_feed, out); }
-    bool getRestApiUrl(std::string& out) override { return give("https://rest.bundle.example", out); }
-
-private:
-    static bool give(const std::string& value, std::string& out)
-    {
-        out = value;
-        return true;
-    }
-    std::string m_version;
-    std::string m_feed;
 };
 
 const char* const kUpToDate = "message:Ferrovan is up to date.";
