@@ -52,7 +52,9 @@ protected:
     virtual void beforeMessageLoop() = 0;
     virtual void afterMessageLoop() = 0;
 
+    const CommandLineArguments& arguments() const { return m_arguments; }
     // Valid from the step that makes each until the end of run().
+    Poco::SharedPtr<IAppBundleInfo> bundleInfo() const { return m_bundleInfo; }
     Poco::SharedPtr<AppEnvironment> environment() const { return m_environment; }
     Poco::SharedPtr<AppSettings> settings() const { return m_settings; }
     Poco::SharedPtr<AppExitFlags> exitFlags() const { return m_exitFlags; }

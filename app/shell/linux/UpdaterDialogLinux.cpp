@@ -1,0 +1,104 @@
+#include "shell/linux/UpdaterDialogLinux.h"
+
+#include "shell/FerrovanLogger.h"
+
+#include <Poco/Exception.h>
+#include <Poco/String.h>
+#include <Poco/URI.h>
+
+#include <utility>
+
+namespace ferrovan {
+
+namespace {
+
+constexpr const char* kTitle = "Ferrovan";
+
+bool isWebAddress(const std::string& url)
+{
+    try {
+        const Poco::URI uri(url);
+        const std::string scheme = Poco::toLower(uri.getScheme());
+        return (scheme == "http" || scheme == "https") && !uri.getHost().empty();
+    } catch (const Poco::Exception&) {
+        return false;
+    }
+}
+
+void logDialog(const char* function, Poco::Message::Priority priority, const std::string& text)
+{
+    logLine(CFerrovanLogger::getInstance(), priority,
+            std::string("ferrovan::UpdaterDialogLinux::") + function + ": " + text);
+}
+
+} // namespace
+
+UpdaterDialogLinux::UpdaterDialogLinux(Opener opener) : m_opener(std::move(opener)) {}
+
+UpdaterDialogLinux::~UpdaterDialogLinux()
+{
+    for (auto& [box, open] : m_open) {
+        g_signal_handler_disconnect(box, open.responseHandler);
+        gtk_widget_destroy(box);
+    }
+}
+
+void UpdaterDialogLinux::offerUpdate(const std::string& text, const std::string& downloadPage)
+{
+    GtkWidget* box =
+        gtk_message_dialog_new(nullptr, GtkDialogFlags(0), GTK_MESSAGE_INFO, GTK_BUTTONS_NONE, "%s", text.c_str());
+    gtk_dialog_add_buttons(GTK_DIALOG(box), "Later", GTK_RESPONSE_CANCEL, "Download", GTK_RESPONSE_ACCEPT, nullptr);
+    gtk_dialog_set_default_response(GTK_DIALOG(box), GTK_RESPONSE_ACCEPT);
+    present(box, downloadPage);
+}
+
+void UpdaterDialogLinux::showMessage(const std::string& text)
+{
+    present(gtk_message_dialog_new(nullptr, GtkDialogFlags(0), GTK_MESSAGE_INFO, GTK_BUTTONS_OK, "%s", text.c_str()),
+            std::string());
+}
+
+bool UpdaterDialogLinux::openWebPage(const std::string& url)
+{
+    // The feed names the page; only a web page may be launched from it, never a file or a program.
+    if (!isWebAddress(url)) {
+        logDialog("openWebPage", Poco::Message::PRIO_ERROR, "Refusing to open an address that is not http(s): " + url);
+        return false;
+    }
+    GError* error = nullptr;
+    if (g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error))
+        return true;
+    logDialog("openWebPage", Poco::Message::PRIO_ERROR,
+              "Could not open " + url + ": " + (error != nullptr ? error->message : "unknown error"));
+    g_clear_error(&error);
+    return false;
+}
+
+void UpdaterDialogLinux::present(GtkWidget* box, const std::string& downloadPage)
+{
+    gtk_window_set_title(GTK_WINDOW(box), kTitle);
+    OpenBox& open = m_open[box];
+    open.downloadPage = downloadPage;
+    open.responseHandler = g_signal_connect(box, "response", G_CALLBACK(&UpdaterDialogLinux::onResponse), this);
+    gtk_widget_show_all(box);
+}
+
+void UpdaterDialogLinux::onResponse(GtkDialog* box, gint response, gpointer self)
+{
+    auto* dialog = static_cast<UpdaterDialogLinux*>(self);
+    const auto found = dialog->m_open.find(GTK_WIDGET(box));
+    if (found == dialog->m_open.end())
+        return;
+    const std::string page = found->second.downloadPage;
+    dialog->m_open.erase(found);
+    gtk_widget_destroy(GTK_WIDGET(box));
+    if (response == GTK_RESPONSE_ACCEPT && !page.empty())
+        dialog->m_opener(page);
+}
+
+std::unique_ptr<IUpdaterDialog> createUpdaterDialog()
+{
+    return std::make_unique<UpdaterDialogLinux>();
+}
+
+} // namespace ferrovan
