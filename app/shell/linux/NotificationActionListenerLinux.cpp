@@ -1,7 +1,7 @@
 #include "shell/linux/NotificationActionListenerLinux.h"
 
 #include "shell/FerrovanLogger.h"
-#include "shell/WebUrl.h"
+#include "shell/OsFileExplorer.h"
 
 #include <utility>
 
@@ -18,17 +18,7 @@ void logWarning(const std::string& text)
 
 bool openWebUrlWithDesktop(const std::string& url)
 {
-    if (!isWebUrl(url)) {
-        logWarning("ferrovan::openWebUrlWithDesktop: Refused to open a non-web address");
-        return false;
-    }
-    GError* error = nullptr;
-    if (!g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error)) {
-        logWarning(std::string("ferrovan::openWebUrlWithDesktop: ") + error->message);
-        g_error_free(error);
-        return false;
-    }
-    return true;
+    return createOsFileExplorer()->open(url);
 }
 
 CNotificationActionListenerLinux& CNotificationActionListenerLinux::getInstance()

@@ -2,10 +2,7 @@
 
 #include "shell/FerrovanLogger.h"
 #include "shell/FileUrl.h"
-
-#include <Poco/Exception.h>
-#include <Poco/String.h>
-#include <Poco/URI.h>
+#include "shell/WebUrl.h"
 
 #include <gio/gio.h>
 
@@ -50,47 +47,6 @@ std::string printable(std::string text)
     std::replace_if(
         text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }, '?');
     return text;
-}
-
-// The host of an authority "user@host:port" or "[v6]:port".
-std::string hostOf(const std::string& authority)
-{
-    const std::string::size_type at = authority.rfind('@');
-    const std::string hostAndPort = at == std::string::npos ? authority : authority.substr(at + 1);
-    if (!hostAndPort.empty() && hostAndPort.front() == '[') {
-        const std::string::size_type close = hostAndPort.find(']');
-        return close == std::string::npos ? "" : hostAndPort.substr(1, close - 1);
-    }
-    return hostAndPort.substr(0, hostAndPort.find(':'));
-}
-
-// "http://host..." or "https://host...", nothing else: no other scheme, no scheme-relative or
-// local path, no blanks or control characters a handler's command line could split on.
-bool isWebAddress(const std::string& url)
-{
-    for (const char c : url) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte == 0x7F)
-            return false;
-    }
-    const std::string::size_type colon = url.find(':');
-    if (colon == std::string::npos)
-        return false;
-    const std::string scheme = url.substr(0, colon);
-    if (Poco::icompare(scheme, "http") != 0 && Poco::icompare(scheme, "https") != 0)
-        return false;
-    if (url.compare(colon + 1, 2, "//") != 0)
-        return false;
-    const std::string::size_type authorityStart = colon + 3;
-    const std::string::size_type authorityEnd = url.find_first_of("/?#", authorityStart);
-    if (hostOf(url.substr(authorityStart, authorityEnd - authorityStart)).empty())
-        return false;
-    try {
-        Poco::URI parsed(url);
-        return !parsed.getHost().empty();
-    } catch (const Poco::Exception&) {
-        return false;
-    }
 }
 
 bool launchDefaultHandler(const std::string& function, const std::string& uri)
@@ -166,7 +122,7 @@ bool OsFileExplorerLinux::showInFolder(const std::string& path)
 
 bool OsFileExplorerLinux::open(const std::string& url)
 {
-    if (!isWebAddress(url)) {
+    if (!isWebUrl(url)) {
         logError("open", "refused to open an address that is not http or https with a host: " + printable(url));
         return false;
     }

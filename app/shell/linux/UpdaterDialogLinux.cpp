@@ -1,10 +1,6 @@
 #include "shell/linux/UpdaterDialogLinux.h"
 
-#include "shell/FerrovanLogger.h"
-
-#include <Poco/Exception.h>
-#include <Poco/String.h>
-#include <Poco/URI.h>
+#include "shell/OsFileExplorer.h"
 
 #include <utility>
 
@@ -13,23 +9,6 @@ namespace ferrovan {
 namespace {
 
 constexpr const char* kTitle = "Ferrovan";
-
-bool isWebAddress(const std::string& url)
-{
-    try {
-        const Poco::URI uri(url);
-        const std::string scheme = Poco::toLower(uri.getScheme());
-        return (scheme == "http" || scheme == "https") && !uri.getHost().empty();
-    } catch (const Poco::Exception&) {
-        return false;
-    }
-}
-
-void logDialog(const char* function, Poco::Message::Priority priority, const std::string& text)
-{
-    logLine(CFerrovanLogger::getInstance(), priority,
-            std::string("ferrovan::UpdaterDialogLinux::") + function + ": " + text);
-}
 
 } // namespace
 
@@ -61,17 +40,7 @@ void UpdaterDialogLinux::showMessage(const std::string& text)
 bool UpdaterDialogLinux::openWebPage(const std::string& url)
 {
     // The feed names the page; only a web page may be launched from it, never a file or a program.
-    if (!isWebAddress(url)) {
-        logDialog("openWebPage", Poco::Message::PRIO_ERROR, "Refusing to open an address that is not http(s): " + url);
-        return false;
-    }
-    GError* error = nullptr;
-    if (g_app_info_launch_default_for_uri(url.c_str(), nullptr, &error))
-        return true;
-    logDialog("openWebPage", Poco::Message::PRIO_ERROR,
-              "Could not open " + url + ": " + (error != nullptr ? error->message : "unknown error"));
-    g_clear_error(&error);
-    return false;
+    return createOsFileExplorer()->open(url);
 }
 
 void UpdaterDialogLinux::present(GtkWidget* box, const std::string& downloadPage)
