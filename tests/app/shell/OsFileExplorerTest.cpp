@@ -2,6 +2,7 @@
 #include "shell/FileUrl.h"
 #include "shell/OsFileExplorer.h"
 
+#include "support/fixtures/GlibTsanSuppressions.h"
 #include "support/fixtures/TestEnvironment.h"
 #include "support/fixtures/Watchdog.h"
 #include "support/gui/DbusMock.h"
