@@ -112,9 +112,11 @@ protected:
         m_manager =
             std::make_unique<CUploadManager>(std::make_unique<fv_transfers::CUploadManagerProxy>(environment, files));
         CUploadManager::Configuration configuration = m_manager->getConfiguration();
-        configuration.connectionTimeoutMs = 2000;
-        configuration.sendTimeoutMs = 2000;
-        configuration.receiveTimeoutMs = 2000;
+        // Short enough that a stalled request ends soon, long enough that a service slowed down by
+        // a sanitizer on a loaded machine is not taken for one.
+        configuration.connectionTimeoutMs = 5000;
+        configuration.sendTimeoutMs = 5000;
+        configuration.receiveTimeoutMs = 5000;
         configuration.preventSleep = false;
         configuration.minMultipartSize = minMultipartSize;
         ASSERT_EQ(0, m_manager->setConfiguration(configuration));
