@@ -118,9 +118,11 @@ bool CFailedGroupsRestarter::isRunning() const
 std::vector<std::shared_ptr<ITransferGroup>> CFailedGroupsRestarter::takeDueGroups(Clock::time_point now)
 {
     std::vector<std::shared_ptr<ITransferGroup>> due;
+    // Only groups that are due are locked, and they leave in `due`: a reference taken here and
+    // dropped under our lock could be a group's last, and its destructor takes the group's lock
+    // and unregisters under ours.
     for (auto it = m_due.begin(); it != m_due.end();) {
-        std::shared_ptr<ITransferGroup> group = it->second.group.lock();
-        if (!group) {
+        if (it->second.group.expired()) {
             it = m_due.erase(it);
             continue;
         }
@@ -128,8 +130,10 @@ std::vector<std::shared_ptr<ITransferGroup>> CFailedGroupsRestarter::takeDueGrou
             ++it;
             continue;
         }
-        FV_LOG_INFO("Group restarter: obtained group to restart");
-        due.push_back(std::move(group));
+        if (std::shared_ptr<ITransferGroup> group = it->second.group.lock()) {
+            FV_LOG_INFO("Group restarter: obtained group to restart");
+            due.push_back(std::move(group));
+        }
         it = m_due.erase(it);
     }
     return due;
