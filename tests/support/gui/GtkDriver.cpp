@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <utility>
 
 namespace fv_test {
@@ -59,9 +60,15 @@ GtkDriver::~GtkDriver()
 
 GtkDriver& GtkDriver::when(WindowMatch match, Action action, std::chrono::milliseconds deadline)
 {
+    return when(
+        std::move(match), [](GtkWindow*) { return true; }, std::move(action), deadline);
+}
+
+GtkDriver& GtkDriver::when(WindowMatch match, Ready ready, Action action, std::chrono::milliseconds deadline)
+{
     if (m_steps.empty())
         m_stepStart = std::chrono::steady_clock::now();
-    m_steps.push_back({std::move(match), std::move(action), deadline});
+    m_steps.push_back({std::move(match), std::move(ready), std::move(action), deadline});
     return *this;
 }
 
@@ -153,6 +160,32 @@ void GtkDriver::pressEscape(GtkWindow* window)
     gtk_bindings_activate(G_OBJECT(window), GDK_KEY_Escape, static_cast<GdkModifierType>(0));
 }
 
+GtkDriver::Ready GtkDriver::chooserShows(const std::string& folder, std::function<void(GtkFileChooser*)> select,
+                                         std::vector<std::string> expected)
+{
+    // Opening the folder again at each poll would restart its loading.
+    auto opened = std::make_shared<bool>(false);
+    return [folder, select = std::move(select), expected = std::move(expected), opened](GtkWindow* window) {
+        GtkFileChooser* chooser = GTK_FILE_CHOOSER(window);
+        if (!*opened) {
+            *opened = gtk_file_chooser_set_current_folder(chooser, folder.c_str()) != FALSE;
+            return false;
+        }
+        select(chooser);
+        return chosenFilenames(window) == expected;
+    };
+}
+
+std::vector<std::string> GtkDriver::chosenFilenames(GtkWindow* chooser)
+{
+    std::vector<std::string> names;
+    GSList* list = gtk_file_chooser_get_filenames(GTK_FILE_CHOOSER(chooser));
+    for (GSList* item = list; item != nullptr; item = item->next)
+        names.emplace_back(static_cast<const char*>(item->data));
+    g_slist_free_full(list, g_free);
+    return names;
+}
+
 std::vector<GtkDriver::Dismissal> GtkDriver::dismissals()
 {
     return {
@@ -172,7 +205,8 @@ void GtkDriver::pollOnce()
 {
     if (m_steps.empty())
         return;
-    if (GtkWindow* window = findMappedWindow(m_steps.front().match)) {
+    GtkWindow* window = findMappedWindow(m_steps.front().match);
+    if (window != nullptr && m_steps.front().ready(window)) {
         // Popped before acting: the action may start a nested loop in which this source polls
         // again for the next step.
         Step step = std::move(m_steps.front());
@@ -188,7 +222,7 @@ void GtkDriver::pollOnce()
 
 void GtkDriver::failPendingSteps()
 {
-    ADD_FAILURE() << "no mapped window " << describe(m_steps.front().match) << " before the step's deadline";
+    ADD_FAILURE() << "no mapped window " << describe(m_steps.front().match) << " ready before the step's deadline";
     m_steps.clear();
     // Answering a dialog may end others; each is held until all have been answered.
     std::vector<GtkWidget*> open;

@@ -25,6 +25,9 @@ struct WindowMatch {
 class GtkDriver {
 public:
     using Action = std::function<void(GtkWindow*)>;
+    // Asked at every poll once the step's window is mapped; the step acts when it answers true.
+    // It may act itself, to repeat what the window ignores until it is ready.
+    using Ready = std::function<bool(GtkWindow*)>;
 
     GtkDriver();
     ~GtkDriver();
@@ -33,6 +36,8 @@ public:
 
     // Queues a step; steps run in the order queued.
     GtkDriver& when(WindowMatch match, Action action,
+                    std::chrono::milliseconds deadline = std::chrono::milliseconds(20000));
+    GtkDriver& when(WindowMatch match, Ready ready, Action action,
                     std::chrono::milliseconds deadline = std::chrono::milliseconds(20000));
     // How many steps have acted, and whether all have.
     int stepsDone() const;
@@ -57,6 +62,14 @@ public:
     // Runs what the window's key bindings do for Escape (a dialog's "close").
     static void pressEscape(GtkWindow* window);
 
+    // File choosers. The in-process chooser loads a folder asynchronously and ignores ACCEPT while
+    // nothing is selected, and selecting before the folder has loaded selects nothing. This opens
+    // `folder` once, then repeats `select` at each poll until the chooser's filenames are
+    // `expected`.
+    static Ready chooserShows(const std::string& folder, std::function<void(GtkFileChooser*)> select,
+                              std::vector<std::string> expected);
+    static std::vector<std::string> chosenFilenames(GtkWindow* chooser);
+
     // The ways a user turns a dialog down: its Cancel button, Escape, the frame's close button.
     struct Dismissal {
         const char* name;
@@ -67,6 +80,7 @@ public:
 private:
     struct Step {
         WindowMatch match;
+        Ready ready;
         Action action;
         std::chrono::milliseconds deadline;
     };
