@@ -79,16 +79,13 @@ AppcastFeed AppcastFeed::parse(const std::string& xml)
     return feed;
 }
 
-std::optional<AppcastItem> AppcastFeed::newest() const
+std::optional<AppcastRelease> AppcastFeed::newest() const
 {
-    std::optional<AppcastItem> best;
-    std::optional<VersionNumber> bestVersion;
+    std::optional<AppcastRelease> best;
     for (const AppcastItem& item : m_items) {
         const std::optional<VersionNumber> version = VersionNumber::parse(item.version);
-        if (version && (!bestVersion || *bestVersion < *version)) {
-            best = item;
-            bestVersion = version;
-        }
+        if (version && (!best || best->version < *version))
+            best = AppcastRelease{item, *version};
     }
     return best;
 }

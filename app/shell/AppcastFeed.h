@@ -17,6 +17,12 @@ struct AppcastItem {
     std::string enclosureUrl;
 };
 
+// The newest release with its version read as a number.
+struct AppcastRelease {
+    AppcastItem item;
+    VersionNumber version;
+};
+
 class MalformedAppcast : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -34,7 +40,7 @@ public:
     const std::vector<AppcastItem>& items() const { return m_items; }
     // The item with the highest numeric version; items whose version is not a number are
     // passed over.
-    std::optional<AppcastItem> newest() const;
+    std::optional<AppcastRelease> newest() const;
 
 private:
     std::vector<AppcastItem> m_items;

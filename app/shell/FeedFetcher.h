@@ -18,7 +18,9 @@ public:
 class FeedFetcher {
 public:
     struct Limits {
-        std::chrono::milliseconds timeout{30000}; // connect, send and each receive
+        // Bounds connecting and sending, and the whole fetch from its start to the last byte of
+        // the answer, however slowly the host sends it.
+        std::chrono::milliseconds timeout{30000};
         std::size_t maxBodyBytes = 1024 * 1024;
     };
 

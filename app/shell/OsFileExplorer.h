@@ -19,4 +19,8 @@ public:
 
 std::unique_ptr<IOsFileExplorer> createOsFileExplorer();
 
+// IOsFileExplorer::open on a fresh explorer: the default opener of anything that shows a page
+// it was handed (a notification, the updater's offer).
+bool openWebPage(const std::string& url);
+
 } // namespace ferrovan

@@ -8,6 +8,8 @@
 #include "shell/UpdaterDialog.h"
 #include "shell/UpdaterLoop.h"
 
+#include "AppConfig.h"
+
 #include <exception>
 #include <utility>
 
@@ -15,7 +17,7 @@ namespace ferrovan {
 
 namespace {
 
-constexpr const char* kUpToDate = "Ferrovan is up to date.";
+constexpr const char* kUpToDate = FV_PRODUCT_NAME " is up to date.";
 constexpr const char* kCheckFailed = "Could not check for updates.";
 
 void logUpdater(const char* function, Poco::Message::Priority priority, const std::string& text)
@@ -46,8 +48,7 @@ Updater::Updater(Poco::SharedPtr<IAppBundleInfo> bundleInfo) : Updater(std::move
 Updater::Updater(Poco::SharedPtr<IAppBundleInfo> bundleInfo, Parts parts)
     : m_feedUrl(bundleValue(*bundleInfo, &IAppBundleInfo::getAppcastUrl)),
       m_currentVersion(bundleValue(*bundleInfo, &IAppBundleInfo::getVersion)),
-      m_fetcher(std::move(parts.caFile), parts.limits), m_loop(std::move(parts.loop)),
-      m_dialog(std::move(parts.dialog)), m_alive(std::make_shared<bool>(true))
+      m_fetcher(std::move(parts.caFile), parts.limits), m_loop(std::move(parts.loop)), m_dialog(std::move(parts.dialog))
 {
 }
 
@@ -98,7 +99,6 @@ void Updater::cleanup()
     }
     if (m_worker.joinable())
         m_worker.join();
-    *m_alive = false;
 }
 
 void Updater::startCheck(bool interactive)
@@ -118,10 +118,10 @@ void Updater::startCheck(bool interactive)
     // Not running, so the previous worker has finished or is just returning.
     if (m_worker.joinable())
         m_worker.join();
-    m_worker = std::thread(&Updater::runCheck, this, m_alive);
+    m_worker = std::thread(&Updater::runCheck, this);
 }
 
-void Updater::runCheck(std::shared_ptr<bool> alive)
+void Updater::runCheck()
 {
     CheckResult result = check();
     bool interactive = false;
@@ -130,11 +130,18 @@ void Updater::runCheck(std::shared_ptr<bool> alive)
         interactive = m_interactive;
         m_running = false;
     }
-    // The result travels by value: the worker may be joined before the task runs.
-    m_loop->post([this, alive = std::move(alive), result = std::move(result), interactive] {
-        if (*alive)
+    // The result travels by value: the worker may be joined before the task runs. The loop
+    // drops its tasks when it ends, with this updater, so `this` is valid when one runs.
+    m_loop->post([this, result = std::move(result), interactive] {
+        if (!stopped())
             tell(result, interactive);
     });
+}
+
+bool Updater::stopped()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_stopped;
 }
 
 Updater::CheckResult Updater::check() const
@@ -146,10 +153,10 @@ Updater::CheckResult Updater::check() const
             result.error = "the program's own version is not a number: " + m_currentVersion;
             return result;
         }
-        const std::optional<AppcastItem> newest = AppcastFeed::parse(m_fetcher.fetch(m_feedUrl)).newest();
-        if (newest && *current < *VersionNumber::parse(newest->version)) {
+        const std::optional<AppcastRelease> newest = AppcastFeed::parse(m_fetcher.fetch(m_feedUrl)).newest();
+        if (newest && *current < newest->version) {
             result.outcome = CheckResult::Outcome::kNewer;
-            result.newest = *newest;
+            result.newest = newest->item;
         } else {
             result.outcome = CheckResult::Outcome::kUpToDate;
         }
@@ -169,7 +176,7 @@ void Updater::tell(const CheckResult& result, bool interactive)
         const std::string page = item.releaseNotesLink.empty() ? item.enclosureUrl : item.releaseNotesLink;
         logUpdater("tell", Poco::Message::PRIO_INFORMATION,
                    "Version " + item.version + " (" + shown + ") is available; this is " + m_currentVersion);
-        m_dialog->offerUpdate("Ferrovan " + shown + " is available. You have " + m_currentVersion + ".", page);
+        m_dialog->offerUpdate(FV_PRODUCT_NAME " " + shown + " is available. You have " + m_currentVersion + ".", page);
         break;
     }
     case CheckResult::Outcome::kUpToDate:

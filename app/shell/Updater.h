@@ -51,8 +51,8 @@ public:
     void checkForUpdatesSilently();
     // Also tells the user when there is nothing newer or the check failed.
     void checkForUpdatesWithUi();
-    // Stops the schedule and waits for a running check (at most the fetch's time-out); no
-    // result is told afterwards. Idempotent.
+    // Stops the schedule and waits for a running check, which the fetch's time-out ends however
+    // slowly the feed's host answers; no result is told afterwards. Idempotent.
     void cleanup();
 
 private:
@@ -64,7 +64,8 @@ private:
     };
 
     void startCheck(bool interactive);
-    void runCheck(std::shared_ptr<bool> alive);
+    void runCheck();
+    bool stopped();
     CheckResult check() const;
     void tell(const CheckResult& result, bool interactive);
 
@@ -73,14 +74,12 @@ private:
     FeedFetcher m_fetcher;
     std::unique_ptr<IUpdaterLoop> m_loop;
     std::unique_ptr<IUpdaterDialog> m_dialog;
-    // Read and cleared on the UI thread only: results posted before cleanup are dropped.
-    std::shared_ptr<bool> m_alive;
     bool m_scheduled = false;
 
     std::mutex m_mutex;
     bool m_running = false;
     bool m_interactive = false; // a check asked for with the user waiting joined the running one
-    bool m_stopped = false;
+    bool m_stopped = false;     // results posted before cleanup are dropped when they arrive
 
     std::thread m_worker; // started and joined on the UI thread
 };

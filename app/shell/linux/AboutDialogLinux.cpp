@@ -1,5 +1,7 @@
 #include "shell/linux/AboutDialogLinux.h"
 
+#include "shell/linux/GtkWindows.h"
+
 #include "AppConfig.h"
 
 #include <Poco/Path.h>
@@ -16,13 +18,12 @@ const char* const kLicenceFile = "lic.txt";
 
 GtkWidget* label(const std::string& text, double scale, PangoWeight weight)
 {
-    GtkWidget* widget = gtk_label_new(text.c_str());
+    GtkWidget* widget = leftAlignedLabel(text);
     PangoAttrList* attributes = pango_attr_list_new();
     pango_attr_list_insert(attributes, pango_attr_scale_new(scale));
     pango_attr_list_insert(attributes, pango_attr_weight_new(weight));
     gtk_label_set_attributes(GTK_LABEL(widget), attributes);
     pango_attr_list_unref(attributes);
-    gtk_widget_set_halign(widget, GTK_ALIGN_START);
     return widget;
 }
 

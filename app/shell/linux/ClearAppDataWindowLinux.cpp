@@ -1,5 +1,7 @@
 #include "shell/linux/ClearAppDataWindowLinux.h"
 
+#include "shell/linux/GtkWindows.h"
+
 namespace ferrovan {
 
 namespace {
@@ -39,9 +41,7 @@ void ClearAppDataWindowLinux::onInitDialog(GtkDialog* dialog)
 
     GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
     gtk_container_set_border_width(GTK_CONTAINER(column), 12);
-    GtkWidget* prompt = gtk_label_new("Please select type of data to clear:");
-    gtk_widget_set_halign(prompt, GTK_ALIGN_START);
-    gtk_box_pack_start(GTK_BOX(column), prompt, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(column), leftAlignedLabel("Please select type of data to clear:"), FALSE, FALSE, 0);
     for (std::size_t i = 0; i < m_boxes.size(); ++i) {
         m_boxes[i] = gtk_check_button_new_with_label(kBoxes[i].text);
         gtk_box_pack_start(GTK_BOX(column), m_boxes[i], FALSE, FALSE, 0);

@@ -33,9 +33,8 @@ void FerrovanApplicationLinux::beforeMessageLoop()
 
 void FerrovanApplicationLinux::afterMessageLoop()
 {
-    // Its boxes and its sources belong to the toolkit, which ends next.
-    if (m_updater)
-        m_updater->cleanup();
+    // Its boxes and its sources belong to the toolkit, which ends next; ending it also stops
+    // its schedule and waits for a running check.
     m_updater.reset();
 }
 

@@ -23,6 +23,13 @@ OwnedToplevel ownToplevel(GtkWidget* widget)
     return OwnedToplevel(GTK_WIDGET(g_object_ref(widget)));
 }
 
+GtkWidget* leftAlignedLabel(const std::string& text)
+{
+    GtkWidget* label = gtk_label_new(text.c_str());
+    gtk_widget_set_halign(label, GTK_ALIGN_START);
+    return label;
+}
+
 std::string textOf(GtkTextBuffer* buffer)
 {
     GtkTextIter start;

@@ -24,6 +24,9 @@ using OwnedToplevel = std::unique_ptr<GtkWidget, ToplevelEnd>;
 // Takes a newly made toplevel.
 OwnedToplevel ownToplevel(GtkWidget* widget);
 
+// A label showing `text`, aligned to the start of the space it is given (GTK centres labels).
+GtkWidget* leftAlignedLabel(const std::string& text);
+
 // The whole text of a text view's buffer, UTF-8.
 std::string textOf(GtkTextBuffer* buffer);
 

@@ -1,5 +1,6 @@
 #include "shell/linux/NotificationActionListenerLinux.h"
 
+#include "shell/ExceptionText.h"
 #include "shell/FerrovanLogger.h"
 #include "shell/OsFileExplorer.h"
 
@@ -16,18 +17,13 @@ void logWarning(const std::string& text)
 
 } // namespace
 
-bool openWebUrlWithDesktop(const std::string& url)
-{
-    return createOsFileExplorer()->open(url);
-}
-
 CNotificationActionListenerLinux& CNotificationActionListenerLinux::getInstance()
 {
     static CNotificationActionListenerLinux instance;
     return instance;
 }
 
-CNotificationActionListenerLinux::CNotificationActionListenerLinux() : m_opener(openWebUrlWithDesktop) {}
+CNotificationActionListenerLinux::CNotificationActionListenerLinux() : m_opener(openWebPage) {}
 
 CNotificationActionListenerLinux::~CNotificationActionListenerLinux()
 {
@@ -58,25 +54,27 @@ void CNotificationActionListenerLinux::remember(const std::string& daemon, guint
 void CNotificationActionListenerLinux::setUrlOpener(UrlOpener opener)
 {
     std::lock_guard<std::mutex> lock(m_lock);
-    m_opener = opener ? std::move(opener) : UrlOpener(openWebUrlWithDesktop);
+    m_opener = opener ? std::move(opener) : UrlOpener(openWebPage);
 }
 
 void CNotificationActionListenerLinux::onSignal(GDBusConnection*, const gchar* sender, const gchar*, const gchar*,
                                                 const gchar* signal, GVariant* parameters, gpointer self)
 {
     auto* listener = static_cast<CNotificationActionListenerLinux*>(self);
-    const std::string name = signal;
-    if (name == "ActionInvoked" && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(us)"))) {
-        guint32 id = 0;
-        const gchar* action = nullptr;
-        g_variant_get(parameters, "(u&s)", &id, &action);
-        listener->onActionInvoked({sender ? sender : "", id}, action);
-    } else if (name == "NotificationClosed" && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(uu)"))) {
-        guint32 id = 0;
-        guint32 reason = 0;
-        g_variant_get(parameters, "(uu)", &id, &reason);
-        listener->onClosed({sender ? sender : "", id});
-    }
+    guardCallback("ferrovan::CNotificationActionListenerLinux::onSignal", [&] {
+        const std::string name = signal;
+        if (name == "ActionInvoked" && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(us)"))) {
+            guint32 id = 0;
+            const gchar* action = nullptr;
+            g_variant_get(parameters, "(u&s)", &id, &action);
+            listener->onActionInvoked({sender ? sender : "", id}, action);
+        } else if (name == "NotificationClosed" && g_variant_is_of_type(parameters, G_VARIANT_TYPE("(uu)"))) {
+            guint32 id = 0;
+            guint32 reason = 0;
+            g_variant_get(parameters, "(uu)", &id, &reason);
+            listener->onClosed({sender ? sender : "", id});
+        }
+    });
 }
 
 void CNotificationActionListenerLinux::onActionInvoked(const NotificationKey& key, const std::string& action)

@@ -58,7 +58,4 @@ private:
     UrlOpener m_opener;
 };
 
-// Hands an http or https address to the desktop's default browser; anything else is refused.
-bool openWebUrlWithDesktop(const std::string& url);
-
 } // namespace ferrovan

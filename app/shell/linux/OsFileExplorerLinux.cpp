@@ -3,6 +3,7 @@
 #include "shell/FerrovanLogger.h"
 #include "shell/FileUrl.h"
 #include "shell/WebUrl.h"
+#include "shell/linux/SessionBusLinux.h"
 
 #include <gio/gio.h>
 
@@ -31,11 +32,6 @@ struct ErrorDeleter {
 };
 using ErrorPtr = std::unique_ptr<GError, ErrorDeleter>;
 
-struct ObjectDeleter {
-    void operator()(gpointer object) const { g_object_unref(object); }
-};
-using ConnectionPtr = std::unique_ptr<GDBusConnection, ObjectDeleter>;
-
 struct VariantDeleter {
     void operator()(GVariant* variant) const { g_variant_unref(variant); }
 };
@@ -63,15 +59,10 @@ bool launchDefaultHandler(const std::string& function, const std::string& uri)
 // manager or no answer.
 bool callFileManager(const std::string& method, const std::string& uri)
 {
-    GError* rawError = nullptr;
-    const ConnectionPtr bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError));
-    if (!bus) {
-        const ErrorPtr error(rawError);
-        logLine(CFerrovanLogger::getInstance(), Poco::Message::PRIO_WARNING,
-                std::string("ferrovan::OsFileExplorerLinux::showInFolder: no session bus: ") +
-                    (error ? error->message : "unknown error"));
+    const SessionBusPtr bus = connectSessionBus("ferrovan::OsFileExplorerLinux::showInFolder");
+    if (!bus)
         return false;
-    }
+    GError* rawError = nullptr;
     const gchar* uris[] = {uri.c_str(), nullptr};
     const VariantPtr reply(g_dbus_connection_call_sync(
         bus.get(), kFileManagerName, kFileManagerPath, kFileManagerName, method.c_str(),
@@ -127,6 +118,11 @@ bool OsFileExplorerLinux::open(const std::string& url)
         return false;
     }
     return launchDefaultHandler("open", url);
+}
+
+bool openWebPage(const std::string& url)
+{
+    return createOsFileExplorer()->open(url);
 }
 
 std::unique_ptr<IOsFileExplorer> createOsFileExplorer()

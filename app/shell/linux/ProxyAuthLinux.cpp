@@ -18,8 +18,7 @@ GtkWidget* addRow(GtkGrid* grid, int row, const char* caption, GtkWidget* value)
 
 GtkWidget* plainText(const std::string& text)
 {
-    GtkWidget* label = gtk_label_new(text.c_str());
-    gtk_widget_set_halign(label, GTK_ALIGN_START);
+    GtkWidget* label = leftAlignedLabel(text);
     gtk_label_set_selectable(GTK_LABEL(label), TRUE);
     return label;
 }
@@ -51,9 +50,7 @@ bool ProxyAuthLinux::promptCredentials(INativeUiDataHolder* parent, const std::s
     gtk_grid_set_row_spacing(GTK_GRID(grid), 6);
     gtk_grid_set_column_spacing(GTK_GRID(grid), 12);
     gtk_container_set_border_width(GTK_CONTAINER(grid), 12);
-    GtkWidget* message = gtk_label_new("The Proxy Server requires authentication");
-    gtk_widget_set_halign(message, GTK_ALIGN_START);
-    gtk_grid_attach(GTK_GRID(grid), message, 0, 0, 2, 1);
+    gtk_grid_attach(GTK_GRID(grid), leftAlignedLabel("The Proxy Server requires authentication"), 0, 0, 2, 1);
     // The user sees which proxy asks before typing a password into it.
     addRow(GTK_GRID(grid), 1, "Host", plainText(requestText1));
     addRow(GTK_GRID(grid), 2, "Realm", plainText(requestText2));

@@ -1,6 +1,8 @@
 #include "shell/linux/UpdaterDialogLinux.h"
 
-#include "shell/OsFileExplorer.h"
+#include "shell/ExceptionText.h"
+
+#include "AppConfig.h"
 
 #include <utility>
 
@@ -8,7 +10,7 @@ namespace ferrovan {
 
 namespace {
 
-constexpr const char* kTitle = "Ferrovan";
+constexpr const char* kTitle = FV_PRODUCT_NAME;
 
 } // namespace
 
@@ -37,12 +39,6 @@ void UpdaterDialogLinux::showMessage(const std::string& text)
             std::string());
 }
 
-bool UpdaterDialogLinux::openWebPage(const std::string& url)
-{
-    // The feed names the page; only a web page may be launched from it, never a file or a program.
-    return createOsFileExplorer()->open(url);
-}
-
 void UpdaterDialogLinux::present(GtkWidget* box, const std::string& downloadPage)
 {
     gtk_window_set_title(GTK_WINDOW(box), kTitle);
@@ -55,14 +51,16 @@ void UpdaterDialogLinux::present(GtkWidget* box, const std::string& downloadPage
 void UpdaterDialogLinux::onResponse(GtkDialog* box, gint response, gpointer self)
 {
     auto* dialog = static_cast<UpdaterDialogLinux*>(self);
-    const auto found = dialog->m_open.find(GTK_WIDGET(box));
-    if (found == dialog->m_open.end())
-        return;
-    const std::string page = found->second.downloadPage;
-    dialog->m_open.erase(found);
-    gtk_widget_destroy(GTK_WIDGET(box));
-    if (response == GTK_RESPONSE_ACCEPT && !page.empty())
-        dialog->m_opener(page);
+    guardCallback("ferrovan::UpdaterDialogLinux::onResponse", [&] {
+        const auto found = dialog->m_open.find(GTK_WIDGET(box));
+        if (found == dialog->m_open.end())
+            return;
+        const std::string page = found->second.downloadPage;
+        dialog->m_open.erase(found);
+        gtk_widget_destroy(GTK_WIDGET(box));
+        if (response == GTK_RESPONSE_ACCEPT && !page.empty())
+            dialog->m_opener(page);
+    });
 }
 
 std::unique_ptr<IUpdaterDialog> createUpdaterDialog()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "shell/OsFileExplorer.h"
 #include "shell/UpdaterDialog.h"
 
 #include <gtk/gtk.h>
@@ -10,7 +11,7 @@
 
 namespace ferrovan {
 
-// The updater's GTK message boxes, titled "Ferrovan". They do not block: the loop keeps
+// The updater's GTK message boxes, titled with the product's name. They do not block: the loop keeps
 // running while one is open, and boxes still open when this object ends are closed.
 class UpdaterDialogLinux : public IUpdaterDialog {
 public:
@@ -19,16 +20,13 @@ public:
 
     // The default opener takes http and https addresses with a host only and hands them to
     // the desktop's browser.
-    // IOsFileExplorer::open makes the same check; the application may pass it here instead.
-    explicit UpdaterDialogLinux(Opener opener = &UpdaterDialogLinux::openWebPage);
+    explicit UpdaterDialogLinux(Opener opener = &openWebPage);
     ~UpdaterDialogLinux() override;
     UpdaterDialogLinux(const UpdaterDialogLinux&) = delete;
     UpdaterDialogLinux& operator=(const UpdaterDialogLinux&) = delete;
 
     void offerUpdate(const std::string& text, const std::string& downloadPage) override;
     void showMessage(const std::string& text) override;
-
-    static bool openWebPage(const std::string& url);
 
 private:
     struct OpenBox {

@@ -1,5 +1,6 @@
 #include "shell/linux/UserNotificationHandlerLinux.h"
 
+#include "shell/ExceptionText.h"
 #include "shell/FerrovanLogger.h"
 #include "shell/WebUrl.h"
 #include "shell/linux/NotificationActionListenerLinux.h"
@@ -38,11 +39,9 @@ void logNotifyFailure(const std::string& reason)
             "ferrovan::CUserNotificationHandlerLinux::notify: " + reason);
 }
 
-// Owns `url`, the address to open on activation (empty when there is none). The whole reply
-// message is read, for the daemon's unique name beside the id.
-void onNotifyReply(GObject* bus, GAsyncResult* result, gpointer url)
+// The whole reply message is read, for the daemon's unique name beside the id.
+void keepNotifyReply(GObject* bus, GAsyncResult* result, const std::string& address)
 {
-    const std::unique_ptr<std::string> address(static_cast<std::string*>(url));
     GError* error = nullptr;
     GDBusMessage* reply = g_dbus_connection_send_message_with_reply_finish(G_DBUS_CONNECTION(bus), result, &error);
     if (reply && g_dbus_message_to_gerror(reply, &error)) {
@@ -56,12 +55,20 @@ void onNotifyReply(GObject* bus, GAsyncResult* result, gpointer url)
     }
     GVariant* body = g_dbus_message_get_body(reply);
     const gchar* daemon = g_dbus_message_get_sender(reply);
-    if (body && daemon && g_variant_is_of_type(body, G_VARIANT_TYPE("(u)")) && !address->empty()) {
+    if (body && daemon && g_variant_is_of_type(body, G_VARIANT_TYPE("(u)")) && !address.empty()) {
         guint32 id = 0;
         g_variant_get(body, "(u)", &id);
-        CNotificationActionListenerLinux::getInstance().remember(daemon, id, *address);
+        CNotificationActionListenerLinux::getInstance().remember(daemon, id, address);
     }
     g_object_unref(reply);
+}
+
+// Owns `url`, the address to open on activation (empty when there is none).
+void onNotifyReply(GObject* bus, GAsyncResult* result, gpointer url)
+{
+    const std::unique_ptr<std::string> address(static_cast<std::string*>(url));
+    guardCallback("ferrovan::CUserNotificationHandlerLinux::onNotifyReply",
+                  [&] { keepNotifyReply(bus, result, *address); });
 }
 
 } // namespace

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
-#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -17,6 +16,7 @@
 
 namespace {
 
+using fv_test::contains;
 using fv_test::GtkDriver;
 
 const fv_test::WindowMatch kAbout{GTK_TYPE_DIALOG, "About Ferrovan"};
@@ -30,11 +30,6 @@ struct SeenAbout {
     GtkWindow* transientFor = nullptr;
     void* handleWhileShown = nullptr;
 };
-
-bool contains(const std::vector<std::string>& texts, const std::string& text)
-{
-    return std::find(texts.begin(), texts.end(), text) != texts.end();
-}
 
 struct AboutCase {
     const char* name;

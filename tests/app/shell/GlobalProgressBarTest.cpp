@@ -2,6 +2,7 @@
 
 #include "support/fixtures/GlibTsanSuppressions.h"
 #include "support/fixtures/Watchdog.h"
+#include "support/gui/MainContextWait.h"
 
 #include "SessionBusClient.h"
 

@@ -7,21 +7,16 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
-#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace {
 
+using fv_test::contains;
 using fv_test::GtkDriver;
 
 const fv_test::WindowMatch kPrompt{GTK_TYPE_DIALOG, "Proxy Authentication"};
-
-bool contains(const std::vector<std::string>& texts, const std::string& text)
-{
-    return std::find(texts.begin(), texts.end(), text) != texts.end();
-}
 
 struct PromptCase {
     const char* name;

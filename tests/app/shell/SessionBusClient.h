@@ -2,11 +2,8 @@
 
 #include <gio/gio.h>
 
-#include <chrono>
-#include <functional>
 #include <stdexcept>
 #include <string>
-#include <thread>
 
 namespace fv_test {
 
@@ -62,35 +59,8 @@ public:
             call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId", nullptr, "(s)"));
     }
 
-    bool hasOwner(const char* name) const
-    {
-        GVariant* reply = call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
-                               g_variant_new("(s)", name), "(b)");
-        gboolean owned = FALSE;
-        g_variant_get(reply, "(b)", &owned);
-        g_variant_unref(reply);
-        return owned;
-    }
-
 private:
     GDBusConnection* m_bus = nullptr;
 };
-
-// Runs the thread's default main context, where the bus callbacks of this thread are
-// dispatched, until `done` answers true (true) or the deadline has passed (false).
-inline bool runMainContextUntil(const std::function<bool()>& done,
-                                std::chrono::milliseconds deadline = std::chrono::seconds(15))
-{
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    for (;;) {
-        while (g_main_context_iteration(nullptr, FALSE)) {
-        }
-        if (done())
-            return true;
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-}
 
 } // namespace fv_test

@@ -1,9 +1,12 @@
 #include "app/shell/FeedBundleInfo.h"
 #include "support/fixtures/Watchdog.h"
+#include "support/gui/GtkDriver.h"
+#include "support/gui/MainContextWait.h"
 #include "support/net/TestCa.h"
 #include "support/service/TestService.h"
 
 #include "shell/AppcastFeed.h"
+#include "shell/OsFileExplorer.h"
 #include "shell/Updater.h"
 #include "shell/linux/UpdaterDialogLinux.h"
 #include "shell/linux/UpdaterLoopLinux.h"
@@ -14,7 +17,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -31,7 +33,7 @@ using Opened = std::vector<std::string>;
 
 class UpdaterDialogLinuxTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { ASSERT_TRUE(gtk_init_check(nullptr, nullptr)); }
+    static void SetUpTestSuite() { ASSERT_TRUE(GtkDriver::startGtk()); }
 
     UpdaterDialogLinux::Opener recordingOpener()
     {
@@ -43,21 +45,6 @@ protected:
 
     Opened m_opened;
 };
-
-// Runs the default context until `condition` holds; false when it did not in time.
-bool iterateUntil(const std::function<bool()>& condition, std::chrono::milliseconds deadline = std::chrono::seconds(20))
-{
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    while (true) {
-        while (g_main_context_iteration(nullptr, FALSE)) {
-        }
-        if (condition())
-            return true;
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        g_usleep(5000);
-    }
-}
 
 // The visible message box titled "Ferrovan" that says `text`, or null.
 GtkDialog* boxSaying(const std::string& text)
@@ -109,12 +96,12 @@ TEST_F(UpdaterDialogLinuxTest, OnlyDownloadOpensTheOfferedPage)
 
         dialog.offerUpdate(kOffer, "https://example.test/notes?v=4.1.10");
         GtkDialog* box = nullptr;
-        ASSERT_TRUE(iterateUntil([&] { return (box = boxSaying(kOffer)) != nullptr; }));
+        ASSERT_TRUE(runMainContextUntil([&] { return (box = boxSaying(kOffer)) != nullptr; }));
         EXPECT_EQ("Download", buttonLabel(box, GTK_RESPONSE_ACCEPT));
         EXPECT_EQ("Later", buttonLabel(box, GTK_RESPONSE_CANCEL));
         gtk_dialog_response(box, c.response);
 
-        EXPECT_TRUE(iterateUntil([] { return boxSaying(kOffer) == nullptr; }));
+        EXPECT_TRUE(runMainContextUntil([] { return boxSaying(kOffer) == nullptr; }));
         EXPECT_EQ(c.opened, m_opened);
     }
 }
@@ -126,12 +113,12 @@ TEST_F(UpdaterDialogLinuxTest, AMessageIsClosedWithOkAndOpensNothing)
 
     dialog.showMessage("Ferrovan is up to date.");
     GtkDialog* box = nullptr;
-    ASSERT_TRUE(iterateUntil([&] { return (box = boxSaying("Ferrovan is up to date.")) != nullptr; }));
+    ASSERT_TRUE(runMainContextUntil([&] { return (box = boxSaying("Ferrovan is up to date.")) != nullptr; }));
     EXPECT_EQ("", buttonLabel(box, GTK_RESPONSE_ACCEPT));
     ASSERT_NE(nullptr, gtk_dialog_get_widget_for_response(box, GTK_RESPONSE_OK));
     gtk_dialog_response(box, GTK_RESPONSE_OK);
 
-    EXPECT_TRUE(iterateUntil([] { return boxSaying("Ferrovan is up to date.") == nullptr; }));
+    EXPECT_TRUE(runMainContextUntil([] { return boxSaying("Ferrovan is up to date.") == nullptr; }));
     EXPECT_TRUE(m_opened.empty());
 }
 
@@ -142,9 +129,9 @@ TEST_F(UpdaterDialogLinuxTest, BoxesStillOpenEndWithTheDialog)
         UpdaterDialogLinux dialog(recordingOpener());
         dialog.offerUpdate(kOffer, "https://example.test/notes");
         dialog.showMessage("Could not check for updates.");
-        ASSERT_TRUE(iterateUntil([] { return boxSaying(kOffer) != nullptr; }));
+        ASSERT_TRUE(runMainContextUntil([] { return boxSaying(kOffer) != nullptr; }));
     }
-    EXPECT_TRUE(iterateUntil(
+    EXPECT_TRUE(runMainContextUntil(
         [] { return boxSaying(kOffer) == nullptr && boxSaying("Could not check for updates.") == nullptr; }));
     EXPECT_TRUE(m_opened.empty());
 }
@@ -154,7 +141,7 @@ TEST_F(UpdaterDialogLinuxTest, TheDefaultOpenerRefusesAnythingButAWebPage)
 {
     for (const char* url : {"file:///etc/passwd", "javascript:alert(1)", "/bin/sh", "smb://host/share",
                             "ftp://example.test/ferrovan.deb", "https://", "http:///notes", ""})
-        EXPECT_FALSE(UpdaterDialogLinux::openWebPage(url)) << url;
+        EXPECT_FALSE(ferrovan::openWebPage(url)) << url;
 }
 
 TEST_F(UpdaterDialogLinuxTest, TheLoopRunsTasksFromOtherThreadsAndRepeatsUntilStopped)
@@ -164,15 +151,15 @@ TEST_F(UpdaterDialogLinuxTest, TheLoopRunsTasksFromOtherThreadsAndRepeatsUntilSt
     std::thread::id ranOn;
     std::thread poster([&] { loop.post([&] { ranOn = std::this_thread::get_id(); }); });
     poster.join();
-    ASSERT_TRUE(iterateUntil([&] { return ranOn != std::thread::id(); }));
+    ASSERT_TRUE(runMainContextUntil([&] { return ranOn != std::thread::id(); }));
     EXPECT_EQ(std::this_thread::get_id(), ranOn);
 
     int ticks = 0;
     loop.startRepeating(1, [&] { ++ticks; });
-    ASSERT_TRUE(iterateUntil([&] { return ticks >= 2; }));
+    ASSERT_TRUE(runMainContextUntil([&] { return ticks >= 2; }));
     loop.stopRepeating();
     const int stoppedAt = ticks;
-    iterateUntil([] { return false; }, std::chrono::milliseconds(1500));
+    runMainContextUntil([] { return false; }, std::chrono::milliseconds(1500));
     EXPECT_EQ(stoppedAt, ticks);
 }
 
@@ -200,10 +187,10 @@ TEST_F(UpdaterDialogLinuxTest, ANewerReleaseIsOfferedAndDownloadOpensItsReleaseN
 
     updater.checkForUpdatesSilently();
     GtkDialog* box = nullptr;
-    ASSERT_TRUE(iterateUntil([&] { return (box = boxSaying(kOffer)) != nullptr; }));
+    ASSERT_TRUE(runMainContextUntil([&] { return (box = boxSaying(kOffer)) != nullptr; }));
     gtk_dialog_response(box, GTK_RESPONSE_ACCEPT);
 
-    EXPECT_TRUE(iterateUntil([&] { return !m_opened.empty(); }));
+    EXPECT_TRUE(runMainContextUntil([&] { return !m_opened.empty(); }));
     EXPECT_EQ(Opened{"https://example.test/notes/4.1.10"}, m_opened);
     updater.cleanup();
 }

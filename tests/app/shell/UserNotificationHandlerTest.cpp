@@ -1,11 +1,11 @@
+#include "shell/OsFileExplorer.h"
 #include "shell/UserNotificationHandler.h"
 #include "shell/linux/NotificationActionListenerLinux.h"
 
-#include "support/fixtures/ChildProcess.h"
 #include "support/fixtures/GlibTsanSuppressions.h"
 #include "support/fixtures/Watchdog.h"
-
-#include "SessionBusClient.h"
+#include "support/gui/DbusMock.h"
+#include "support/gui/MainContextWait.h"
 
 #include "AppConfig.h"
 
@@ -22,7 +22,6 @@ namespace {
 
 const char* const kDaemon = "org.freedesktop.Notifications";
 const char* const kDaemonPath = "/org/freedesktop/Notifications";
-const char* const kMock = "org.freedesktop.DBus.Mock";
 
 struct NotifyCall {
     std::string appName;
@@ -35,30 +34,22 @@ struct NotifyCall {
     gint32 timeout = 0;
 };
 
-NotifyCall toNotifyCall(GVariant* arguments)
+NotifyCall toNotifyCall(const std::vector<fv_test::VariantPtr>& arguments)
 {
     NotifyCall call;
-    GVariant* arg[8];
-    for (gsize i = 0; i < 8; ++i) {
-        GVariant* boxed = g_variant_get_child_value(arguments, i);
-        arg[i] = g_variant_get_variant(boxed);
-        g_variant_unref(boxed);
-    }
-    call.appName = g_variant_get_string(arg[0], nullptr);
-    call.replacesId = g_variant_get_uint32(arg[1]);
-    call.icon = g_variant_get_string(arg[2], nullptr);
-    call.summary = g_variant_get_string(arg[3], nullptr);
-    call.body = g_variant_get_string(arg[4], nullptr);
-    const gchar** actions = g_variant_get_strv(arg[5], nullptr);
+    call.appName = g_variant_get_string(arguments.at(0).get(), nullptr);
+    call.replacesId = g_variant_get_uint32(arguments.at(1).get());
+    call.icon = g_variant_get_string(arguments.at(2).get(), nullptr);
+    call.summary = g_variant_get_string(arguments.at(3).get(), nullptr);
+    call.body = g_variant_get_string(arguments.at(4).get(), nullptr);
+    const gchar** actions = g_variant_get_strv(arguments.at(5).get(), nullptr);
     for (const gchar** action = actions; *action; ++action)
         call.actions.emplace_back(*action);
     g_free(actions);
     const gchar* entry = nullptr;
-    if (g_variant_lookup(arg[6], "desktop-entry", "&s", &entry))
+    if (g_variant_lookup(arguments.at(6).get(), "desktop-entry", "&s", &entry))
         call.desktopEntry = entry;
-    call.timeout = g_variant_get_int32(arg[7]);
-    for (GVariant* value : arg)
-        g_variant_unref(value);
+    call.timeout = g_variant_get_int32(arguments.at(7).get());
     return call;
 }
 
@@ -66,36 +57,18 @@ NotifyCall toNotifyCall(GVariant* arguments)
 // the object. It records every call and emits the signals the test asks for.
 class FakeNotificationDaemon {
 public:
-    FakeNotificationDaemon()
-        : m_process("/usr/bin/python3", {"-m", "dbusmock", "--session", "--template", "notification_daemon"})
-    {
-        const bool started = fv_test::runMainContextUntil(
-            [this] { return m_client.hasOwner(kDaemon) || m_process.waitExit(std::chrono::milliseconds(0)); },
-            std::chrono::seconds(30));
-        if (!started || !m_client.hasOwner(kDaemon))
-            throw std::runtime_error("the fake notification daemon did not start");
-    }
+    FakeNotificationDaemon() : m_mock(kDaemon, {"--template", "notification_daemon"}) {}
 
-    std::vector<NotifyCall> notifyCalls() const
+    std::vector<NotifyCall> notifyCalls()
     {
-        GVariant* reply =
-            m_client.call(kDaemon, kDaemonPath, kMock, "GetMethodCalls", g_variant_new("(s)", "Notify"), "(a(tav))");
-        GVariant* calls = g_variant_get_child_value(reply, 0);
         std::vector<NotifyCall> result;
-        for (gsize i = 0; i < g_variant_n_children(calls); ++i) {
-            GVariant* call = g_variant_get_child_value(calls, i);
-            GVariant* arguments = g_variant_get_child_value(call, 1);
+        for (const std::vector<fv_test::VariantPtr>& arguments : m_mock.argumentsOf(kDaemonPath, "Notify"))
             result.push_back(toNotifyCall(arguments));
-            g_variant_unref(arguments);
-            g_variant_unref(call);
-        }
-        g_variant_unref(calls);
-        g_variant_unref(reply);
         return result;
     }
 
     // Runs the main context (where the notifier's answers arrive) until `count` calls were made.
-    std::vector<NotifyCall> waitForNotifyCalls(std::size_t count) const
+    std::vector<NotifyCall> waitForNotifyCalls(std::size_t count)
     {
         std::vector<NotifyCall> calls;
         fv_test::runMainContextUntil([&] {
@@ -105,28 +78,19 @@ public:
         return calls;
     }
 
-    void emitActionInvoked(guint32 id, const char* action) const
+    void emitActionInvoked(guint32 id, const char* action)
     {
-        emit("ActionInvoked", "us", {g_variant_new_uint32(id), g_variant_new_string(action)});
+        m_mock.emitSignal(kDaemonPath, kDaemon, "ActionInvoked", "us",
+                          {g_variant_new_uint32(id), g_variant_new_string(action)});
     }
-    void emitClosed(guint32 id) const
+    void emitClosed(guint32 id)
     {
-        emit("NotificationClosed", "uu", {g_variant_new_uint32(id), g_variant_new_uint32(2)});
+        m_mock.emitSignal(kDaemonPath, kDaemon, "NotificationClosed", "uu",
+                          {g_variant_new_uint32(id), g_variant_new_uint32(2)});
     }
 
 private:
-    void emit(const char* name, const char* signature, const std::vector<GVariant*>& values) const
-    {
-        GVariantBuilder arguments;
-        g_variant_builder_init(&arguments, G_VARIANT_TYPE("av"));
-        for (GVariant* value : values)
-            g_variant_builder_add(&arguments, "v", value);
-        g_variant_unref(m_client.call(kDaemon, kDaemonPath, kMock, "EmitSignal",
-                                      g_variant_new("(sssav)", kDaemon, name, signature, &arguments), "()"));
-    }
-
-    fv_test::SessionBusClient m_client;
-    fv_test::ChildProcess m_process;
+    fv_test::DbusMock m_mock;
 };
 
 // Stands in for the desktop's browser while the test runs.
@@ -255,7 +219,7 @@ TEST(DesktopUrlOpener, RefusesEverythingButWebAddresses)
 {
     for (const char* url : {"file:///etc/passwd", "javascript:alert(1)", "/bin/sh", "smb://server/share", ""}) {
         SCOPED_TRACE(url);
-        EXPECT_FALSE(ferrovan::openWebUrlWithDesktop(url));
+        EXPECT_FALSE(ferrovan::openWebPage(url));
     }
 }
 

@@ -6,17 +6,13 @@
 #include <memory>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 namespace fv_test {
 
 namespace {
 
 const char* const kMockInterface = "org.freedesktop.DBus.Mock";
-
-struct VariantDeleter {
-    void operator()(GVariant* variant) const { g_variant_unref(variant); }
-};
-using VariantPtr = std::unique_ptr<GVariant, VariantDeleter>;
 
 struct CharsDeleter {
     void operator()(gchar* text) const { g_free(text); }
@@ -78,25 +74,48 @@ void DbusMock::addMethod(const std::string& path, const std::string& interface, 
          g_variant_new("(sssss)", interface.c_str(), name.c_str(), inSignature.c_str(), "", ""));
 }
 
-std::vector<std::vector<std::string>> DbusMock::callsOf(const std::string& path, const std::string& method)
+std::vector<std::vector<VariantPtr>> DbusMock::argumentsOf(const std::string& path, const std::string& method)
 {
     const VariantPtr reply =
         call(m_busName, path, kMockInterface, "GetMethodCalls", g_variant_new("(s)", method.c_str()));
-    std::vector<std::vector<std::string>> calls;
+    std::vector<std::vector<VariantPtr>> calls;
     const VariantPtr list(g_variant_get_child_value(reply.get(), 0)); // a(tav)
     for (gsize i = 0; i < g_variant_n_children(list.get()); ++i) {
         const VariantPtr entry(g_variant_get_child_value(list.get(), i));
         const VariantPtr arguments(g_variant_get_child_value(entry.get(), 1));
-        std::vector<std::string> printed;
+        std::vector<VariantPtr> unboxed;
         for (gsize j = 0; j < g_variant_n_children(arguments.get()); ++j) {
             const VariantPtr boxed(g_variant_get_child_value(arguments.get(), j));
-            const VariantPtr argument(g_variant_get_variant(boxed.get()));
+            unboxed.emplace_back(g_variant_get_variant(boxed.get()));
+        }
+        calls.push_back(std::move(unboxed));
+    }
+    return calls;
+}
+
+std::vector<std::vector<std::string>> DbusMock::callsOf(const std::string& path, const std::string& method)
+{
+    std::vector<std::vector<std::string>> calls;
+    for (const std::vector<VariantPtr>& arguments : argumentsOf(path, method)) {
+        std::vector<std::string> printed;
+        for (const VariantPtr& argument : arguments) {
             const std::unique_ptr<gchar, CharsDeleter> text(g_variant_print(argument.get(), FALSE));
             printed.emplace_back(text.get());
         }
         calls.push_back(printed);
     }
     return calls;
+}
+
+void DbusMock::emitSignal(const std::string& path, const std::string& interface, const std::string& name,
+                          const std::string& signature, const std::vector<GVariant*>& arguments)
+{
+    GVariantBuilder boxed;
+    g_variant_builder_init(&boxed, G_VARIANT_TYPE("av"));
+    for (GVariant* argument : arguments)
+        g_variant_builder_add(&boxed, "v", argument);
+    call(m_busName, path, kMockInterface, "EmitSignal",
+         g_variant_new("(sssav)", interface.c_str(), name.c_str(), signature.c_str(), &boxed));
 }
 
 bool DbusMock::hasOwner(const std::string& busName)

@@ -1,11 +1,12 @@
 #include "support/gui/FakeDesktopHandlers.h"
 
+#include "support/gui/MainContextWait.h"
+
 #include <glib.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
-#include <thread>
 
 #include <sys/stat.h>
 
@@ -35,15 +36,14 @@ std::vector<std::string> linesOfFile(const std::string& path)
 
 std::vector<std::string> awaitLines(const std::string& path, std::size_t count, std::chrono::milliseconds deadline)
 {
-    const auto end = std::chrono::steady_clock::now() + deadline;
-    for (;;) {
-        std::vector<std::string> lines = linesOfFile(path);
-        if (lines.size() >= count || std::chrono::steady_clock::now() >= end)
-            return lines;
-        while (g_main_context_iteration(nullptr, FALSE)) {
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    std::vector<std::string> lines;
+    runMainContextUntil(
+        [&] {
+            lines = linesOfFile(path);
+            return lines.size() >= count;
+        },
+        deadline);
+    return lines;
 }
 
 } // namespace

@@ -95,4 +95,7 @@ private:
     GSource* m_source;
 };
 
+// Whether `text` is one of `texts` (as labelTexts gives them).
+bool contains(const std::vector<std::string>& texts, const std::string& text);
+
 } // namespace fv_test
