@@ -53,7 +53,6 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include <stdlib.h>
@@ -195,6 +194,7 @@ std::optional<Options> parseOptions(int argc, char** argv)
     Options options;
     options.command = argv[1];
     FileEntry single;
+    std::string file; // an upload's local path, a download's id
     std::string fileList;
     for (int i = 2; i < argc; ++i) {
         const std::string name = argv[i];
@@ -216,7 +216,7 @@ std::optional<Options> parseOptions(int argc, char** argv)
         else if (name == "--out")
             options.out = value;
         else if (name == "--file")
-            single.path = value;
+            file = value;
         else if (name == "--uid")
             single.id = value;
         else if (name == "--size")
@@ -253,16 +253,16 @@ std::optional<Options> parseOptions(int argc, char** argv)
         return std::nullopt;
     if (options.command == "resume")
         return options.appFolder.empty() ? std::nullopt : std::optional<Options>(options);
-    if (options.command == "upload")
+    if (options.command == "upload") {
+        single.path = file;
         return withUploads(options, single, fileList);
+    }
     if (options.command != "download" || options.bucket.empty() || options.token.empty() || options.out.empty())
         return std::nullopt;
-    // The download's --file is the file's id.
-    single.id = single.path;
-    single.path.clear();
-    if (single.id.empty() == fileList.empty())
+    single.id = file;
+    if (file.empty() == fileList.empty())
         return std::nullopt;
-    if (!single.id.empty())
+    if (!file.empty())
         options.files.push_back(single);
     else if (!readFileList(fileList, options.files)) {
         std::cerr << "fv-bench-transfer: " << fileList << " has no usable \"ID SIZE [MD5]\" lines\n";
@@ -485,26 +485,22 @@ int queueGroup(CUploadManager& manager, const Options& options)
     return group;
 }
 
-// Every group's record; the two managers name the call differently.
-void fetchStates(CDownloadManager& manager, std::vector<CDownloadManager::GroupState>& states)
+// The bytes of every download group restored from the app folder.
+std::uint64_t restoredBytes(CDownloadManager& manager)
 {
+    std::vector<CDownloadManager::GroupState> states;
     manager.fetchGroupsStates(states);
-}
-
-void fetchStates(CUploadManager& manager, std::vector<CUploadManager::GroupState>& states)
-{
-    manager.fetchGroupsInfo(states);
-}
-
-// The bytes of every group restored from the app folder.
-template <typename Manager> std::uint64_t restoredBytes(Manager& manager)
-{
-    std::vector<typename Manager::GroupState> states;
-    fetchStates(manager, states);
     std::uint64_t bytes = 0;
     for (const auto& state : states)
         bytes += state.bytesTransferred;
     return bytes;
+}
+
+// A restored upload reports its sent parts only once its file starts: the first report is its
+// baseline (GroupProgress::startFrom), nothing before.
+std::uint64_t restoredBytes(CUploadManager&)
+{
+    return 0;
 }
 
 // Sets the manager up for the command, runs its engine until the group ends and prints the line.
@@ -526,8 +522,7 @@ template <typename Manager> int transfer(Manager& manager, GroupProgress& watche
             total += entry.size;
     }
     const Clock::time_point start = Clock::now();
-    const bool resumingUpload = options.command == "resume" && std::is_same_v<Manager, CUploadManager>;
-    watcher.startFrom(start, restoredBytes(manager), resumingUpload);
+    watcher.startFrom(start, restoredBytes(manager), options.command == "resume" && options.upload);
     manager.startup();
     const GroupProgress::End end = watcher.waitForEnd(start + options.timeout);
     const std::chrono::duration<double> elapsed = Clock::now() - start;

@@ -342,9 +342,7 @@ void CDownloadGroup::notifyFileStateChanged(const FileDownloadDetails& details, 
     std::lock_guard<std::mutex> lock(groupLock());
     if (isCancelledLocked())
         return;
-    const auto entry = std::find_if(m_files.begin(), m_files.end(), [&](const FileEntry& candidate) {
-        return candidate.enabled && candidate.fileUid == details.id && candidate.file;
-    });
+    const auto entry = findActiveFileEntry(details.id);
     if (entry == m_files.end())
         return;
     m_tracker.AddData(delta);

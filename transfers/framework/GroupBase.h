@@ -123,6 +123,8 @@ protected:
     FileEntry& makeFileEntry(const std::string& fileUid, const Details& details, std::uint64_t totalBytes);
     typename FileList::iterator eraseFileEntry(typename FileList::iterator entry);
     typename FileList::iterator findFileEntry(const std::string& fileUid);
+    // The enabled entry of the uid that has a file: the one its file's events are about.
+    typename FileList::iterator findActiveFileEntry(const std::string& fileUid);
     typename FileList::iterator findFileEntryByFile(const File* file);
     FilePtr getFileByUid(const std::string& fileUid) const;
     typename FileList::iterator findQueuedFileEntry();

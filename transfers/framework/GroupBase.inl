@@ -375,6 +375,14 @@ CGroupBase<ICallback, File, Details>::findFileEntry(const std::string& fileUid)
 
 template <typename ICallback, typename File, typename Details>
 typename CGroupBase<ICallback, File, Details>::FileList::iterator
+CGroupBase<ICallback, File, Details>::findActiveFileEntry(const std::string& fileUid)
+{
+    return std::find_if(m_files.begin(), m_files.end(),
+                        [&](const FileEntry& e) { return e.enabled && e.fileUid == fileUid && e.file; });
+}
+
+template <typename ICallback, typename File, typename Details>
+typename CGroupBase<ICallback, File, Details>::FileList::iterator
 CGroupBase<ICallback, File, Details>::findFileEntryByFile(const File* file)
 {
     return std::find_if(m_files.begin(), m_files.end(),

@@ -390,9 +390,7 @@ void CUploadGroup::notifyFileState(const std::string& fileUid, std::int64_t delt
     std::lock_guard<std::mutex> lock(groupLock());
     if (isCancelledLocked())
         return;
-    const auto entry = std::find_if(m_files.begin(), m_files.end(), [&](const FileEntry& candidate) {
-        return candidate.enabled && candidate.fileUid == fileUid && candidate.file;
-    });
+    const auto entry = findActiveFileEntry(fileUid);
     // A completed entry stays so: a late event of its file changes nothing.
     if (entry == m_files.end() || (entry->state == CTransferManagerBase::FILE_COMPLETED && !entry->pending))
         return;
@@ -430,9 +428,7 @@ void CUploadGroup::restartFile(const std::string& fileUid)
     std::lock_guard<std::mutex> lock(groupLock());
     if (isCancelledLocked())
         return;
-    const auto entry = std::find_if(m_files.begin(), m_files.end(), [&](const FileEntry& candidate) {
-        return candidate.enabled && candidate.fileUid == fileUid && candidate.file;
-    });
+    const auto entry = findActiveFileEntry(fileUid);
     if (entry == m_files.end() || entry->reinitPending || entry->restartPending)
         return;
     FV_LOG_INFO(logText() << "Upload of file with uid " << fileUid << " starts again with its new part URLs");
