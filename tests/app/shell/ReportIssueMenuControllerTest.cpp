@@ -3,6 +3,7 @@
 #include "support/fixtures/GlibTsanSuppressions.h"
 #include "support/fixtures/TestEnvironment.h"
 #include "support/fixtures/Watchdog.h"
+#include "support/service/StopSignal.h"
 
 #include "shell/FerrovanLogger.h"
 #include "shell/ReportIssueMenuController.h"
@@ -11,11 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -90,36 +89,20 @@ public:
             return;
         }
         m_thread = std::thread([this, result, onResult] {
-            std::unique_lock<std::mutex> lock(m_mutex);
-            m_released.wait_for(lock, std::chrono::seconds(30), [this] { return m_release; });
-            lock.unlock();
+            m_release.waitFor(std::chrono::seconds(30));
             onResult(result);
-            lock.lock();
-            m_delivered = true;
-            m_released.notify_all();
+            m_delivered.raise();
         });
     }
 
     // Any thread: lets the result go.
-    void release()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_release = true;
-        m_released.notify_all();
-    }
-
-    bool waitDelivered()
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_released.wait_for(lock, std::chrono::seconds(20), [this] { return m_delivered; });
-    }
+    void release() { m_release.raise(); }
+    bool waitDelivered() { return m_delivered.waitFor(std::chrono::seconds(20)); }
 
 private:
     Script& m_script;
-    std::mutex m_mutex;
-    std::condition_variable m_released;
-    bool m_release = false;
-    bool m_delivered = false;
+    StopSignal m_release;
+    StopSignal m_delivered;
     std::thread m_thread;
 };
 
