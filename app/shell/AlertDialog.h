@@ -7,7 +7,12 @@ namespace ferrovan {
 
 class INativeUiDataHolder;
 
-// A message box with one button. Types: 1 warning, 2 error, 3 information; any other shows no icon.
+// The types of alert; any other number shows no icon.
+constexpr int kWarningAlert = 1;
+constexpr int kErrorAlert = 2;
+constexpr int kInformationAlert = 3;
+
+// A message box with one button, of one of the alert types above.
 class IAlertDialog {
 public:
     virtual ~IAlertDialog() = default;

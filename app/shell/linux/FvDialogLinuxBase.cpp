@@ -11,12 +11,6 @@
 
 namespace ferrovan {
 
-namespace {
-
-const int kErrorAlert = 2;
-
-} // namespace
-
 FvDialogLinuxBase::FvDialogLinuxBase(INativeUiDataHolder* parent, std::string title)
     : m_parent(parent), m_title(std::move(title))
 {

@@ -1,5 +1,6 @@
 #include "shell/linux/MessageBoxLinux.h"
 
+#include "shell/AlertDialog.h"
 #include "shell/linux/GtkWindows.h"
 
 #include "AppConfig.h"
@@ -11,9 +12,9 @@ namespace {
 GtkMessageType messageTypeOf(int type)
 {
     switch (type) {
-    case 1: return GTK_MESSAGE_WARNING;
-    case 2: return GTK_MESSAGE_ERROR;
-    case 3: return GTK_MESSAGE_INFO;
+    case kWarningAlert: return GTK_MESSAGE_WARNING;
+    case kErrorAlert: return GTK_MESSAGE_ERROR;
+    case kInformationAlert: return GTK_MESSAGE_INFO;
     default: return GTK_MESSAGE_OTHER;
     }
 }

@@ -5,6 +5,7 @@
 
 #include "support/fixtures/TestEnvironment.h"
 #include "support/fixtures/TransportTest.h"
+#include "support/fixtures/ZipEntries.h"
 #include "support/net/TestCa.h"
 #include "support/service/FakeHelpDesk.h"
 #include "support/service/RestFaults.h"
@@ -13,9 +14,6 @@
 #include <gtest/gtest.h>
 
 #include <Poco/DirectoryIterator.h>
-#include <Poco/StreamCopier.h>
-#include <Poco/Zip/ZipArchive.h>
-#include <Poco/Zip/ZipStream.h>
 
 #include <sys/stat.h>
 
@@ -26,7 +24,6 @@
 #include <list>
 #include <map>
 #include <mutex>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -35,6 +32,7 @@
 using namespace fv_transfers;
 using fv_test::FakeHelpDesk;
 using fv_test::TestService;
+using fv_test::unzip;
 
 namespace {
 
@@ -80,21 +78,6 @@ private:
     std::vector<dt_error> m_results;
     std::vector<std::thread::id> m_threads;
 };
-
-// Entry name -> unpacked content of a zip held in memory.
-std::map<std::string, std::string> unzip(const std::string& bytes)
-{
-    std::map<std::string, std::string> entries;
-    std::istringstream in(bytes);
-    const Poco::Zip::ZipArchive archive(in);
-    for (auto it = archive.headerBegin(); it != archive.headerEnd(); ++it) {
-        Poco::Zip::ZipInputStream entry(in, it->second);
-        std::string content;
-        Poco::StreamCopier::copyToString(entry, content);
-        entries.emplace(it->first, content);
-    }
-    return entries;
-}
 
 // Report archives left in a folder.
 std::vector<std::string> archivesIn(const std::string& folder)
