@@ -6,17 +6,6 @@
 
 namespace ferrovan {
 
-namespace {
-
-GtkWidget* caption(const char* text)
-{
-    GtkWidget* label = gtk_label_new(text);
-    gtk_widget_set_halign(label, GTK_ALIGN_START);
-    return label;
-}
-
-} // namespace
-
 std::unique_ptr<IReportIssueDialog> createReportIssueDialog(IReportIssueDialog::ICallback* callback,
                                                             INativeUiDataHolder* parent)
 {
@@ -37,14 +26,14 @@ void ReportIssueDialogLinux::onInitDialog(GtkDialog* dialog)
     GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 6);
     gtk_container_set_border_width(GTK_CONTAINER(column), 12);
     GtkWidget* intro =
-        caption("Please provide detailed description of the problem to help Ferrovan team diagnose the issue");
+        leftAlignedLabel("Please provide detailed description of the problem to help Ferrovan team diagnose the issue");
     gtk_label_set_line_wrap(GTK_LABEL(intro), TRUE);
     gtk_box_pack_start(GTK_BOX(column), intro, FALSE, FALSE, 0);
     for (auto field : {std::make_pair("User name", &m_userName), std::make_pair("E-mail", &m_email),
                        std::make_pair("Summary", &m_summary)}) {
         *field.second = gtk_entry_new();
         g_signal_connect_swapped(*field.second, "changed", G_CALLBACK(onFieldChanged), this);
-        gtk_box_pack_start(GTK_BOX(column), caption(field.first), FALSE, FALSE, 0);
+        gtk_box_pack_start(GTK_BOX(column), leftAlignedLabel(field.first), FALSE, FALSE, 0);
         gtk_box_pack_start(GTK_BOX(column), *field.second, FALSE, FALSE, 0);
     }
 
@@ -57,7 +46,7 @@ void ReportIssueDialogLinux::onInitDialog(GtkDialog* dialog)
     gtk_widget_set_size_request(scrolled, 520, 240);
     gtk_widget_set_vexpand(scrolled, TRUE);
     gtk_container_add(GTK_CONTAINER(scrolled), view);
-    gtk_box_pack_start(GTK_BOX(column), caption("Description"), FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(column), leftAlignedLabel("Description"), FALSE, FALSE, 0);
     gtk_box_pack_start(GTK_BOX(column), scrolled, TRUE, TRUE, 0);
 
     gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(dialog)), column, TRUE, TRUE, 0);

@@ -1,5 +1,5 @@
 #include "app/shell/DataFolder.h"
-#include "app/shell/MainContextIteration.h"
+#include "support/gui/MainContextWait.h"
 #include "support/fixtures/GlibTsanSuppressions.h"
 #include "support/fixtures/TestEnvironment.h"
 #include "support/fixtures/Watchdog.h"
@@ -154,7 +154,7 @@ public:
             m_script.onProgressShown();
         if (m_script.progressEndsEarly)
             m_script.journal.push_back("progress ended early");
-        else if (!iterateUntil(nullptr, [this] { return m_closed; }))
+        else if (!runMainContextUntil([this] { return m_closed; }))
             m_script.journal.push_back("progress never closed");
         m_shown = false;
         return false;
@@ -265,7 +265,7 @@ TEST_F(ReportIssueMenuControllerTest, AResultAfterTheProgressEndedEarlyTellsNoth
         reports->showReportIssueDialog();
         m_script.sender->release();
         ASSERT_TRUE(m_script.sender->waitDelivered());
-        iterateReady(nullptr);
+        runReady(nullptr);
         EXPECT_EQ(expected, m_script.journal);
     }
     for (bool deliveredBeforeTheEnd : {true, false}) {
@@ -280,7 +280,7 @@ TEST_F(ReportIssueMenuControllerTest, AResultAfterTheProgressEndedEarlyTellsNoth
         }
         reports.reset();
         // The task the result posted runs after its controller has gone.
-        iterateReady(nullptr);
+        runReady(nullptr);
         EXPECT_EQ(expected, m_script.journal);
     }
 }

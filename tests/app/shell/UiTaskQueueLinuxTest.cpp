@@ -1,4 +1,4 @@
-#include "app/shell/MainContextIteration.h"
+#include "support/gui/MainContextWait.h"
 #include "support/fixtures/GlibTsanSuppressions.h"
 #include "support/fixtures/TestEnvironment.h"
 #include "support/fixtures/Watchdog.h"
@@ -36,7 +36,7 @@ protected:
         g_main_context_unref(m_context);
     }
 
-    bool iterateUntil(const std::function<bool()>& condition) { return fv_test::iterateUntil(m_context, condition); }
+    bool iterateUntil(const std::function<bool()>& condition) { return fv_test::runContextUntil(m_context, condition); }
 
     std::string log() const { return readFile(m_dir.file("fv_app.log")); }
 
@@ -154,7 +154,7 @@ TEST_F(UiTaskQueueLinuxTest, TasksStillQueuedWhenTheQueueEndsAreDroppedUnrun)
         });
         poster.join();
     }
-    iterateReady(m_context);
+    fv_test::runReady(m_context);
     EXPECT_EQ(0u, record.size());
     EXPECT_EQ(1, captured.use_count()) << "a dropped task is destroyed with the queue";
 
