@@ -19,6 +19,8 @@ public:
     // handler: the run that parsed them owns them.
     CommandLineCommandsHandler(const CommandLineArguments& arguments, const AppGlobalObjects& globals,
                                unsigned int waitTimeoutMs = kDefaultWaitTimeoutMs);
+    CommandLineCommandsHandler(CommandLineArguments&& arguments, const AppGlobalObjects& globals,
+                               unsigned int waitTimeoutMs = kDefaultWaitTimeoutMs) = delete;
 
     // Logs what the parser skipped, then waits for the "--wait-for-pid" process, if any.
     void waitForPreviousProcess();

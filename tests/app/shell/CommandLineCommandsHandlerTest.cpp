@@ -171,7 +171,8 @@ TEST(CommandLineCommandsHandler, WaitingRemovesNothing)
 {
     DataFolder data;
     seed(data, kEveryFile);
-    CommandLineCommandsHandler handler(resetting({0, 1, 2, 4}), data.globals);
+    const CommandLineArguments arguments = resetting({0, 1, 2, 4});
+    CommandLineCommandsHandler handler(arguments, data.globals);
     handler.waitForPreviousProcess();
     EXPECT_EQ(existing(data, kEveryFile), std::set<std::string>(kEveryFile.begin(), kEveryFile.end()));
 }
@@ -190,7 +191,8 @@ TEST(CommandLineCommandsHandler, NeedsTheDelayedLogger)
 {
     DataFolder data;
     data.globals.delayedLogger = nullptr;
-    EXPECT_THROW(CommandLineCommandsHandler(CommandLineArguments(), data.globals), ferrovan::IncompleteGlobalObjects);
+    const CommandLineArguments arguments;
+    EXPECT_THROW(CommandLineCommandsHandler(arguments, data.globals), ferrovan::IncompleteGlobalObjects);
 }
 
 // A live process is given up on after the time-out, with a warning.
