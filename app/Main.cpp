@@ -2,8 +2,6 @@
 #include "shell/CommandLineParser.h"
 #include "shell/linux/FerrovanApplicationLinux.h"
 
-#include <Poco/Path.h>
-
 #include <cerrno>
 #include <csignal>
 #include <climits>

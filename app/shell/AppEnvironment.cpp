@@ -61,15 +61,15 @@ std::string installedResourcesDirectory()
 
 } // namespace
 
-AppEnvironment::AppEnvironment(Poco::SharedPtr<IAppBundleInfo> bundleInfo, const std::string& executablePath,
+AppEnvironment::AppEnvironment(const Poco::SharedPtr<IAppBundleInfo>& bundleInfo, const std::string& executablePath,
                                const std::map<int, std::string>& stringOptions)
-    : AppEnvironment(std::move(bundleInfo), executablePath, stringOptions, queryTransfersOsVersion)
+    : AppEnvironment(bundleInfo, executablePath, stringOptions, queryTransfersOsVersion)
 {
 }
 
-AppEnvironment::AppEnvironment(Poco::SharedPtr<IAppBundleInfo> bundleInfo, const std::string& executablePath,
+AppEnvironment::AppEnvironment(const Poco::SharedPtr<IAppBundleInfo>& bundleInfo, const std::string& executablePath,
                                const std::map<int, std::string>& stringOptions, OsVersionQuery osVersionQuery)
-    : m_bundleInfo(std::move(bundleInfo)), m_executablePath(executablePath), m_stringOptions(stringOptions),
+    : m_bundleInfo(bundleInfo), m_executablePath(executablePath), m_stringOptions(stringOptions),
       m_osVersionQuery(std::move(osVersionQuery)), m_appDataDirectory(getLocalAppDataDirectory())
 {
     const char* testMode = std::getenv("FV_TEST_MODE");

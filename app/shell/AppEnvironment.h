@@ -22,9 +22,9 @@ public:
 
     // Looks up the data folder once (getLocalAppDataDirectory) and reads FV_TEST_MODE once.
     // The OS text comes from the transfer library's configuration.
-    AppEnvironment(Poco::SharedPtr<IAppBundleInfo> bundleInfo, const std::string& executablePath,
+    AppEnvironment(const Poco::SharedPtr<IAppBundleInfo>& bundleInfo, const std::string& executablePath,
                    const std::map<int, std::string>& stringOptions);
-    AppEnvironment(Poco::SharedPtr<IAppBundleInfo> bundleInfo, const std::string& executablePath,
+    AppEnvironment(const Poco::SharedPtr<IAppBundleInfo>& bundleInfo, const std::string& executablePath,
                    const std::map<int, std::string>& stringOptions, OsVersionQuery osVersionQuery);
 
     // Empty when no absolute folder could be found or created: start-up stops then, and every
@@ -47,8 +47,10 @@ public:
     // FV_TEST_MODE=1 in the environment when the program started.
     bool isTestMode() const;
 
-private:
+    // The file or folder `name` in the data folder; empty when there is no data folder.
     std::string inAppDataDirectory(const std::string& name) const;
+
+private:
     std::string inResourcesDirectory(const std::string& name) const;
 
     Poco::SharedPtr<IAppBundleInfo> m_bundleInfo;

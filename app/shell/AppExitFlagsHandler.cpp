@@ -21,8 +21,7 @@ int AppExitFlagsHandler::handleFlags(AppExitFlags& flags, const AppGlobalObjects
     std::vector<std::vector<std::string>> restartArguments;
     for (int peeked = flags.peekFlag(); peeked != AppExitFlags::kNone; peeked = flags.peekFlag()) {
         try {
-            const std::pair<int, Poco::Any> popped =
-                flags.frontHasPayload() ? flags.popFlagWithPayload() : std::make_pair(flags.popFlag(), Poco::Any());
+            const std::pair<int, Poco::Any> popped = flags.popFlagWithPayload();
             if (popped.first != peeked)
                 throw ModifiedFlagsException();
             if (popped.first != AppExitFlags::kRestart)

@@ -1,8 +1,6 @@
 #include "shell/AppSettings.h"
 
-#include "shell/FerrovanLogger.h"
 #include "shell/JsonFile.h"
-#include "shell/Logger.h"
 
 #include <exception>
 
@@ -10,8 +8,6 @@ namespace ferrovan {
 
 namespace {
 
-constexpr std::int32_t kDefaultWidth = 1400;
-constexpr std::int32_t kDefaultHeight = 900;
 constexpr std::int32_t kMinWidth = 200;
 constexpr std::int32_t kMinHeight = 100;
 
@@ -19,18 +15,11 @@ constexpr std::int32_t kMinHeight = 100;
 
 AppSettings::AppSettings(const std::string& path) : m_path(path)
 {
-    // Nothing in a settings file may stop start-up.
-    try {
-        Json::Value root;
-        if (readFileToString(m_path, root))
-            applyJson(root);
-    } catch (const std::exception& e) {
-        logLine(CFerrovanLogger::getInstance(), Poco::Message::PRIO_WARNING,
-                std::string("ferrovan::AppSettings::AppSettings: ") + e.what());
-    } catch (...) {
-        logLine(CFerrovanLogger::getInstance(), Poco::Message::PRIO_WARNING,
-                "ferrovan::AppSettings::AppSettings: unknown exception");
-    }
+    // Nothing in a settings file may stop start-up: the reading and every conversion that could
+    // throw catch their own failures.
+    Json::Value root;
+    if (readFileToString(m_path, root))
+        applyJson(root);
 }
 
 void AppSettings::applyJson(const Json::Value& root)

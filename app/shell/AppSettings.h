@@ -12,6 +12,10 @@ namespace ferrovan {
 // leaves the defaults and never stops start-up. Every setter writes the whole file again.
 class AppSettings {
 public:
+    // The main window's size at a first start.
+    static constexpr std::int32_t kDefaultWidth = 1400;
+    static constexpr std::int32_t kDefaultHeight = 900;
+
     explicit AppSettings(const std::string& path);
 
     std::int32_t getTop() const { return m_top; }
@@ -36,8 +40,8 @@ private:
     std::string m_path;
     std::int32_t m_top = 0;
     std::int32_t m_left = 0;
-    std::int32_t m_width = 1400;
-    std::int32_t m_height = 900;
+    std::int32_t m_width = kDefaultWidth;
+    std::int32_t m_height = kDefaultHeight;
     bool m_maximized = false;
     bool m_autoUpdatesEnabled = true;
 };

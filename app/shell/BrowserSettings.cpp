@@ -1,5 +1,7 @@
 #include "shell/BrowserSettings.h"
 
+#include "shell/AppEnvironment.h"
+
 #include <Poco/Path.h>
 
 #include <stdexcept>
@@ -39,6 +41,12 @@ BrowserSettings makeBrowserSettings(const std::string& cacheFolder, const std::s
     settings.logFilePath = absolutePath(logFilePath, "log file").toString();
     settings.webProcessSandbox = !testMode;
     return settings;
+}
+
+BrowserSettings fillBrowserSettings(const AppEnvironment& environment)
+{
+    return makeBrowserSettings(environment.getCacheDirectory(), environment.getCefLogFilePath(),
+                               environment.getUserAgent(), environment.isTestMode());
 }
 
 } // namespace ferrovan

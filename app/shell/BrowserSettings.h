@@ -1,10 +1,10 @@
 #pragma once
 
-#include "shell/AppEnvironment.h"
-
 #include <string>
 
 namespace ferrovan {
+
+class AppEnvironment;
 
 // How the browser host sets up the embedded browser. Every folder lies under the program's
 // cache folder, so clearing that one folder clears all web data.
@@ -24,11 +24,7 @@ struct BrowserSettings {
 BrowserSettings makeBrowserSettings(const std::string& cacheFolder, const std::string& logFilePath,
                                     const std::string& userAgent, bool testMode);
 
-// Inline, so that only the code that fills the settings needs the environment's objects.
-inline BrowserSettings fillBrowserSettings(const AppEnvironment& environment, bool testMode)
-{
-    return makeBrowserSettings(environment.getCacheDirectory(), environment.getCefLogFilePath(),
-                               environment.getUserAgent(), testMode);
-}
+// The settings for the program's own folders and user agent, the sandbox off in test mode.
+BrowserSettings fillBrowserSettings(const AppEnvironment& environment);
 
 } // namespace ferrovan

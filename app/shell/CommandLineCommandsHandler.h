@@ -15,9 +15,12 @@ class CommandLineCommandsHandler {
 public:
     static constexpr unsigned int kDefaultWaitTimeoutMs = 30000;
 
-    // Throws IncompleteGlobalObjects without the delayed logger.
+    // Throws IncompleteGlobalObjects without the delayed logger. `arguments` must outlive the
+    // handler: the run that parsed them owns them.
     CommandLineCommandsHandler(const CommandLineArguments& arguments, const AppGlobalObjects& globals,
                                unsigned int waitTimeoutMs = kDefaultWaitTimeoutMs);
+    CommandLineCommandsHandler(CommandLineArguments&& arguments, const AppGlobalObjects& globals,
+                               unsigned int waitTimeoutMs = kDefaultWaitTimeoutMs) = delete;
 
     // Logs what the parser skipped, then waits for the "--wait-for-pid" process, if any.
     void waitForPreviousProcess();
@@ -33,7 +36,7 @@ private:
     void remove(const std::string& path, bool isFile);
     void logError(const std::string& function, const std::exception& e);
 
-    CommandLineArguments m_arguments;
+    const CommandLineArguments& m_arguments;
     AppGlobalObjects m_globals;
     unsigned int m_waitTimeoutMs;
 };

@@ -14,6 +14,10 @@ namespace ferrovan {
 namespace {
 
 const char kWaitForPidOption[] = "--wait-for-pid";
+const char kResetLocalDbOption[] = "--reset-local-db";
+const char kResetWebCacheOption[] = "--reset-web-cache";
+const char kResetLogsOption[] = "--reset-logs";
+const char kResetSettingsOption[] = "--reset-settings";
 
 // What an option does with its value (empty when it has none).
 using OptionRule = std::function<void(const std::string& value, CommandLineArguments& out)>;
@@ -43,10 +47,10 @@ const std::map<std::string, OptionRule>& optionTable()
         {"--rest-endpoint-url", storeString(CommandLineArguments::kRestEndpointUrl)},
         {"--disable-autoupdate", storeString(CommandLineArguments::kDisableAutoupdate)},
         {"--reset-data", appendKinds({kLocalDatabase, kWebDataAndCache, kLogs, kSettings})},
-        {"--reset-local-db", appendKinds({kLocalDatabase})},
-        {"--reset-web-cache", appendKinds({kWebDataAndCache})},
-        {"--reset-logs", appendKinds({kLogs})},
-        {"--reset-settings", appendKinds({kSettings})},
+        {kResetLocalDbOption, appendKinds({kLocalDatabase})},
+        {kResetWebCacheOption, appendKinds({kWebDataAndCache})},
+        {kResetLogsOption, appendKinds({kLogs})},
+        {kResetSettingsOption, appendKinds({kSettings})},
     };
     return table;
 }
@@ -81,10 +85,10 @@ void CommandLineParser::parse(int argc, const char* const* argv, CommandLineArgu
 std::string CommandLineParser::getOptionForDataType(int dataKind)
 {
     switch (dataKind) {
-    case kLocalDatabase: return "--reset-local-db";
-    case kWebDataAndCache: return "--reset-web-cache";
-    case kLogs: return "--reset-logs";
-    case kSettings: return "--reset-settings";
+    case kLocalDatabase: return kResetLocalDbOption;
+    case kWebDataAndCache: return kResetWebCacheOption;
+    case kLogs: return kResetLogsOption;
+    case kSettings: return kResetSettingsOption;
     default: throw NoSuitableOptionForDataTypeException(dataKind);
     }
 }

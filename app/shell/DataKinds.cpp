@@ -79,9 +79,9 @@ DataKinds::DataKinds(const AppGlobalObjects& globals, ILogger* log) : m_globals(
 {
     if (!m_globals.environment)
         throw IncompleteGlobalObjects();
-    m_appDataDirectory = m_globals.environment->getAppDataDirectory();
+    const std::string appDataDirectory = m_globals.environment->getAppDataDirectory();
     // A relative folder would aim every reset at the working folder.
-    if (m_appDataDirectory.empty() || !Poco::Path(m_appDataDirectory).isAbsolute())
+    if (appDataDirectory.empty() || !Poco::Path(appDataDirectory).isAbsolute())
         throw IncompleteGlobalObjects();
 }
 
@@ -97,18 +97,14 @@ DataKindFiles DataKinds::listFiles(int kind) const
     }
 }
 
-std::string DataKinds::appDataPath(const std::string& name) const
-{
-    return Poco::Path(Poco::Path(m_appDataDirectory).makeDirectory(), name).toString();
-}
-
 DataKindFiles DataKinds::listDatabase() const
 {
     requireTransfersConfig();
     // The database runs in WAL mode: a side file left beside a new database would replay old
     // pages into it, so they go together.
     DataKindFiles files;
-    const std::string database = appDataPath(fv_transfers::CFvTransfersGlobalConfig::getDbFileName());
+    const std::string database =
+        m_globals.environment->inAppDataDirectory(fv_transfers::CFvTransfersGlobalConfig::getDbFileName());
     for (const char* suffix : kDatabaseSideFiles)
         addIfExists(files, database + suffix, true);
     return files;
@@ -125,7 +121,8 @@ DataKindFiles DataKinds::listLogs(bool forReport) const
 {
     requireTransfersConfig();
     DataKindFiles files;
-    addLogs(files, appDataPath(m_globals.transfersConfig->getFirstLogFileName()), forReport);
+    addLogs(files, m_globals.environment->inAppDataDirectory(m_globals.transfersConfig->getFirstLogFileName()),
+            forReport);
     addLogs(files, m_globals.environment->getAppLogFilePath(), forReport);
     addBrowserLog(files, forReport);
     return files;

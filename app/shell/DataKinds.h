@@ -40,7 +40,6 @@ public:
     static constexpr unsigned long long kReportBrowserLogLimit = 2097152;
 
 private:
-    std::string appDataPath(const std::string& name) const;
     DataKindFiles listDatabase() const;
     DataKindFiles listCache() const;
     DataKindFiles listLogs(bool forReport) const;
@@ -52,7 +51,6 @@ private:
 
     AppGlobalObjects m_globals;
     ILogger* m_log;
-    std::string m_appDataDirectory;
 };
 
 } // namespace ferrovan

@@ -11,6 +11,7 @@
 #include "shell/AppSettings.h"
 #include "shell/BrowserSettings.h"
 #include "shell/CommandLineCommandsHandler.h"
+#include "shell/ExceptionText.h"
 #include "shell/FerrovanLogger.h"
 #include "shell/TransfersConfiguration.h"
 
@@ -105,7 +106,7 @@ int FerrovanApplicationBase::runToolkit()
     if (helperExit >= 0)
         return helperExit;
     int exitCode = 0;
-    if (m_runtime->initialize(fillBrowserSettings(*m_environment, m_environment->isTestMode()))) {
+    if (m_runtime->initialize(fillBrowserSettings(*m_environment))) {
         beforeMessageLoop();
         m_runtime->runMessageLoop();
         afterMessageLoop();
@@ -126,7 +127,7 @@ void FerrovanApplicationBase::actOnExitFlags(const AppGlobalObjects& globals)
     try {
         AppExitFlagsHandler(CFerrovanLogger::getInstance()).handleFlags(*m_exitFlags, globals);
     } catch (const std::exception& e) {
-        logRun(Poco::Message::PRIO_ERROR, std::string("Exception caught when handling exit flags: ") + e.what());
+        logRun(Poco::Message::PRIO_ERROR, "Exception caught when handling exit flags: " + exceptionText(e));
     } catch (...) {
         logRun(Poco::Message::PRIO_ERROR, "Unknown exception caught when handling exit flags");
     }

@@ -2,7 +2,6 @@
 
 #include "shell/LogFormatter.h"
 
-#include <Poco/Exception.h>
 #include <Poco/Logger.h>
 
 namespace ferrovan {
@@ -51,12 +50,10 @@ void CFerrovanLogger::setLogFilePath(const std::string& path)
     if (path.empty())
         return;
     Poco::Mutex::ScopedLock guard(mutex());
-    PrivateFileChannel* channel = createdUnderLock().m_fileChannel.get();
-    if (channel == nullptr)
-        throw Poco::NullPointerException("CFerrovanLogger::setLogFilePath: no file channel");
+    PrivateFileChannel& channel = createdUnderLock().usableChannel();
     // The channel keeps an open file until it is closed, so a new path needs a reopen.
-    channel->close();
-    channel->setProperty(Poco::FileChannel::PROP_PATH, path);
+    channel.close();
+    channel.setProperty(Poco::FileChannel::PROP_PATH, path);
 }
 
 void CFerrovanLogger::setVerbose(bool on)
@@ -85,7 +82,19 @@ CFerrovanLogger::~CFerrovanLogger()
 
 Poco::LogStream& CFerrovanLogger::getStream()
 {
+    Poco::Mutex::ScopedLock guard(mutex());
+    usableChannel();
     return *m_stream;
+}
+
+PrivateFileChannel& CFerrovanLogger::usableChannel()
+{
+    if (m_fileChannel->isSpoiled()) {
+        m_fileChannel = m_fileChannel->replacement();
+        m_formatter = createLogFormatter(m_fileChannel);
+        Poco::Logger::get(kLoggerName).setChannel(m_formatter);
+    }
+    return *m_fileChannel;
 }
 
 void CFerrovanLogger::lock()

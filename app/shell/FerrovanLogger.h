@@ -42,6 +42,8 @@ private:
     static Poco::Mutex& mutex();
     static std::unique_ptr<CFerrovanLogger>& instance();
     static CFerrovanLogger& createdUnderLock();
+    // The file channel, replaced first when a failed line spoiled it. Under the lock.
+    PrivateFileChannel& usableChannel();
 
     Poco::AutoPtr<PrivateFileChannel> m_fileChannel;
     Poco::AutoPtr<Poco::FormattingChannel> m_formatter;

@@ -60,10 +60,9 @@ void replayDelayedMessages(const InMemoryLogger& delayed, ILogger* target)
 {
     if (target == nullptr)
         return;
-    for (const Poco::Message& message : delayed.getMessages()) {
-        if (message.getPriority() <= Poco::Message::PRIO_INFORMATION)
-            logLine(target, message.getPriority(), message.getText());
-    }
+    // The delayed logger keeps nothing below information, so every kept message is replayed.
+    for (const Poco::Message& message : delayed.getMessages())
+        logLine(target, message.getPriority(), message.getText());
     const std::size_t dropped = delayed.getDroppedCount();
     if (dropped > 0)
         logLine(target, Poco::Message::PRIO_WARNING,

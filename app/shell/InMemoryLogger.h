@@ -43,7 +43,7 @@ private:
     std::unique_ptr<Poco::LogStream> m_stream;
 };
 
-// Writes every kept message of priority information or above into `target`, oldest first, each
+// Writes every kept message (information and above) into `target`, oldest first, each
 // at its own priority and as a line of its own; then how many were dropped, if any. The delayed
 // log keeps its messages. Nothing when `target` is null.
 void replayDelayedMessages(const InMemoryLogger& delayed, ILogger* target);

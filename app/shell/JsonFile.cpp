@@ -1,6 +1,7 @@
 #include "shell/JsonFile.h"
 
 #include "shell/FerrovanLogger.h"
+#include "shell/FileDescriptor.h"
 #include "shell/Logger.h"
 
 #include <cerrno>
@@ -17,30 +18,6 @@ namespace ferrovan {
 namespace {
 
 constexpr off_t kMaxJsonFileBytes = 10485760;
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return m_fd; }
-    // The close's own result: on some file systems a write error shows only here.
-    int close()
-    {
-        const int result = ::close(m_fd);
-        m_fd = -1;
-        return result;
-    }
-
-private:
-    int m_fd;
-};
 
 void logWriteFailure(const std::string& what, const std::string& path, int error)
 {

@@ -1,5 +1,7 @@
 #include "shell/linux/AppRuntimeLinux.h"
 
+#include "shell/AppSettings.h"
+
 #include "AppConfig.h"
 
 #include <glib-unix.h>
@@ -10,14 +12,6 @@
 #include <utility>
 
 namespace ferrovan {
-
-namespace {
-
-// The size of a first start, as the settings file's defaults.
-constexpr int kDefaultWidth = 1400;
-constexpr int kDefaultHeight = 900;
-
-} // namespace
 
 std::unique_ptr<IAppRuntime> createAppRuntime(IApplicationControllerCallback& controller)
 {
@@ -92,7 +86,7 @@ void AppRuntimeLinux::createMainWindow()
     m_mainWindow = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     gtk_window_set_title(GTK_WINDOW(m_mainWindow), FV_PRODUCT_NAME);
     gtk_window_set_icon_name(GTK_WINDOW(m_mainWindow), FV_APP_ID);
-    gtk_window_set_default_size(GTK_WINDOW(m_mainWindow), kDefaultWidth, kDefaultHeight);
+    gtk_window_set_default_size(GTK_WINDOW(m_mainWindow), AppSettings::kDefaultWidth, AppSettings::kDefaultHeight);
     g_signal_connect(m_mainWindow, "destroy", G_CALLBACK(onMainWindowDestroyed), this);
     gtk_widget_show(m_mainWindow);
 }

@@ -1,5 +1,7 @@
 #include "shell/PlatformServices.h"
 
+#include "shell/FileDescriptor.h"
+
 #include <Poco/Exception.h>
 #include <Poco/Path.h>
 
@@ -77,22 +79,6 @@ bool createPrivateFolders(const Poco::Path& folder)
     }
     return isFolder(folder.toString());
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 using Clock = std::chrono::steady_clock;
 

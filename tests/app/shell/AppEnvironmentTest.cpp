@@ -1,6 +1,8 @@
 #include "shell/AppEnvironment.h"
 #include "shell/CommandLineArguments.h"
 
+#include "LogFileTestSupport.h"
+#include "PasswordDatabaseHome.h"
 #include "ScopedVariable.h"
 
 #include "support/fixtures/TestEnvironment.h"
@@ -19,8 +21,6 @@
 #include <string>
 #include <vector>
 
-#include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -66,20 +66,6 @@ AppEnvironment environment(const std::map<int, std::string>& options = {},
                            const std::string& executable = "/opt/ferrovan/bin/Ferrovan")
 {
     return AppEnvironment(bundle(), executable, options);
-}
-
-int modeOf(const std::string& path)
-{
-    struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 ? static_cast<int>(info.st_mode & 07777) : -1;
-}
-
-std::string passwordDatabaseHome()
-{
-    passwd entry{};
-    passwd* found = nullptr;
-    std::vector<char> buffer(65536);
-    return ::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found ? found->pw_dir : "";
 }
 
 // The folders on the way to `folder` that do not exist yet, outermost first.
@@ -133,16 +119,16 @@ TEST(AppEnvironment, FindsAndCreatesThePrivateDataFolder)
 
         EXPECT_EQ(environment().getAppDataDirectory(), expected) << c.name;
         // Every folder it made is private, the data folder first of all.
-        EXPECT_EQ(modeOf(expected), 0700) << c.name;
+        EXPECT_EQ(fv_test::modeOf(expected), 0700u) << c.name;
         for (std::string::size_type slash = base.size() + 1; (slash = expected.find('/', slash)) != std::string::npos;
              ++slash)
-            EXPECT_EQ(modeOf(expected.substr(0, slash)), 0700) << c.name << ": " << expected.substr(0, slash);
+            EXPECT_EQ(fv_test::modeOf(expected.substr(0, slash)), 0700u) << c.name << ": " << expected.substr(0, slash);
     }
 }
 
 TEST(AppEnvironment, WithoutHomeTheDataFolderIsUnderThePasswordDatabaseHome)
 {
-    const std::string home = passwordDatabaseHome();
+    const std::string home = fv_test::passwordDatabaseHome();
     if (home.empty() || ::access(home.c_str(), W_OK) != 0)
         GTEST_SKIP() << "this user has no writable home folder";
     const std::string expected = (home == "/" ? "" : home) + "/.local/share/Ferrovan/";

@@ -1,18 +1,19 @@
 #include "shell/AppExitFlagsHandler.h"
 
 #include "app/shell/DataFolder.h"
+#include "app/shell/LogFileTestSupport.h"
+#include "app/shell/ScopedVariable.h"
+#include "support/fixtures/ChildProcess.h"
 #include "support/fixtures/TestEnvironment.h"
 #include "support/fixtures/Watchdog.h"
 
 #include <Poco/DirectoryIterator.h>
 #include <Poco/Process.h>
-#include <Poco/StringTokenizer.h>
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdlib>
+#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,18 +56,13 @@ TEST(AppExitFlagsHandler, MergesTheQueuedRestartArguments)
 // The program's stand-in records its arguments in a folder of the test's own.
 class RestartTest : public ::testing::Test {
 protected:
-    RestartTest() : data(FV_RECORD_ARGS) { ::setenv("FV_RECORD_ARGS_DIR", records.path().c_str(), 1); }
-    ~RestartTest() override { ::unsetenv("FV_RECORD_ARGS_DIR"); }
+    RestartTest() : data(FV_RECORD_ARGS) {}
 
     // The arguments the started process got (its program path first), once it has ended.
     Arguments argumentsOf(int pid)
     {
-        int status = 0;
-        EXPECT_EQ(::waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-        const std::string text = fv_test::readFile(records.file("args." + std::to_string(pid)));
-        Poco::StringTokenizer lines(text, "\n", Poco::StringTokenizer::TOK_IGNORE_EMPTY);
-        return Arguments(lines.begin(), lines.end());
+        EXPECT_EQ(std::optional<int>(0), fv_test::waitForChild(pid, std::chrono::seconds(20)));
+        return fv_test::linesOf(fv_test::readFile(records.file("args." + std::to_string(pid))));
     }
 
     int recordedStarts()
@@ -79,6 +75,7 @@ protected:
 
     fv_test::Watchdog watchdog{"restart"};
     fv_test::TempDir records;
+    fv_test::ScopedVariable recordsFolder{"FV_RECORD_ARGS_DIR", records.path().c_str()};
     DataFolder data;
 };
 

@@ -27,7 +27,9 @@ TEST(AppExitFlags, IsFirstInFirstOutWithOptionalPayloads)
     EXPECT_EQ(Poco::AnyCast<Arguments>(first.second), Arguments{"--reset-logs"});
 
     EXPECT_FALSE(flags.frontHasPayload());
-    EXPECT_EQ(flags.popFlag(), AppExitFlags::kRestart);
+    const auto second = flags.popFlagWithPayload();
+    EXPECT_EQ(second.first, AppExitFlags::kRestart);
+    EXPECT_TRUE(second.second.empty());
 
     EXPECT_EQ(flags.peekFlag(), 7);
     EXPECT_TRUE(flags.frontHasPayload());

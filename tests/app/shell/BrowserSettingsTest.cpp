@@ -1,5 +1,11 @@
 #include "shell/BrowserSettings.h"
 
+#include "app/shell/FixedBundleInfo.h"
+#include "app/shell/ScopedVariable.h"
+#include "support/fixtures/TestEnvironment.h"
+
+#include "shell/AppEnvironment.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -42,6 +48,24 @@ TEST(BrowserSettings, FailsOnTlsErrorsAndSandboxesWebPagesOutsideTestMode)
 }
 
 // A relative path would put web data or the log in whatever folder the program was started from.
+// The program's own settings: its cache folder, log and user agent; test mode read from the
+// environment decides the sandbox.
+TEST(BrowserSettings, FilledFromTheProgramsEnvironment)
+{
+    fv_test::TempDir home;
+    fv_test::ScopedVariable dataHome("XDG_DATA_HOME", home.path().c_str());
+    for (const char* testMode : {"1", static_cast<const char*>(nullptr)}) {
+        SCOPED_TRACE(testMode ? "test mode" : "normal");
+        fv_test::ScopedVariable mode("FV_TEST_MODE", testMode);
+        const ferrovan::AppEnvironment environment(new fv_test::FixedBundleInfo(), "/opt/ferrovan/bin/Ferrovan", {});
+        const BrowserSettings settings = ferrovan::fillBrowserSettings(environment);
+        EXPECT_EQ(settings.dataDirectory, environment.getCacheDirectory() + "/WebData/");
+        EXPECT_EQ(settings.logFilePath, environment.getCefLogFilePath());
+        EXPECT_EQ(settings.userAgent, environment.getUserAgent());
+        EXPECT_EQ(settings.webProcessSandbox, testMode == nullptr);
+    }
+}
+
 TEST(BrowserSettings, RefusesPathsThatAreNotAbsolute)
 {
     struct Case {

@@ -1,5 +1,6 @@
 #include "shell/CommandLineCommandsHandler.h"
 
+#include "app/shell/ChildZombie.h"
 #include "app/shell/DataFolder.h"
 #include "support/fixtures/Watchdog.h"
 
@@ -10,10 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -172,7 +171,8 @@ TEST(CommandLineCommandsHandler, WaitingRemovesNothing)
 {
     DataFolder data;
     seed(data, kEveryFile);
-    CommandLineCommandsHandler handler(resetting({0, 1, 2, 4}), data.globals);
+    const CommandLineArguments arguments = resetting({0, 1, 2, 4});
+    CommandLineCommandsHandler handler(arguments, data.globals);
     handler.waitForPreviousProcess();
     EXPECT_EQ(existing(data, kEveryFile), std::set<std::string>(kEveryFile.begin(), kEveryFile.end()));
 }
@@ -191,7 +191,8 @@ TEST(CommandLineCommandsHandler, NeedsTheDelayedLogger)
 {
     DataFolder data;
     data.globals.delayedLogger = nullptr;
-    EXPECT_THROW(CommandLineCommandsHandler(CommandLineArguments(), data.globals), ferrovan::IncompleteGlobalObjects);
+    const CommandLineArguments arguments;
+    EXPECT_THROW(CommandLineCommandsHandler(arguments, data.globals), ferrovan::IncompleteGlobalObjects);
 }
 
 // A live process is given up on after the time-out, with a warning.
@@ -210,25 +211,14 @@ TEST(CommandLineCommandsHandler, WaitGivesUpOnALiveProcess)
               1);
 }
 
-bool isZombie(int pid)
-{
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    std::getline(stat, line);
-    const auto end = line.rfind(')');
-    return end != std::string::npos && line.compare(end + 1, 3, " Z ") == 0;
-}
-
 // A process that has ended (unreaped, or gone entirely) needs no waiting: a wait that counted
 // the zombie as running would outlast the watchdog.
 TEST(CommandLineCommandsHandler, WaitEndsForEndedProcesses)
 {
     fv_test::Watchdog watchdog("waiting for an ended process", std::chrono::seconds(60));
     Poco::ProcessHandle zombie = Poco::Process::launch("true", {});
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!isZombie(zombie.id()) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(isZombie(zombie.id()));
+    fv_test::awaitZombie(zombie.id());
+    ASSERT_TRUE(fv_test::isUnreapedZombie(zombie.id()));
 
     Poco::ProcessHandle reaped = Poco::Process::launch("true", {});
     reaped.wait();

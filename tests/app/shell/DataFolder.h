@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/shell/RecordingLogger.h"
+#include "app/shell/ScopedVariable.h"
 #include "support/fixtures/TestEnvironment.h"
 
 #include "shell/AppEnvironment.h"
@@ -10,7 +11,6 @@
 
 #include <Poco/File.h>
 
-#include <cstdlib>
 #include <string>
 
 namespace fv_test {
@@ -21,20 +21,9 @@ class DataFolder {
 public:
     explicit DataFolder(const std::string& executablePath = "/nonexistent/Ferrovan")
     {
-        const char* previous = std::getenv("XDG_DATA_HOME");
-        m_hadDataHome = previous != nullptr;
-        m_previousDataHome = previous ? previous : "";
-        ::setenv("XDG_DATA_HOME", m_home.path().c_str(), 1);
         globals.environment = new ferrovan::AppEnvironment(nullptr, executablePath, {});
         globals.transfersConfig = fv_transfers::CFvTransfersGlobalConfig::getInstance();
         globals.delayedLogger = &log;
-    }
-    ~DataFolder()
-    {
-        if (m_hadDataHome)
-            ::setenv("XDG_DATA_HOME", m_previousDataHome.c_str(), 1);
-        else
-            ::unsetenv("XDG_DATA_HOME");
     }
     DataFolder(const DataFolder&) = delete;
     DataFolder& operator=(const DataFolder&) = delete;
@@ -64,8 +53,7 @@ public:
 
 private:
     TempDir m_home;
-    bool m_hadDataHome = false;
-    std::string m_previousDataHome;
+    ScopedVariable m_dataHome{"XDG_DATA_HOME", m_home.path().c_str()};
 };
 
 } // namespace fv_test

@@ -1,5 +1,7 @@
 #include "app/shell/FixedBundleInfo.h"
+#include "app/shell/LogFileTestSupport.h"
 #include "app/shell/RecordingAppRuntime.h"
+#include "app/shell/ScopedVariable.h"
 #include "support/fixtures/EventRecorder.h"
 #include "support/fixtures/TestEnvironment.h"
 #include "support/fixtures/Watchdog.h"
@@ -11,12 +13,9 @@
 #include "shell/FerrovanApplicationBase.h"
 
 #include <Poco/File.h>
-#include <Poco/FileStream.h>
 #include <Poco/Glob.h>
-#include <Poco/StreamCopier.h>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <functional>
 #include <set>
 #include <string>
@@ -76,25 +75,8 @@ private:
 
 class FerrovanApplicationTest : public ::testing::Test {
 protected:
-    FerrovanApplicationTest()
-    {
-        ::setenv("XDG_DATA_HOME", m_home.path().c_str(), 1);
-        ::unsetenv("FV_TEST_MODE");
-    }
-    ~FerrovanApplicationTest() override { ::unsetenv("XDG_DATA_HOME"); }
-
     std::string dataFile(const std::string& name) const { return m_home.path() + "/Ferrovan/" + name; }
-    std::vector<std::string> logLines() const
-    {
-        std::string text;
-        Poco::FileInputStream in(dataFile("fv_app.log"));
-        Poco::StreamCopier::copyToString(in, text);
-        std::vector<std::string> lines;
-        std::size_t start = 0;
-        for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-            lines.push_back(text.substr(start, end - start));
-        return lines;
-    }
+    std::vector<std::string> logLines() const { return linesOf(readFile(dataFile("fv_app.log"))); }
     // The index of the only line holding `text`; -1 when none or more than one does.
     long onlyLine(const std::string& text) const
     {
@@ -111,6 +93,8 @@ protected:
     }
 
     TempDir m_home;
+    ScopedVariable m_dataHome{"XDG_DATA_HOME", m_home.path().c_str()};
+    ScopedVariable m_testMode{"FV_TEST_MODE", nullptr};
     TempDir m_records;
     CommandLineArguments m_arguments;
 };
@@ -177,7 +161,7 @@ TEST_F(FerrovanApplicationTest, WithoutAnAbsoluteDataFolderNothingRuns)
 {
     Watchdog watchdog("application without a data folder");
     // Absolute, but no folder can be made there.
-    ::setenv("XDG_DATA_HOME", "/proc/fv-no-such-folder", 1);
+    ScopedVariable dataHome("XDG_DATA_HOME", "/proc/fv-no-such-folder");
     m_arguments.dataKinds = {1};
     RecordingApplication application(m_arguments, "/nonexistent/Ferrovan");
 
@@ -192,7 +176,7 @@ TEST_F(FerrovanApplicationTest, WithoutAnAbsoluteDataFolderNothingRuns)
 TEST_F(FerrovanApplicationTest, ARestartQueuedDuringTheRunStartsTheProgramOnceAfterShutdown)
 {
     Watchdog watchdog("application restart");
-    ::setenv("FV_RECORD_ARGS_DIR", m_records.path().c_str(), 1);
+    ScopedVariable recordsFolder("FV_RECORD_ARGS_DIR", m_records.path().c_str());
     RecordingApplication application(m_arguments, FV_RECORD_ARGS);
     application.inLoop = [](RecordingApplication& self) {
         self.exitFlags()->pushFlag(AppExitFlags::kRestart, std::vector<std::string>{"--reset-logs"});
@@ -210,9 +194,7 @@ TEST_F(FerrovanApplicationTest, ARestartQueuedDuringTheRunStartsTheProgramOnceAf
         },
         20000));
     EXPECT_EQ(1u, started.size());
-    std::string arguments;
-    Poco::FileInputStream in(*started.begin());
-    Poco::StreamCopier::copyToString(in, arguments);
+    const std::string arguments = readFile(*started.begin());
     EXPECT_NE(std::string::npos,
               arguments.find("--reset-logs\n--reset-settings\n--wait-for-pid\n" + std::to_string(::getpid()) + "\n"))
         << arguments;

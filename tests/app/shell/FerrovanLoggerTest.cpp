@@ -5,6 +5,7 @@
 #include "support/fixtures/TestEnvironment.h"
 #include "support/fixtures/Watchdog.h"
 
+#include <Poco/File.h>
 #include <Poco/RegularExpression.h>
 #include <gtest/gtest.h>
 
@@ -193,6 +194,32 @@ TEST_F(FerrovanLogger, RotatesAtTwoMebibytesKeepingTheFiveNewestFilesOwnerOnly)
         ASSERT_FALSE(olderLines.empty() || newerLines.empty()) << older;
         EXPECT_EQ(lineNumberOf(olderLines.back()) + 1, lineNumberOf(newerLines.front())) << older;
         newer = text;
+    }
+}
+
+// Poco frees the file of a rotation that fails, yet keeps it: closing the channel after that
+// must not free it again.
+TEST_F(FerrovanLogger, ARemovedLogFileOrFolderCostsLinesNotTheProcess)
+{
+    struct Case {
+        const char* removed;
+        bool folder;
+    };
+    const Case cases[] = {{"the log file", false}, {"the log folder", true}};
+    for (const Case& c : cases) {
+        const std::string folder = m_dir.file(c.folder ? "folder-removed" : "file-removed");
+        const std::string path = folder + "/fv_app.log";
+        Poco::File(folder).createDirectories();
+        CFerrovanLogger::setLogFilePath(path);
+        write(Message::PRIO_INFORMATION, "first");
+        Poco::File(c.folder ? folder : path).remove(true);
+        const std::string line(4096, 'x');
+        for (int i = 0; i < 700; ++i) // past the 2 MiB rotation size
+            write(Message::PRIO_INFORMATION, line);
+        Poco::File(folder).createDirectories();
+        write(Message::PRIO_INFORMATION, "after the removal");
+        CFerrovanLogger::destroyInstance();
+        EXPECT_NE(std::string::npos, fv_test::readFile(path).find("after the removal")) << c.removed;
     }
 }
 

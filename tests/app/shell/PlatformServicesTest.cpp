@@ -2,6 +2,8 @@
 #include "shell/PlatformInit.h"
 #include "shell/PlatformServices.h"
 
+#include "ChildZombie.h"
+#include "PasswordDatabaseHome.h"
 #include "ScopedVariable.h"
 
 #include "support/fixtures/Watchdog.h"
@@ -15,7 +17,6 @@
 #include <csignal>
 #include <string>
 
-#include <pwd.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -51,20 +52,8 @@ public:
 
     pid_t pid() const { return m_pid; }
 
-    // A zombie: it has exited, but nobody has reaped it yet.
-    bool isUnreapedZombie() const
-    {
-        siginfo_t info{};
-        return ::waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-               info.si_pid == m_pid;
-    }
-
-    // Waits (with no limit of its own: the watchdog bounds it) until the child is a zombie.
-    void awaitZombie() const
-    {
-        siginfo_t info{};
-        ::waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOWAIT);
-    }
+    bool isUnreapedZombie() const { return fv_test::isUnreapedZombie(m_pid); }
+    void awaitZombie() const { fv_test::awaitZombie(m_pid); }
 
 private:
     pid_t m_pid;
@@ -160,15 +149,9 @@ TEST(PlatformServices, ForwardSlashesReplaceEveryBackslash)
 }
 
 // The home folder of the password database, as a user without $HOME has it.
-std::string passwordDatabaseHome()
-{
-    const passwd* entry = ::getpwuid(::getuid());
-    return entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "";
-}
-
 TEST(PlatformServices, UserProfileIsHomeElseThePasswordDatabaseEntry)
 {
-    const std::string fromDatabase = passwordDatabaseHome();
+    const std::string fromDatabase = fv_test::passwordDatabaseHome();
     ASSERT_FALSE(fromDatabase.empty());
     struct Case {
         const char* home;
