@@ -616,7 +616,7 @@ TEST(TestService, ATrickleOfWholeBlocksPausesBetweenThem)
     service.reset();
 }
 
-TEST(TestService, StandaloneProgramServesUntilTerminated)
+TEST(TestService, StandaloneProgramServesStorageAndTheTestPageUntilTerminated)
 {
     TempDir folder;
     Poco::Pipe output;
@@ -632,6 +632,9 @@ TEST(TestService, StandaloneProgramServesUntilTerminated)
         Poco::Net::HTTPClientSession session("127.0.0.1", port);
         EXPECT_EQ(httpExchange(session, "PUT", "/storage/x", kContent).status, 200);
         EXPECT_EQ(httpExchange(session, "GET", "/storage/x").body, kContent);
+        const HttpReply page = httpExchange(session, "GET", "/app?scenario=supportedMethods");
+        EXPECT_EQ(page.status, 200);
+        EXPECT_NE(page.body.find("_uploadManager_fileStateChanged"), std::string::npos);
     }
     Poco::Process::requestTermination(process.id());
     EXPECT_EQ(process.wait(), 0);

@@ -1,6 +1,7 @@
 #include "support/service/TestService.h"
 
 #include "support/net/TestCa.h"
+#include "support/service/PageRoutes.h"
 #include "support/service/ServiceConnection.h"
 #include "support/service/StorageRoutes.h"
 
@@ -43,6 +44,7 @@ TestService::TestService(TestServiceOptions options)
     std::signal(SIGPIPE, SIG_IGN);
     addStorageRoutes(m_routes, m_model, m_signer,
                      StorageRouteOptions{m_options.requireSignedStorage, m_options.storageIgnoresExpect});
+    addPageRoutes(m_routes, m_pageReports);
     m_wakeFd = ::eventfd(0, EFD_CLOEXEC);
     if (m_wakeFd < 0)
         throw std::runtime_error("test service: eventfd failed");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/service/FaultPlan.h"
+#include "support/service/PageReports.h"
 #include "support/service/RequestLog.h"
 #include "support/service/RouteTable.h"
 #include "support/service/ServiceModel.h"
@@ -17,6 +18,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -56,6 +58,7 @@ struct TestServiceOptions {
 //   service.routes().add("POST", "/api/v2/bucket/{bucketId}/file", handler);
 //   service.faults().add({"GET", "/storage/*", 2, 1, Fault::closeMidBody()});
 //   service.log().forPath("/storage/a")[0].headers.fields();
+//   service.waitForPageReport([](const Json::Value& r) { return r["call"] == "scenario-done"; }, 10s);
 //
 // Routing: RouteTable maps method + PathPattern to a handler that reads a ServiceRequest and
 // fills a ServiceResponse; an unknown path gets 404, a known path with another method 405, a
@@ -63,6 +66,8 @@ struct TestServiceOptions {
 // see StorageRoutes.h); a further set (the REST interface, the help desk) is one more
 // add...Routes(m_routes, m_model, ...) call there. Handlers share one ServiceModel: the
 // object store and the REST records behind ServiceModel::withState.
+//
+// The test page (see PageRoutes.h) is served at /app; what it reports is kept for the test.
 //
 // Faults: FaultPlan rules pick requests by method, path pattern, an optional header and
 // ordinal; see Fault for the kinds, on the answer and on the request body. Log: RequestLog
@@ -99,6 +104,15 @@ public:
     RequestLog& log() { return m_log; }
     FaultPlan& faults() { return m_faults; }
     const UrlSigner& signer() const { return m_signer; }
+
+    // What the test page reported so far, in order of arrival.
+    std::vector<Json::Value> pageReports() const { return m_pageReports.all(); }
+    // The first page report satisfying `predicate`, waiting up to `timeout` for it.
+    std::optional<Json::Value> waitForPageReport(const PageReports::Predicate& predicate,
+                                                 std::chrono::milliseconds timeout) const
+    {
+        return m_pageReports.waitFor(predicate, timeout);
+    }
 
     // Storage URLs for an object key (letters, digits and "-_./" are safe as they are).
     std::string storagePath(const std::string& key) const { return "/storage/" + key; }
@@ -139,6 +153,7 @@ private:
     RequestLog m_log;
     ServiceModel m_model;
     UrlSigner m_signer;
+    PageReports m_pageReports;
     StopSignal m_stop;
 
     int m_wakeFd = -1; // an eventfd that ends the accept loops
