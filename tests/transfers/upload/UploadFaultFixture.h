@@ -61,6 +61,15 @@ protected:
     {
         return waitUntil([&] { return m_events.fileEventsIn(uid, state) > 0; }, timeoutMs);
     }
+    // Whether one of the file's ERRORED events carries `code`.
+    bool hasErrorCode(const std::string& uid, std::int32_t code) const
+    {
+        for (const auto& event : m_events.fileEvents(uid)) {
+            if (event.state == CTransferManagerBase::FILE_ERRORED && event.errorCode == code)
+                return true;
+        }
+        return false;
+    }
     // The code of the file's first ERRORED event; -1 without one.
     std::int32_t firstErrorCode(const std::string& uid) const
     {

@@ -86,8 +86,9 @@ TEST_F(UploadLifecycleTest, FileAppendedWhileUploadingFailsAsChangedAndStartsOve
     m_service.faults().clear();
 
     appendTo(m_files.file("A1.bin"), patternedBytes(1 * MiB, 9));
-    ASSERT_TRUE(waitFileState("A1", CTransferManagerBase::FILE_ERRORED));
-    EXPECT_EQ(2, firstErrorCode("A1"));
+    // On a loaded machine a trickled answer may fail the parts first (code 4) and the group's
+    // automatic resume sends them again; the change itself must still read as a change.
+    ASSERT_TRUE(waitUntil([&] { return hasErrorCode("A1", 2); }, kWaitMs));
     m_manager->resumeGroup(id);
     ASSERT_NO_FATAL_FAILURE(expectCompletedClean(id, {"A1"}));
 
