@@ -83,15 +83,22 @@ void AppSettings::setWindowPosition(std::int32_t top, std::int32_t left)
 
 void AppSettings::setWindowRect(std::int32_t top, std::int32_t left, std::int32_t width, std::int32_t height)
 {
-    m_top = top;
-    m_left = left;
-    m_width = width;
-    m_height = height;
-    save();
+    setWindowPlacement(top, left, width, height, m_maximized);
 }
 
 void AppSettings::setWindowSize(std::int32_t width, std::int32_t height, bool maximized)
 {
+    m_width = width;
+    m_height = height;
+    m_maximized = maximized;
+    save();
+}
+
+void AppSettings::setWindowPlacement(std::int32_t top, std::int32_t left, std::int32_t width, std::int32_t height,
+                                     bool maximized)
+{
+    m_top = top;
+    m_left = left;
     m_width = width;
     m_height = height;
     m_maximized = maximized;

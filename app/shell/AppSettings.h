@@ -28,6 +28,9 @@ public:
     void setWindowPosition(std::int32_t top, std::int32_t left);
     void setWindowRect(std::int32_t top, std::int32_t left, std::int32_t width, std::int32_t height);
     void setWindowSize(std::int32_t width, std::int32_t height, bool maximized);
+    // The whole placement in one write.
+    void setWindowPlacement(std::int32_t top, std::int32_t left, std::int32_t width, std::int32_t height,
+                            bool maximized);
 
     // False when the file could not be written (the failure is logged).
     bool save() const;

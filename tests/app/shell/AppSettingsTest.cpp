@@ -148,6 +148,8 @@ TEST_F(Settings, EverySetterSavesWhatTheNextStartReads)
     EXPECT_EQ((Fields{-40, -1900, 1024, 768, false, false}), fieldsOf(AppSettings(settingsPath())));
     AppSettings(settingsPath()).setWindowSize(1280, 720, true);
     EXPECT_EQ((Fields{-40, -1900, 1280, 720, true, false}), fieldsOf(AppSettings(settingsPath())));
+    AppSettings(settingsPath()).setWindowPlacement(30, 60, 800, 600, false);
+    EXPECT_EQ((Fields{30, 60, 800, 600, false, false}), fieldsOf(AppSettings(settingsPath())));
 }
 
 TEST_F(Settings, AFailedWriteKeepsTheOldFileAndIsLogged)
