@@ -1,12 +1,14 @@
 #include "bridge/QueryHandlerRegistration.h"
 
+#include "bridge/QueryHandlerNativeApp.h"
+
 namespace ferrovan {
 
 void registerQueryHandlers(bool createHandlers)
 {
     // The bridges enter here, each with registerQueryHandler<Handler>(name, createHandlers), as
     // their handlers are built.
-    (void)createHandlers;
+    registerQueryHandler<CQueryHandlerNativeApp>("nativeAppBridge_IPC", createHandlers);
 }
 
 } // namespace ferrovan

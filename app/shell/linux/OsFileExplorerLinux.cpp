@@ -2,12 +2,12 @@
 
 #include "shell/FerrovanLogger.h"
 #include "shell/FileUrl.h"
+#include "shell/LogText.h"
 #include "shell/WebUrl.h"
 #include "shell/linux/SessionBusLinux.h"
 
 #include <gio/gio.h>
 
-#include <algorithm>
 #include <memory>
 
 #include <sys/stat.h>
@@ -37,21 +37,13 @@ struct VariantDeleter {
 };
 using VariantPtr = std::unique_ptr<GVariant, VariantDeleter>;
 
-// The address comes from a page: control characters must not reach the log as they are.
-std::string printable(std::string text)
-{
-    std::replace_if(
-        text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }, '?');
-    return text;
-}
-
 bool launchDefaultHandler(const std::string& function, const std::string& uri)
 {
     GError* rawError = nullptr;
     if (g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &rawError))
         return true;
     const ErrorPtr error(rawError);
-    logError(function, "no handler could open " + uri + ": " + (error ? error->message : "unknown error"));
+    logError(function, "no handler could open " + urlForLog(uri) + ": " + (error ? error->message : "unknown error"));
     return false;
 }
 
@@ -99,7 +91,7 @@ bool OsFileExplorerLinux::showInFolder(const std::string& path)
     std::string itemUri;
     struct stat status {};
     if (!pathToFileUrl(item, itemUri) || ::stat(item.c_str(), &status) != 0) {
-        logError("showInFolder", "not an existing absolute path: " + printable(path));
+        logError("showInFolder", "not an existing absolute path: " + printableForLog(path));
         return false;
     }
     const bool isFolder = S_ISDIR(status.st_mode);
@@ -114,7 +106,7 @@ bool OsFileExplorerLinux::showInFolder(const std::string& path)
 bool OsFileExplorerLinux::open(const std::string& url)
 {
     if (!isWebUrl(url)) {
-        logError("open", "refused to open an address that is not http or https with a host: " + printable(url));
+        logError("open", "refused to open an address that is not http or https with a host: " + urlForLog(url));
         return false;
     }
     return launchDefaultHandler("open", url);
