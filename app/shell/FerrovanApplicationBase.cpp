@@ -74,7 +74,7 @@ int FerrovanApplicationBase::startAndRun(const AppGlobalObjects& globals)
     CommandLineCommandsHandler commands(m_arguments, globals);
     commands.waitForPreviousProcess();
     if (!acquireInstanceGuard())
-        return 0;
+        return handOver();
     commands.runCommands();
 
     CFerrovanLogger::setLogFilePath(m_environment->getAppLogFilePath());
@@ -96,6 +96,14 @@ int FerrovanApplicationBase::startAndRun(const AppGlobalObjects& globals)
 
     logRun(Poco::Message::PRIO_INFORMATION, "******************* Exiting Ferrovan *******************");
     fv_transfers::CFvTransfersInitializer::unitialize();
+    return exitCode;
+}
+
+int FerrovanApplicationBase::handOver()
+{
+    const int exitCode = handOverToRunningInstance();
+    for (const Poco::Message& message : m_delayedLogger.getMessages())
+        std::cerr << message.getText() << std::endl;
     return exitCode;
 }
 

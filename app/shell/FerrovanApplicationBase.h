@@ -27,6 +27,8 @@ class FerrovanApplicationBase : public IApplicationControllerCallback {
 public:
     static constexpr int kExitNoDataFolder = 1;
     static constexpr int kExitNoDisplay = 2;
+    // Another instance holds the data, and this start could not reach it.
+    static constexpr int kExitInstanceUnreachable = 3;
 
     // `arguments` is borrowed for the object's life.
     FerrovanApplicationBase(const CommandLineArguments& arguments, std::string executablePath);
@@ -46,6 +48,9 @@ protected:
     // Between the wait for a replaced process and the reset commands, so that data is removed
     // only by the one instance that holds the guard. False: another instance runs.
     virtual bool acquireInstanceGuard() { return true; }
+    // What a start that found another instance does instead of everything after the guard; the
+    // process's exit code. Its log lines go to stderr: the log file is the other instance's.
+    virtual int handOverToRunningInstance() { return 0; }
     virtual void afterCommandLineCommands() {}
     virtual void createMenuController() {}
     virtual void createCefApp() = 0;
@@ -62,6 +67,7 @@ protected:
 
 private:
     int startAndRun(const AppGlobalObjects& globals);
+    int handOver();
     int runToolkit();
     void actOnExitFlags(const AppGlobalObjects& globals);
 

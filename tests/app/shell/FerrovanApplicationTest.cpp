@@ -40,6 +40,8 @@ public:
     }
     Steps steps;
     std::function<void(RecordingApplication&)> inLoop;
+    bool guardHeld = true;
+    int handOverExit = 0;
     using FerrovanApplicationBase::exitFlags;
 
 protected:
@@ -61,7 +63,12 @@ protected:
     bool acquireInstanceGuard() override
     {
         steps.push_back("guard");
-        return true;
+        return guardHeld;
+    }
+    int handOverToRunningInstance() override
+    {
+        steps.push_back("handOver");
+        return handOverExit;
     }
     void afterCommandLineCommands() override { steps.push_back("afterCommandLineCommands"); }
     void createMenuController() override { steps.push_back("menu"); }
@@ -155,6 +162,24 @@ TEST_F(FerrovanApplicationTest, WithoutAToolkitNoLoopRunsButTheShutdownHalfDoes)
     EXPECT_EQ(expected, application.steps);
     EXPECT_GE(onlyLine("Unable to start the user interface"), 0);
     EXPECT_GE(onlyLine(kExiting), 0);
+}
+
+// The data and the log are the running instance's: a start that finds it touches neither.
+TEST_F(FerrovanApplicationTest, AStartThatFindsAnotherInstanceOnlyHandsOver)
+{
+    Watchdog watchdog("application handing over");
+    Poco::File(m_home.path() + "/Ferrovan").createDirectories();
+    writeFile(dataFile("fv_settings.json"), "{}");
+    m_arguments.dataKinds = {4};
+    RecordingApplication application(m_arguments, "/nonexistent/Ferrovan");
+    application.guardHeld = false;
+    application.handOverExit = FerrovanApplicationBase::kExitInstanceUnreachable;
+
+    EXPECT_EQ(FerrovanApplicationBase::kExitInstanceUnreachable, application.run());
+
+    EXPECT_EQ(Steps({"bundle", "guard", "handOver"}), application.steps);
+    EXPECT_TRUE(Poco::File(dataFile("fv_settings.json")).exists());
+    EXPECT_FALSE(Poco::File(dataFile("fv_app.log")).exists());
 }
 
 TEST_F(FerrovanApplicationTest, WithoutAnAbsoluteDataFolderNothingRuns)

@@ -1,8 +1,5 @@
-#include "support/fixtures/ChildProcess.h"
-#include "support/fixtures/EventRecorder.h"
-#include "support/fixtures/TestEnvironment.h"
+#include "app/shell/FerrovanProgram.h"
 #include "support/fixtures/Watchdog.h"
-#include "support/service/TestService.h"
 
 #include <Poco/File.h>
 #include <Poco/FileStream.h>
@@ -18,34 +15,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const char* const kStarting = "******************* Starting Ferrovan *******************";
-const char* const kExiting = "******************* Exiting Ferrovan *******************";
+const char* const kStarting = kStartingBanner;
+const char* const kExiting = kExitingBanner;
 
-// Real Ferrovan processes on a data folder of their own, against the test service.
-class FerrovanProgramTest : public ::testing::Test {
+class FerrovanProgramTest : public FerrovanProgram {
 protected:
-    FerrovanProgramTest() { Poco::File(folder()).createDirectories(); }
-
-    std::string folder() const { return m_home.path() + "/Ferrovan"; }
-    std::string file(const std::string& name) const { return folder() + "/" + name; }
-    std::string log() const
-    {
-        return Poco::File(file("fv_app.log")).exists() ? readFile(file("fv_app.log")) : std::string();
-    }
-
-    std::unique_ptr<ChildProcess> start(std::vector<std::string> arguments, ChildProcess::Environment environment = {})
-    {
-        const std::vector<std::string> addresses{"--app-url", m_service.baseUrl(), "--rest-endpoint-url",
-                                                 m_service.baseUrl()};
-        arguments.insert(arguments.end(), addresses.begin(), addresses.end());
-        environment.emplace("XDG_DATA_HOME", m_home.path());
-        environment.emplace("FV_TEST_MODE", "1");
-        return std::make_unique<ChildProcess>(FV_PROGRAM, arguments, environment);
-    }
-    bool waitForLog(const std::string& text, int timeoutMs = 60000) const
-    {
-        return waitUntil([&] { return log().find(text) != std::string::npos; }, timeoutMs);
-    }
     // Started, then stopped as a desktop session stops it: the whole shutdown runs.
     void runAndStop(const std::string& what)
     {
@@ -58,9 +32,6 @@ protected:
         EXPECT_EQ(0, program->waitExit(60s)) << what;
         EXPECT_NE(std::string::npos, log().find(kExiting)) << what;
     }
-
-    TempDir m_home;
-    TestService m_service;
 };
 
 } // namespace
