@@ -1,4 +1,5 @@
 #include "app/shell/DataFolder.h"
+#include "app/shell/ModalDialogFake.h"
 #include "support/gui/MainContextWait.h"
 #include "support/fixtures/GlibTsanSuppressions.h"
 #include "support/fixtures/TestEnvironment.h"
@@ -107,7 +108,7 @@ private:
 };
 
 // Submit is pressed as soon as it shows.
-class FakeReportDialog : public ferrovan::IReportIssueDialog {
+class FakeReportDialog : public ModalDialogFake<ferrovan::IReportIssueDialog> {
 public:
     FakeReportDialog(ICallback* callback, INativeUiDataHolder* parent, Script& script)
         : m_callback(callback), m_script(script)
@@ -121,23 +122,17 @@ public:
             m_script.reportDialog = nullptr;
     }
 
-    void* getNativeWindow() override { return m_shown ? this : nullptr; }
-    bool showModal() override
+protected:
+    bool runModal() override
     {
-        m_shown = true;
         m_script.journal.push_back("report shown");
         m_callback->onReportSubmitted("Ann", "ann@example.test", "Uploads stop", "Every upload stops at 99%.");
-        m_shown = false;
         return true;
     }
-    void hide() override {}
-    void close() override {}
-    void show() override {}
 
 private:
     ICallback* m_callback;
     Script& m_script;
-    bool m_shown = false;
 };
 
 // Runs the UI thread's loop, as a real modal dialog does, until closed.
