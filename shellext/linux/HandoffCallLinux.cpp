@@ -45,9 +45,9 @@ void onBus(GObject*, GAsyncResult* result, gpointer data)
         g_variant_builder_add(&paths, "s", path.c_str());
     GVariant* arguments = g_variant_new("(as)", &paths);
     // Auto-start stays allowed: the bus starts the program when no one owns its name.
-    const std::string method = pending->method;
-    g_dbus_connection_call(bus, FV_APP_ID, FV_HANDOFF_OBJECT_PATH, FV_HANDOFF_INTERFACE, method.c_str(), arguments,
-                           nullptr, G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr, onReply, pending.release());
+    PendingHandoff* call = pending.release();
+    g_dbus_connection_call(bus, FV_APP_ID, FV_HANDOFF_OBJECT_PATH, FV_HANDOFF_INTERFACE, call->method.c_str(),
+                           arguments, nullptr, G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs, nullptr, onReply, call);
 }
 
 } // namespace
@@ -55,7 +55,7 @@ void onBus(GObject*, GAsyncResult* result, gpointer data)
 void CHandoffCallLinux::start(const std::string& method, const std::vector<std::string>& paths)
 {
     auto pending = std::make_unique<PendingHandoff>(PendingHandoff{method, paths});
-    // Asynchronous even where the file manager holds the bus already: a first connection blocks.
+    // Even the connection is asynchronous: a process's first one waits for the bus.
     g_bus_get(G_BUS_TYPE_SESSION, nullptr, onBus, pending.release());
 }
 

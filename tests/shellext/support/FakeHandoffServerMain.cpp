@@ -1,6 +1,7 @@
 // What the bus starts in the program's place when a test's service file names it: it owns the
 // program's name and writes every call it answers, as JSON, to the file named by its argument.
 #include "FakeHandoffOwner.h"
+#include "support/fixtures/GlibTsanSuppressions.h"
 
 #include <json/json.h>
 
