@@ -120,6 +120,11 @@ gboolean AppRuntimeLinux::onStopSignal(gpointer self)
 void AppRuntimeLinux::onMainWindowDestroyed(GtkWidget*, gpointer self)
 {
     static_cast<AppRuntimeLinux*>(self)->m_mainWindow = nullptr;
+    quitMessageLoop();
+}
+
+void AppRuntimeLinux::quitMessageLoop()
+{
     if (gtk_main_level() > 0)
         gtk_main_quit();
 }
