@@ -80,7 +80,8 @@ WebKitSettings* newViewSettings(const BrowserSettings& settings)
     if (!settings.userAgent.empty())
         webkit_settings_set_user_agent(view, settings.userAgent.c_str());
     webkit_settings_set_enable_developer_extras(view, settings.developerExtras);
-    webkit_settings_set_javascript_can_open_windows_automatically(view, FALSE);
+    // Every window the page opens reaches the client, which decides by the user gesture.
+    webkit_settings_set_javascript_can_open_windows_automatically(view, TRUE);
     return view;
 }
 
