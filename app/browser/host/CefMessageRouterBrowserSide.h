@@ -55,9 +55,10 @@ public:
     // answers go nowhere.
     virtual void OnBeforeClose(CefRefPtr<CefBrowser> browser) = 0;
     virtual void OnRenderProcessTerminated(CefRefPtr<CefBrowser> browser) = 0;
-    // Drops them too when `frame` is the main frame: its document is about to be replaced.
+    // A navigation is about to start; the queries end only once the new document replaced the
+    // old one, which the page's process tells the router.
     virtual void OnBeforeBrowse(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame) = 0;
-    // True when `message` was one of the router's own (a query or a cancel).
+    // True when `message` was one of the router's own (a query, a cancel, a new document).
     virtual bool OnProcessMessageReceived(CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame,
                                           cef_process_id_t source_process, CefRefPtr<CefProcessMessage> message) = 0;
 };

@@ -4,6 +4,8 @@
 #include "browser/host/linux/CefMessageRouterBrowserSideLinux.h"
 #include "browser/host/linux/webext/BridgeProtocol.h"
 
+#include <algorithm>
+
 using namespace fv_test;
 using ferrovan::bridge::QueryMessage;
 using ferrovan::bridge::ReplyKind;
@@ -100,6 +102,25 @@ TEST_F(QueryRouterLinuxTest, TheWebApplicationQueriesItsHandlersAndGetsOneAnswer
 TEST_F(QueryRouterLinuxTest, CancelledAndOrphanedQueriesNeverAnswerThePage)
 {
     ASSERT_NO_FATAL_FAILURE(open(webAppUrl()));
+
+    // A frame of the page navigating leaves the page's queries alone.
+    const std::int64_t kept = holdQuery();
+    const std::string frameUrl = m_service.url("/app?frame");
+    evaluate("const f = document.createElement('iframe'); f.src = '" + frameUrl + "'; document.body.appendChild(f); 0");
+    ASSERT_TRUE(runMainContextUntil(
+        [&] {
+            return std::find(m_client->navigations.begin(), m_client->navigations.end(), frameUrl) !=
+                   m_client->navigations.end();
+        },
+        kDeadline));
+    ASSERT_TRUE(awaitPageReport([](const Json::Value& r) { return r["call"] == "bridge-missing"; }).has_value())
+        << "the frame's page ran";
+    roundTrip();
+    EXPECT_TRUE(m_native.canceled.empty());
+    m_native.held[kept]->Success("in time");
+    m_native.held.clear();
+    EXPECT_TRUE(runMainContextUntil([&] { return evaluate("window.late") == "\"success\""; }, kDeadline));
+    evaluate("window.late = undefined");
 
     // The page cancels: the handler is told, and its late answer goes nowhere.
     const std::int64_t cancelled = holdQuery();

@@ -62,11 +62,12 @@ void CefMessageRouterBrowserSideLinux::OnRenderProcessTerminated(fvcef::CefRefPt
     dropPending(browser);
 }
 
-void CefMessageRouterBrowserSideLinux::OnBeforeBrowse(fvcef::CefRefPtr<fvcef::CefBrowser> browser,
-                                                      fvcef::CefRefPtr<fvcef::CefFrame> frame)
+// WebKit asks about sub-frames' navigations as about the main frame's, and a navigation may
+// still be refused later (a download): the queries end when the page process reports the new
+// main document instead.
+void CefMessageRouterBrowserSideLinux::OnBeforeBrowse(fvcef::CefRefPtr<fvcef::CefBrowser>,
+                                                      fvcef::CefRefPtr<fvcef::CefFrame>)
 {
-    if (frame && frame->IsMain())
-        dropPending(browser);
 }
 
 bool CefMessageRouterBrowserSideLinux::OnProcessMessageReceived(fvcef::CefRefPtr<fvcef::CefBrowser> browser,
@@ -86,6 +87,11 @@ bool CefMessageRouterBrowserSideLinux::OnProcessMessageReceived(fvcef::CefRefPtr
         receiveQuery(browser, query, [answered](const bridge::ReplyMessage& reply) {
             answered->reply(bridge::kReplyMessage, bridge::toVariant(reply));
         });
+        return true;
+    }
+    if (name == bridge::kDocumentMessage) {
+        dropPending(browser);
+        received->reply(bridge::kReplyMessage, bridge::toVariant(bridge::ReplyMessage{}));
         return true;
     }
     if (name == bridge::kCancelMessage) {

@@ -16,6 +16,8 @@ namespace ferrovan::bridge {
 constexpr const char* kQueryMessage = "fv-bridge-query";
 constexpr const char* kCancelMessage = "fv-bridge-cancel";
 constexpr const char* kReplyMessage = "fv-bridge-reply";
+// The page's main document was replaced: queries of the earlier one are orphans.
+constexpr const char* kDocumentMessage = "fv-bridge-document";
 
 constexpr std::size_t kMaxRequestBytes = 64u * 1024u * 1024u;
 constexpr int kFailureCode = -1;

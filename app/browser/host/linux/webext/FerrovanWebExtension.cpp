@@ -136,7 +136,7 @@ void onQueryReplied(GObject* source, GAsyncResult* result, gpointer data)
         deliver(page, pending->requestId, reply);
 }
 
-void onCancelSent(GObject* source, GAsyncResult* result, gpointer)
+void onNoticeSent(GObject* source, GAsyncResult* result, gpointer)
 {
     WebKitUserMessage* answer = webkit_web_page_send_message_to_view_finish(WEBKIT_WEB_PAGE(source), result, nullptr);
     if (answer != nullptr)
@@ -195,7 +195,7 @@ void cancelQuery(double requestId, gpointer data)
         return;
     WebKitUserMessage* message =
         webkit_user_message_new(kCancelMessage, toVariant(CancelMessage{static_cast<guint64>(requestId)}));
-    webkit_web_page_send_message_to_view(page, message, nullptr, onCancelSent, nullptr);
+    webkit_web_page_send_message_to_view(page, message, nullptr, onNoticeSent, nullptr);
 }
 
 void defineBridge(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame, PageBridge& bridge)
@@ -235,6 +235,9 @@ void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
         return;
     PageBridge& bridge = pageBridge(page);
     bridge.release();
+    // Told whatever the new document is: the program then lets go of the old one's queries.
+    webkit_web_page_send_message_to_view(page, webkit_user_message_new(kDocumentMessage, nullptr), nullptr,
+                                         onNoticeSent, nullptr);
     const char* uri = webkit_frame_get_uri(frame);
     if (uri == nullptr || !sameWebOrigin(uri, extension().setup.webAppUrl))
         return;
