@@ -62,6 +62,8 @@ void armTimeout(std::function<void()> task, std::int64_t delayMs, GMainContext* 
     g_source_set_callback(source, runDelayed, delayed, [](gpointer data) { delete static_cast<DelayedTask*>(data); });
     state().timeouts.insert(source);
     g_source_attach(source, context);
+    // The context holds it from now on; the set's pointers are valid until it fires or ends.
+    g_source_unref(source);
 }
 
 bool post(std::function<void()> task)
@@ -112,10 +114,8 @@ CefUiThreadLinux::~CefUiThreadLinux()
     }
     // Destroying a source frees its task, which may post: outside the lock.
     const std::set<GSource*> timeouts = std::exchange(ui.timeouts, {});
-    for (GSource* source : timeouts) {
+    for (GSource* source : timeouts)
         g_source_destroy(source);
-        g_source_unref(source);
-    }
     g_main_context_unref(context);
 }
 
