@@ -1,14 +1,13 @@
 #include "shell/CommandLineArguments.h"
 #include "shell/CommandLineParser.h"
 #include "shell/linux/FerrovanApplicationLinux.h"
+#include "shell/linux/StopSignalHold.h"
 
 #include <cerrno>
-#include <csignal>
 #include <climits>
 #include <cstring>
 #include <iostream>
 #include <string>
-#include <pthread.h>
 #include <unistd.h>
 
 namespace {
@@ -31,14 +30,7 @@ std::string executablePath()
 // starts its own.
 int main(int argc, char** argv)
 {
-    // Held back until the toolkit watches them, so that a stop request during start-up still
-    // ends in the whole shutdown. Set before any thread exists: every thread inherits it, and
-    // the signals reach the main thread alone.
-    sigset_t stops;
-    sigemptyset(&stops);
-    sigaddset(&stops, SIGTERM);
-    sigaddset(&stops, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    ferrovan::holdStopSignals();
 
     ferrovan::CommandLineArguments arguments;
     ferrovan::CommandLineParser::parse(argc, argv, arguments);

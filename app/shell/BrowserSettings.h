@@ -17,6 +17,8 @@ struct BrowserSettings {
     // The web application signs in and carries tokens: a certificate error fails the load.
     bool failOnTlsErrors = true;
     bool webProcessSandbox = true;
+    // The page inspector in the context menu; for developers only.
+    bool developerExtras = false;
 };
 
 // Both paths must be absolute, or web data would land in the working folder: throws

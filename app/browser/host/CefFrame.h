@@ -13,6 +13,8 @@ public:
     // Runs `code` in the frame's page later, on its own; `script_url` and `start_line` name the
     // source in the page's error messages.
     virtual void ExecuteJavaScript(const CefString& code, const CefString& script_url, int start_line) = 0;
+    // Navigates the frame to `url`.
+    virtual void LoadURL(const CefString& url) = 0;
 };
 
 } // namespace fvcef

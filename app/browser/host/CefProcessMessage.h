@@ -5,6 +5,8 @@
 
 namespace fvcef {
 
+enum cef_process_id_t { PID_BROWSER, PID_RENDERER };
+
 // A message from a page's process to the program that no query function sent.
 class CefProcessMessage : public virtual CefBaseRefCounted {
 public:

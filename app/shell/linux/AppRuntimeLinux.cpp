@@ -1,6 +1,7 @@
 #include "shell/linux/AppRuntimeLinux.h"
 
 #include "shell/AppSettings.h"
+#include "shell/linux/StopSignalHold.h"
 
 #include "AppConfig.h"
 
@@ -102,6 +103,7 @@ void AppRuntimeLinux::watchStopSignals()
     // The program holds them back from its start (Main.cpp): one sent during start-up is taken
     // now, and ends the loop through the window like any other.
     pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
+    replayHeldStopSignals();
 }
 
 gboolean AppRuntimeLinux::onStopSignal(gpointer self)
@@ -120,6 +122,11 @@ gboolean AppRuntimeLinux::onStopSignal(gpointer self)
 void AppRuntimeLinux::onMainWindowDestroyed(GtkWidget*, gpointer self)
 {
     static_cast<AppRuntimeLinux*>(self)->m_mainWindow = nullptr;
+    quitMessageLoop();
+}
+
+void AppRuntimeLinux::quitMessageLoop()
+{
     if (gtk_main_level() > 0)
         gtk_main_quit();
 }

@@ -29,6 +29,8 @@ public:
     GtkWindow* getMainWindow() const;
     // What initialize was given, for the browser host to apply.
     const BrowserSettings& getSettings() const;
+    // Ends the loop runMessageLoop runs, whatever the window does; nothing outside it.
+    static void quitMessageLoop();
 
 private:
     void createMainWindow();

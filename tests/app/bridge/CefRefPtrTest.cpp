@@ -23,6 +23,7 @@ public:
     bool IsMain() override { return true; }
     fvcef::CefString GetURL() override { return "http://127.0.0.1/"; }
     void ExecuteJavaScript(const fvcef::CefString&, const fvcef::CefString&, int) override {}
+    void LoadURL(const fvcef::CefString&) override {}
     void onStartup() override {}
     void onShutdown() override {}
 

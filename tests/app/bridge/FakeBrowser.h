@@ -14,8 +14,11 @@ public:
     {
     }
 
+    fvcef::CefRefPtr<fvcef::CefBrowserHost> GetHost() override { return nullptr; }
     fvcef::CefRefPtr<fvcef::CefFrame> GetMainFrame() override { return m_mainFrame; }
     int GetIdentifier() override { return m_id; }
+    bool IsPopup() override { return false; }
+    bool IsSame(fvcef::CefRefPtr<fvcef::CefBrowser> that) override { return that.get() == this; }
 
 private:
     fvcef::CefRefPtr<fvcef::CefFrame> m_mainFrame;

@@ -19,6 +19,7 @@ public:
     {
         m_scripts.push_back(code.ToString());
     }
+    void LoadURL(const fvcef::CefString& url) override { m_url = url.ToString(); }
 
     const std::vector<std::string>& scripts() const { return m_scripts; }
 
