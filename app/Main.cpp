@@ -1,3 +1,4 @@
+#include "browser/BrowserHost.h"
 #include "shell/CommandLineArguments.h"
 #include "shell/CommandLineParser.h"
 #include "shell/linux/FerrovanApplicationLinux.h"
@@ -34,6 +35,6 @@ int main(int argc, char** argv)
 
     ferrovan::CommandLineArguments arguments;
     ferrovan::CommandLineParser::parse(argc, argv, arguments);
-    ferrovan::FerrovanApplicationLinux application(arguments, executablePath());
+    ferrovan::FerrovanApplicationLinux application(arguments, executablePath(), ferrovan::createBrowserHost);
     return application.run();
 }

@@ -115,8 +115,12 @@ int FerrovanApplicationBase::runToolkit()
         return helperExit;
     int exitCode = 0;
     if (m_runtime->initialize(fillBrowserSettings(*m_environment))) {
-        beforeMessageLoop();
-        m_runtime->runMessageLoop();
+        if (beforeMessageLoop()) {
+            m_runtime->runMessageLoop();
+        } else {
+            logRun(Poco::Message::PRIO_ERROR, "Unable to create the main window");
+            exitCode = kExitNoMainWindow;
+        }
         afterMessageLoop();
     } else {
         // Nothing of the toolkit may be touched now; the shutdown half still runs.

@@ -29,6 +29,7 @@ public:
     static constexpr int kExitNoDisplay = 2;
     // Another instance holds the data, and this start could not reach it.
     static constexpr int kExitInstanceUnreachable = 3;
+    static constexpr int kExitNoMainWindow = 4;
 
     // `arguments` is borrowed for the object's life.
     FerrovanApplicationBase(const CommandLineArguments& arguments, std::string executablePath);
@@ -54,7 +55,8 @@ protected:
     virtual void afterCommandLineCommands() {}
     virtual void createMenuController() {}
     virtual void createCefApp() = 0;
-    virtual void beforeMessageLoop() = 0;
+    // False: there is no main window; the loop does not run and the run ends with kExitNoMainWindow.
+    virtual bool beforeMessageLoop() = 0;
     virtual void afterMessageLoop() = 0;
 
     const CommandLineArguments& arguments() const { return m_arguments; }

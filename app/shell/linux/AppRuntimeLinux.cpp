@@ -14,6 +14,13 @@
 
 namespace ferrovan {
 
+namespace {
+
+// A quit asked for before the loop runs; UI thread only.
+bool quitPending = false;
+
+} // namespace
+
 std::unique_ptr<IAppRuntime> createAppRuntime(IApplicationControllerCallback& controller)
 {
     return std::make_unique<AppRuntimeLinux>(controller);
@@ -42,7 +49,7 @@ bool AppRuntimeLinux::initialize(const BrowserSettings& settings)
         return false;
     gdk_set_program_class(FV_APP_ID);
     m_settings = settings;
-    createMainWindow();
+    quitPending = false;
     watchStopSignals();
     m_initialized = true;
     return true;
@@ -50,14 +57,15 @@ bool AppRuntimeLinux::initialize(const BrowserSettings& settings)
 
 void AppRuntimeLinux::runMessageLoop()
 {
-    if (m_mainWindow != nullptr)
-        gtk_main();
+    if (!m_initialized || std::exchange(quitPending, false))
+        return;
+    gtk_main();
 }
 
 void AppRuntimeLinux::quit()
 {
-    if (m_mainWindow != nullptr)
-        gtk_window_close(GTK_WINDOW(m_mainWindow));
+    if (m_initialized)
+        quitMessageLoop();
 }
 
 void AppRuntimeLinux::shutdown()
@@ -65,31 +73,13 @@ void AppRuntimeLinux::shutdown()
     for (guint source : m_signalSources)
         g_source_remove(source);
     m_signalSources.clear();
-    if (m_mainWindow != nullptr) {
-        g_signal_handlers_disconnect_by_data(m_mainWindow, this);
-        gtk_widget_destroy(std::exchange(m_mainWindow, nullptr));
-    }
     m_initialized = false;
-}
-
-GtkWindow* AppRuntimeLinux::getMainWindow() const
-{
-    return m_mainWindow != nullptr ? GTK_WINDOW(m_mainWindow) : nullptr;
+    quitPending = false;
 }
 
 const BrowserSettings& AppRuntimeLinux::getSettings() const
 {
     return m_settings;
-}
-
-void AppRuntimeLinux::createMainWindow()
-{
-    m_mainWindow = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    gtk_window_set_title(GTK_WINDOW(m_mainWindow), FV_PRODUCT_NAME);
-    gtk_window_set_icon_name(GTK_WINDOW(m_mainWindow), FV_APP_ID);
-    gtk_window_set_default_size(GTK_WINDOW(m_mainWindow), AppSettings::kDefaultWidth, AppSettings::kDefaultHeight);
-    g_signal_connect(m_mainWindow, "destroy", G_CALLBACK(onMainWindowDestroyed), this);
-    gtk_widget_show(m_mainWindow);
 }
 
 void AppRuntimeLinux::watchStopSignals()
@@ -119,16 +109,12 @@ gboolean AppRuntimeLinux::onStopSignal(gpointer self)
     return G_SOURCE_CONTINUE;
 }
 
-void AppRuntimeLinux::onMainWindowDestroyed(GtkWidget*, gpointer self)
-{
-    static_cast<AppRuntimeLinux*>(self)->m_mainWindow = nullptr;
-    quitMessageLoop();
-}
-
 void AppRuntimeLinux::quitMessageLoop()
 {
     if (gtk_main_level() > 0)
         gtk_main_quit();
+    else
+        quitPending = true;
 }
 
 } // namespace ferrovan

@@ -8,9 +8,8 @@
 
 namespace ferrovan {
 
-// GTK under the application run. The main thread runs GTK's loop; a plain main window titled
-// with the product name stands until the browser host supplies the real one, and the loop ends
-// when that window is destroyed, however it was closed.
+// GTK under the application run. The main thread runs GTK's loop until quitMessageLoop; the main
+// window is the browser host's, which ends the loop once its browser is gone.
 class AppRuntimeLinux : public IAppRuntime {
 public:
     explicit AppRuntimeLinux(IApplicationControllerCallback& controller);
@@ -25,23 +24,18 @@ public:
     void quit() override;
     void shutdown() override;
 
-    // Null before initialize and once the window is gone. Owned by GTK.
-    GtkWindow* getMainWindow() const;
     // What initialize was given, for the browser host to apply.
     const BrowserSettings& getSettings() const;
-    // Ends the loop runMessageLoop runs, whatever the window does; nothing outside it.
+    // Ends the loop runMessageLoop runs; asked before the loop, the loop does not start.
     static void quitMessageLoop();
 
 private:
-    void createMainWindow();
     void watchStopSignals();
     static gboolean onStopSignal(gpointer self);
-    static void onMainWindowDestroyed(GtkWidget* window, gpointer self);
 
     IApplicationControllerCallback& m_controller;
     BrowserSettings m_settings;
     bool m_initialized = false;
-    GtkWidget* m_mainWindow = nullptr;
     std::vector<guint> m_signalSources;
 };
 

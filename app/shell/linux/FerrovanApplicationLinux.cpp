@@ -3,6 +3,7 @@
 #include "shell/AlertDialog.h"
 #include "shell/AppController.h"
 #include "shell/AppEnvironment.h"
+#include "shell/BrowserSettings.h"
 #include "shell/FerrovanLogger.h"
 #include "shell/InstanceGuard.h"
 #include "shell/OstrelController.h"
@@ -10,9 +11,9 @@
 #include "shell/linux/AppRuntimeLinux.h"
 #include "shell/linux/HandoffServiceLinux.h"
 #include "shell/linux/InstanceHandOverLinux.h"
-#include "shell/linux/PlainWindowHostLinux.h"
 
 #include "AppConfig.h"
+#include "core/config/FvTransfersGlobalConfig.h"
 
 #include <gtk/gtk.h>
 
@@ -29,8 +30,9 @@ const char* const kAnotherSession = "Ferrovan is already running in another sess
 
 } // namespace
 
-FerrovanApplicationLinux::FerrovanApplicationLinux(const CommandLineArguments& arguments, std::string executablePath)
-    : FerrovanApplicationBase(arguments, std::move(executablePath))
+FerrovanApplicationLinux::FerrovanApplicationLinux(const CommandLineArguments& arguments, std::string executablePath,
+                                                   BrowserHostFactory browserHost)
+    : FerrovanApplicationBase(arguments, std::move(executablePath)), m_browserHostFactory(std::move(browserHost))
 {
 }
 
@@ -40,6 +42,14 @@ void FerrovanApplicationLinux::checkForUpdates()
 {
     if (m_updater)
         m_updater->checkForUpdatesWithUi();
+}
+
+void FerrovanApplicationLinux::closeApplication()
+{
+    if (m_browserHost)
+        m_browserHost->closeMainWindow();
+    else
+        FerrovanApplicationBase::closeApplication();
 }
 
 std::unique_ptr<IAppRuntime> FerrovanApplicationLinux::createRuntime()
@@ -91,27 +101,40 @@ int FerrovanApplicationLinux::handOverToRunningInstance()
     return kExitInstanceUnreachable;
 }
 
-void FerrovanApplicationLinux::beforeMessageLoop()
+bool FerrovanApplicationLinux::beforeMessageLoop()
 {
     m_updater = std::make_unique<Updater>(bundleInfo());
     m_updater->startAutomaticChecks(*settings(), arguments());
 
-    m_handOffTarget = std::make_unique<PlainWindowHostLinux>(*m_gtkRuntime, CFerrovanLogger::getInstance());
+    if (!m_browserHostFactory)
+        return false;
+    BrowserHostContext context;
+    context.globals = {environment(), fv_transfers::CFvTransfersGlobalConfig::getInstance(), &delayedLogger()};
+    context.settings = settings();
+    context.exitFlags = exitFlags();
+    context.application = this;
+    context.browserSettings = m_gtkRuntime->getSettings();
+    // A hand-over's activation waits until there is a window to raise.
+    context.mainWindowShown = [this] { m_handOffHub.mainWindowShown(); };
+    m_browserHost = m_browserHostFactory(context);
+    if (!m_browserHost || !m_browserHost->start())
+        return false;
+
     m_ostrelController = std::make_unique<OstrelController>(
-        m_handOffHub, new AppController(*m_handOffTarget, CFerrovanLogger::getInstance()));
+        m_handOffHub, new AppController(*m_browserHost, CFerrovanLogger::getInstance()));
     if (!m_ostrelController->registerHandler() || !m_handOffServed)
         logLine(CFerrovanLogger::getInstance(), Poco::Message::PRIO_WARNING,
                 "ferrovan::FerrovanApplicationLinux::beforeMessageLoop: Failed to initialize context menu controller, "
                 "context menu items may not be working!");
-    // The runtime shows its window as it starts.
-    m_handOffHub.mainWindowShown();
+    return true;
 }
 
 void FerrovanApplicationLinux::afterMessageLoop()
 {
     // Calls that come now wait in the hub; nothing is left to show them.
     m_ostrelController.reset();
-    m_handOffTarget.reset();
+    // The window, its browser and the bridges end while the toolkit still runs.
+    m_browserHost.reset();
     // Its boxes and its sources belong to the toolkit, which ends next; ending it also stops
     // its schedule and waits for a running check.
     m_updater.reset();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "shell/BrowserHost.h"
 #include "shell/FerrovanApplicationBase.h"
 #include "shell/HandOffHub.h"
 
@@ -10,7 +11,6 @@ namespace ferrovan {
 
 class AppRuntimeLinux;
 class CHandoffServiceLinux;
-class IHandOffTarget;
 class IInstanceGuard;
 class OstrelController;
 class Updater;
@@ -19,11 +19,15 @@ class Updater;
 // and the updater beside the loop. The browser host takes its place in the slots as it arrives.
 class FerrovanApplicationLinux : public FerrovanApplicationBase {
 public:
-    FerrovanApplicationLinux(const CommandLineArguments& arguments, std::string executablePath);
+    // `browserHost` makes the main window once the toolkit runs.
+    FerrovanApplicationLinux(const CommandLineArguments& arguments, std::string executablePath,
+                             BrowserHostFactory browserHost);
     ~FerrovanApplicationLinux() override;
 
     // The menu's "check for updates": always asks, whatever the automatic switches say.
     void checkForUpdates() override;
+    // Through the main window's own close, so the page and the transfers end in order.
+    void closeApplication() override;
 
 protected:
     std::unique_ptr<IAppRuntime> createRuntime() override;
@@ -34,7 +38,7 @@ protected:
     // bus), the user is told and the start ends with kExitInstanceUnreachable.
     int handOverToRunningInstance() override;
     void createCefApp() override {}
-    void beforeMessageLoop() override;
+    bool beforeMessageLoop() override;
     void afterMessageLoop() override;
 
 private:
@@ -45,7 +49,8 @@ private:
     HandOffHub m_handOffHub;
     std::unique_ptr<CHandoffServiceLinux> m_handOffService;
     bool m_handOffServed = false;
-    std::unique_ptr<IHandOffTarget> m_handOffTarget;
+    BrowserHostFactory m_browserHostFactory;
+    std::unique_ptr<IBrowserHost> m_browserHost;
     std::unique_ptr<OstrelController> m_ostrelController;
     // The runtime the base owns; valid from createRuntime to the end of the run.
     AppRuntimeLinux* m_gtkRuntime = nullptr;

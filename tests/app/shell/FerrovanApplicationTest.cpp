@@ -73,7 +73,11 @@ protected:
     void afterCommandLineCommands() override { steps.push_back("afterCommandLineCommands"); }
     void createMenuController() override { steps.push_back("menu"); }
     void createCefApp() override { steps.push_back("cefApp"); }
-    void beforeMessageLoop() override { steps.push_back("beforeMessageLoop"); }
+    bool beforeMessageLoop() override
+    {
+        steps.push_back("beforeMessageLoop");
+        return true;
+    }
     void afterMessageLoop() override { steps.push_back("afterMessageLoop"); }
 
 private:
