@@ -414,14 +414,13 @@ gboolean CefBrowserLinux::onContextMenu(WebKitWebView*, WebKitContextMenu* menu,
     return FALSE;
 }
 
-void CefBrowserLinux::onWebProcessTerminated(WebKitWebView* view, WebKitWebProcessTerminationReason reason,
-                                             gpointer self)
+void CefBrowserLinux::onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self)
 {
     auto* browser = static_cast<CefBrowserLinux*>(self);
     BrowserLog::write(
         Poco::Message::PRIO_ERROR,
         "Page process ended: " + valueName(g_enum_to_string(WEBKIT_TYPE_WEB_PROCESS_TERMINATION_REASON, reason)) +
-            " at " + urlForLog(text(webkit_web_view_get_uri(view))));
+            " at " + urlForLog(text(webkit_web_view_get_uri(browser->m_view))));
     guarded("OnRenderProcessTerminated",
             [&] { browser->m_client->OnRenderProcessTerminated(browser, statusOf(reason)); });
 }
