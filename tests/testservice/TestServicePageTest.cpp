@@ -72,6 +72,7 @@ TEST(TestServicePage, ServesThePageWithEveryNameTheProgramAndTheTestsRelyOn)
         EXPECT_EQ(reply.status, 200);
         EXPECT_EQ(reply.head.getContentType(), "text/html; charset=utf-8");
         EXPECT_EQ(reply.body, testPageHtml());
+        EXPECT_EQ(reply.body.find("report.js"), std::string::npos) << "the report script is built in";
         for (const std::string& name : names)
             EXPECT_NE(reply.body.find(name), std::string::npos) << name;
     }
@@ -167,4 +168,51 @@ TEST(TestServicePage, RefusesReportsThatAreNotCallObjectsOrTooLargeAndKeepsNothi
     ASSERT_EQ(atCap.size(), kMaxPageReportBytes);
     EXPECT_EQ(postReport(service, atCap).status, 200);
     EXPECT_EQ(service.pageReports().size(), 1u);
+}
+
+TEST(TestServicePage, ServesTheFixturePagesTheDownloadAndTheRedirectToASecondOrigin)
+{
+    Watchdog watchdog("serving the fixture pages");
+    TestService service;
+    const std::string port = std::to_string(service.httpPort());
+    const struct {
+        const char* path;
+        int status;
+        const char* contentType;
+        std::string header; // "Name: value" the answer must carry; empty: none
+        std::string bodyHas;
+    } cases[] = {
+        {"/app/fixtures/links.html", 200, "text/html; charset=utf-8", "", "file:///etc/passwd"},
+        {"/app/fixtures/popup.html", 200, "text/html; charset=utf-8", "", "window.open"},
+        {"/app/fixtures/popup-target.html", 200, "text/html; charset=utf-8", "", "popup-target"},
+        {"/app/fixtures/fileurl.html", 200, "text/html; charset=utf-8", "", "file:///etc/passwd"},
+        {"/app/fixtures/iframe.html", 200, "text/html; charset=utf-8", "", "/app/fixtures/frame.html"},
+        {"/app/fixtures/frame.html", 200, "text/html; charset=utf-8", "", "nativeAppBridge_IPC"},
+        {"/app/fixtures/dialogs.html", 200, "text/html; charset=utf-8", "", "confirm"},
+        {"/app/fixtures/download.html", 200, "text/html; charset=utf-8", "", "/app/fixtures/file.bin"},
+        {"/app/fixtures/landing.html", 200, "text/html; charset=utf-8", "", "landing"},
+        {"/app/fixtures/file.bin", 200, "application/octet-stream",
+         "Content-Disposition: attachment; filename=\"file.bin\"", ""},
+        {"/app/fixtures/redirect", 302, "text/plain",
+         "Location: http://localhost:" + port + "/app/fixtures/landing.html", ""},
+        {"/app/fixtures/missing.html", 404, "text/plain", "", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        const HttpReply reply = httpExchange("GET", service.url(c.path));
+        EXPECT_EQ(reply.status, c.status);
+        EXPECT_EQ(reply.head.getContentType(), c.contentType);
+        if (!c.header.empty()) {
+            const std::size_t colon = c.header.find(": ");
+            EXPECT_EQ(reply.head.get(c.header.substr(0, colon), ""), c.header.substr(colon + 2));
+        }
+        EXPECT_NE(reply.body.find(c.bodyHas), std::string::npos);
+        if (c.status == 200 && std::string(c.contentType) == "text/html; charset=utf-8") {
+            // Each page carries the shared report function itself, loading nothing beside it.
+            EXPECT_NE(reply.body.find("var fvReport"), std::string::npos);
+            EXPECT_NE(reply.body.find("fixture-loaded"), std::string::npos);
+            EXPECT_EQ(reply.body.find("report.js"), std::string::npos);
+        }
+    }
+    EXPECT_EQ(fixturePages().size(), 9u);
 }

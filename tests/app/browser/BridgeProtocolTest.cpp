@@ -106,9 +106,17 @@ TEST(BridgeProtocol, MessagesReadBackAsWritten)
     EXPECT_EQ(-1, reply.code);
     EXPECT_EQ("no", reply.text);
 
-    const ExtensionSetup setup = roundTrip(ExtensionSetup{{"a_IPC", "b_IPC"}, "http://127.0.0.1:1/app"});
+    const ExtensionSetup setup = roundTrip(ExtensionSetup{{"a_IPC", "b_IPC"}, "http://127.0.0.1:1/app", true});
     EXPECT_EQ((std::vector<std::string>{"a_IPC", "b_IPC"}), setup.bridgeNames);
     EXPECT_EQ("http://127.0.0.1:1/app", setup.webAppUrl);
+    EXPECT_TRUE(setup.forwardConsole);
+    EXPECT_FALSE(roundTrip(ExtensionSetup{{}, "", false}).forwardConsole);
+
+    const ConsoleMessage line = roundTrip(ConsoleMessage{ConsoleLevel::Warning, "a\nb", "http://127.0.0.1:1/app", 12});
+    EXPECT_EQ(ConsoleLevel::Warning, line.level);
+    EXPECT_EQ("a\nb", line.text);
+    EXPECT_EQ("http://127.0.0.1:1/app", line.source);
+    EXPECT_EQ(12u, line.line);
 }
 
 TEST(BridgeProtocol, ValuesOfAnotherShapeAreNotRead)
@@ -118,16 +126,27 @@ TEST(BridgeProtocol, ValuesOfAnotherShapeAreNotRead)
     CancelMessage cancel;
     ReplyMessage reply;
     ExtensionSetup setup;
+    ConsoleMessage line;
     EXPECT_FALSE(fromVariant(other, query));
     EXPECT_FALSE(fromVariant(other, cancel));
     EXPECT_FALSE(fromVariant(other, reply));
     EXPECT_FALSE(fromVariant(other, setup));
+    EXPECT_FALSE(fromVariant(other, line));
     EXPECT_FALSE(fromVariant(nullptr, query));
     g_variant_unref(other);
 
     GVariant* unknownKind = g_variant_ref_sink(g_variant_new("(yis)", 9, 0, ""));
     EXPECT_FALSE(fromVariant(unknownKind, reply));
     g_variant_unref(unknownKind);
+
+    GVariant* unknownLevel = g_variant_ref_sink(g_variant_new("(yssu)", 9, "", "", 0));
+    EXPECT_FALSE(fromVariant(unknownLevel, line));
+    g_variant_unref(unknownLevel);
+
+    // The setup of an extension from before the console flag is of another shape.
+    GVariant* olderSetup = g_variant_ref_sink(g_variant_new("(ass)", nullptr, ""));
+    EXPECT_FALSE(fromVariant(olderSetup, setup));
+    g_variant_unref(olderSetup);
 }
 
 } // namespace

@@ -1,10 +1,13 @@
 #include "browser/host/linux/CefBrowserLinux.h"
 
+#include "browser/BrowserLog.h"
 #include "browser/host/linux/CefAuthCallbackLinux.h"
 #include "browser/host/linux/CefJSDialogCallbackLinux.h"
 #include "browser/host/linux/CefProcessMessageLinux.h"
 #include "browser/host/linux/ContextMenuFilter.h"
 #include "browser/host/linux/WebContextLinux.h"
+#include "browser/host/linux/webext/BridgeProtocol.h"
+#include "shell/LogText.h"
 #include "shell/UiTaskQueue.h"
 
 #include <atomic>
@@ -72,6 +75,41 @@ const char* schemeName(WebKitAuthenticationScheme scheme)
 std::string text(const char* value)
 {
     return value != nullptr ? value : "";
+}
+
+// GLib's own names for enumeration and flag values, freed here.
+std::string valueName(gchar* name)
+{
+    std::string result = text(name);
+    g_free(name);
+    return result;
+}
+
+void logLoadFailure(const char* uri, const GError* error)
+{
+    BrowserLog::write(Poco::Message::PRIO_WARNING,
+                      "Load failed: " + urlForLog(text(uri)) + ": " + text(g_quark_to_string(error->domain)) + " " +
+                          std::to_string(error->code) + ": " + urlForLog(text(error->message)));
+}
+
+Poco::Message::Priority priorityOf(bridge::ConsoleLevel level)
+{
+    switch (level) {
+    case bridge::ConsoleLevel::Debug: return Poco::Message::PRIO_DEBUG;
+    case bridge::ConsoleLevel::Warning: return Poco::Message::PRIO_WARNING;
+    case bridge::ConsoleLevel::Error: return Poco::Message::PRIO_ERROR;
+    default: return Poco::Message::PRIO_INFORMATION;
+    }
+}
+
+// The page's console line, when the extension was asked for them.
+void logConsoleLine(WebKitUserMessage* message)
+{
+    bridge::ConsoleMessage line;
+    if (!bridge::fromVariant(webkit_user_message_get_parameters(message), line))
+        return;
+    BrowserLog::write(priorityOf(line.level), "Console: " + printableForLog(line.text) + " (" + urlForLog(line.source) +
+                                                  ":" + std::to_string(line.line) + ")");
 }
 
 WebKitSettings* newViewSettings(const BrowserSettings& settings)
@@ -247,14 +285,18 @@ void CefBrowserLinux::reportLoadError(fvcef::cef_errorcode_t code, const std::st
 
 gboolean CefBrowserLinux::onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error, gpointer self)
 {
+    logLoadFailure(uri, error);
     static_cast<CefBrowserLinux*>(self)->reportLoadError(errorCodeOf(error), text(error->message), text(uri));
     // No built-in error page: the client decides what shows instead.
     return TRUE;
 }
 
-gboolean CefBrowserLinux::onLoadFailedWithTlsErrors(WebKitWebView*, gchar* uri, GTlsCertificate*, GTlsCertificateFlags,
-                                                    gpointer self)
+gboolean CefBrowserLinux::onLoadFailedWithTlsErrors(WebKitWebView*, gchar* uri, GTlsCertificate*,
+                                                    GTlsCertificateFlags errors, gpointer self)
 {
+    BrowserLog::write(Poco::Message::PRIO_WARNING,
+                      "Certificate refused: " + urlForLog(text(uri)) + ": " +
+                          valueName(g_flags_to_string(G_TYPE_TLS_CERTIFICATE_FLAGS, errors)));
     static_cast<CefBrowserLinux*>(self)->reportLoadError(fvcef::ERR_CERT_INVALID, "The certificate is not trusted",
                                                          text(uri));
     return TRUE;
@@ -375,6 +417,10 @@ gboolean CefBrowserLinux::onContextMenu(WebKitWebView*, WebKitContextMenu* menu,
 void CefBrowserLinux::onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self)
 {
     auto* browser = static_cast<CefBrowserLinux*>(self);
+    BrowserLog::write(
+        Poco::Message::PRIO_ERROR,
+        "Page process ended: " + valueName(g_enum_to_string(WEBKIT_TYPE_WEB_PROCESS_TERMINATION_REASON, reason)) +
+            " at " + urlForLog(text(webkit_web_view_get_uri(browser->m_view))));
     guarded("OnRenderProcessTerminated",
             [&] { browser->m_client->OnRenderProcessTerminated(browser, statusOf(reason)); });
 }
@@ -382,6 +428,12 @@ void CefBrowserLinux::onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTer
 gboolean CefBrowserLinux::onUserMessage(WebKitWebView*, WebKitUserMessage* message, gpointer self)
 {
     auto* browser = static_cast<CefBrowserLinux*>(self);
+    if (g_strcmp0(webkit_user_message_get_name(message), bridge::kConsoleMessage) == 0) {
+        // Only a page process told to forward its console sends these.
+        if (browser->m_developerExtras)
+            logConsoleLine(message);
+        return TRUE;
+    }
     fvcef::CefRefPtr<CefProcessMessageLinux> wrapped(new CefProcessMessageLinux(message));
     bool taken = false;
     guarded("OnProcessMessageReceived", [&] {

@@ -57,7 +57,8 @@ WebContextLinux::WebContextLinux(const WebContextConfig& config)
         config.extensionsDirectory.empty() ? webExtensionsDirectory() : config.extensionsDirectory;
     webkit_web_context_set_web_extensions_directory(m_context, extensions.c_str());
     webkit_web_context_set_web_extensions_initialization_user_data(
-        m_context, bridge::toVariant(bridge::ExtensionSetup{config.bridgeNames, config.webAppUrl}));
+        m_context, bridge::toVariant(
+                       bridge::ExtensionSetup{config.bridgeNames, config.webAppUrl, config.settings.developerExtras}));
     m_localScheme.registerWith(m_context);
 }
 

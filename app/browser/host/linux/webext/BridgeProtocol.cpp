@@ -10,7 +10,8 @@ namespace {
 constexpr const char* kQueryShape = "(stsbsb)";
 constexpr const char* kCancelShape = "(t)";
 constexpr const char* kReplyShape = "(yis)";
-constexpr const char* kSetupShape = "(ass)";
+constexpr const char* kSetupShape = "(assb)";
+constexpr const char* kConsoleShape = "(yssu)";
 
 std::string lowered(std::string text)
 {
@@ -124,7 +125,13 @@ GVariant* toVariant(const ExtensionSetup& setup)
     g_variant_builder_init(&names, G_VARIANT_TYPE("as"));
     for (const std::string& name : setup.bridgeNames)
         g_variant_builder_add(&names, "s", name.c_str());
-    return g_variant_new(kSetupShape, &names, setup.webAppUrl.c_str());
+    return g_variant_new(kSetupShape, &names, setup.webAppUrl.c_str(), static_cast<gboolean>(setup.forwardConsole));
+}
+
+GVariant* toVariant(const ConsoleMessage& message)
+{
+    return g_variant_new(kConsoleShape, static_cast<guchar>(message.level), message.text.c_str(),
+                         message.source.c_str(), static_cast<guint32>(message.line));
 }
 
 bool fromVariant(GVariant* value, QueryMessage& message)
@@ -172,12 +179,28 @@ bool fromVariant(GVariant* value, ExtensionSetup& setup)
         return false;
     GVariantIter* names = nullptr;
     const char* webAppUrl = nullptr;
-    g_variant_get(value, "(as&s)", &names, &webAppUrl);
-    setup = ExtensionSetup{{}, webAppUrl};
+    gboolean forwardConsole = FALSE;
+    g_variant_get(value, "(as&sb)", &names, &webAppUrl, &forwardConsole);
+    setup = ExtensionSetup{{}, webAppUrl, forwardConsole != FALSE};
     const char* name = nullptr;
     while (g_variant_iter_next(names, "&s", &name))
         setup.bridgeNames.emplace_back(name);
     g_variant_iter_free(names);
+    return true;
+}
+
+bool fromVariant(GVariant* value, ConsoleMessage& message)
+{
+    if (!hasShape(value, kConsoleShape))
+        return false;
+    guchar level = 0;
+    const char* text = nullptr;
+    const char* source = nullptr;
+    guint32 line = 0;
+    g_variant_get(value, "(y&s&su)", &level, &text, &source, &line);
+    if (level > static_cast<guchar>(ConsoleLevel::Error))
+        return false;
+    message = ConsoleMessage{static_cast<ConsoleLevel>(level), text, source, line};
     return true;
 }
 

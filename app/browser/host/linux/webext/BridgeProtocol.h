@@ -18,6 +18,8 @@ constexpr const char* kCancelMessage = "fv-bridge-cancel";
 constexpr const char* kReplyMessage = "fv-bridge-reply";
 // The page's main document was replaced: queries of the earlier one are orphans.
 constexpr const char* kDocumentMessage = "fv-bridge-document";
+// A line of the page's console, sent only when the setup asks for them; never answered.
+constexpr const char* kConsoleMessage = "fv-console";
 
 constexpr std::size_t kMaxRequestBytes = 64u * 1024u * 1024u;
 constexpr int kFailureCode = -1;
@@ -65,10 +67,28 @@ struct ReplyMessage {
     std::string text;
 };
 
+enum class ConsoleLevel : std::uint8_t {
+    Debug = 0,
+    Log = 1,
+    Info = 2,
+    Warning = 3,
+    Error = 4,
+};
+
+struct ConsoleMessage {
+    ConsoleLevel level = ConsoleLevel::Log;
+    std::string text;
+    std::string source; // the script's address, may be empty
+    std::uint32_t line = 0;
+};
+
 // What the program hands the extension when a page process starts.
 struct ExtensionSetup {
     std::vector<std::string> bridgeNames;
     std::string webAppUrl;
+    // The page's console goes to the program's browser log; for tests and developers only,
+    // since the page may print what a user typed.
+    bool forwardConsole = false;
 };
 
 // Floating references, for a message or reply to take. Each reader gives false for a value
@@ -77,9 +97,11 @@ GVariant* toVariant(const QueryMessage& message);
 GVariant* toVariant(const CancelMessage& message);
 GVariant* toVariant(const ReplyMessage& reply);
 GVariant* toVariant(const ExtensionSetup& setup);
+GVariant* toVariant(const ConsoleMessage& message);
 bool fromVariant(GVariant* value, QueryMessage& message);
 bool fromVariant(GVariant* value, CancelMessage& message);
 bool fromVariant(GVariant* value, ReplyMessage& reply);
 bool fromVariant(GVariant* value, ExtensionSetup& setup);
+bool fromVariant(GVariant* value, ConsoleMessage& message);
 
 } // namespace ferrovan::bridge

@@ -1,13 +1,14 @@
 // The page process's half of the bridge: it gives the web application's main document one
 // function per bridge name and the cancel function, sends each query to the program's view and
-// hands the reply back to the page. Built without the program's libraries, to be loaded by
-// WebKit's page processes.
+// hands the reply back to the page; when the program asks for it, it also passes on the page's
+// console lines. Built without the program's libraries, to be loaded by WebKit's page processes.
 #include "browser/host/linux/webext/BridgeProtocol.h"
 
 #include <webkit2/webkit-web-extension.h>
 
 #include <cstring>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -60,6 +61,8 @@ constexpr const char* kPageScript = R"JS(
 )JS";
 
 constexpr const char* kPageDataKey = "ferrovan-bridge";
+// Longer console lines are cut: the log is for reading, not for the page's data.
+constexpr std::size_t kMaxConsoleBytes = 16 * 1024;
 
 struct Extension {
     WebKitWebExtension* extension = nullptr;
@@ -244,6 +247,47 @@ void onWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
     defineBridge(world, page, frame, bridge);
 }
 
+ConsoleLevel levelOf(WebKitConsoleMessageLevel level)
+{
+    switch (level) {
+    case WEBKIT_CONSOLE_MESSAGE_LEVEL_DEBUG: return ConsoleLevel::Debug;
+    case WEBKIT_CONSOLE_MESSAGE_LEVEL_INFO: return ConsoleLevel::Info;
+    case WEBKIT_CONSOLE_MESSAGE_LEVEL_WARNING: return ConsoleLevel::Warning;
+    case WEBKIT_CONSOLE_MESSAGE_LEVEL_ERROR: return ConsoleLevel::Error;
+    default: return ConsoleLevel::Log;
+    }
+}
+
+// GVariant strings must be UTF-8, and a page may log anything.
+std::string validText(const char* text, gssize maxBytes = -1)
+{
+    if (text == nullptr)
+        return std::string();
+    char* valid = g_utf8_make_valid(text, maxBytes);
+    std::string result(valid);
+    g_free(valid);
+    return result;
+}
+
+void onConsoleMessage(WebKitWebPage* page, WebKitConsoleMessage* console, gpointer)
+{
+    const char* text = webkit_console_message_get_text(console);
+    const bool tooLong = text != nullptr && std::strlen(text) > kMaxConsoleBytes;
+    ConsoleMessage message;
+    message.level = levelOf(webkit_console_message_get_level(console));
+    message.text = validText(text, tooLong ? static_cast<gssize>(kMaxConsoleBytes) : -1) + (tooLong ? "..." : "");
+    message.source = validText(webkit_console_message_get_source_id(console));
+    message.line = webkit_console_message_get_line(console);
+    // Nothing to wait for: the program only writes the line down.
+    webkit_web_page_send_message_to_view(page, webkit_user_message_new(kConsoleMessage, toVariant(message)), nullptr,
+                                         nullptr, nullptr);
+}
+
+void onPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer)
+{
+    g_signal_connect(page, "console-message-sent", G_CALLBACK(onConsoleMessage), nullptr);
+}
+
 } // namespace
 
 extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(WebKitWebExtension* webExtension,
@@ -256,4 +300,6 @@ extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(W
         return;
     g_signal_connect(webkit_script_world_get_default(), "window-object-cleared", G_CALLBACK(onWindowObjectCleared),
                      nullptr);
+    if (state.setup.forwardConsole)
+        g_signal_connect(webExtension, "page-created", G_CALLBACK(onPageCreated), nullptr);
 }
