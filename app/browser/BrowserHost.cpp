@@ -1,6 +1,7 @@
 #include "browser/BrowserHost.h"
 
 #include "browser/ApplicationMenuController.h"
+#include "browser/BrowserLog.h"
 #include "browser/FerrovanCefApp.h"
 #include "browser/TestEvents.h"
 #include "shell/AppEnvironment.h"
@@ -50,6 +51,13 @@ private:
         return options;
     }
 
+    // Open while the browser lives.
+    struct BrowserLogFile {
+        explicit BrowserLogFile(const std::string& path) { BrowserLog::open(path); }
+        ~BrowserLogFile() { BrowserLog::close(); }
+    };
+
+    BrowserLogFile m_browserLog;
     ApplicationMenuController m_menu;
     FerrovanCefApp m_app; // after the menu it borrows
 };
