@@ -31,6 +31,17 @@ void WindowPlacementSaver::onStateChanged(bool maximized, bool minimized)
     changed();
 }
 
+void WindowPlacementSaver::onWindowResized(int width, int height, bool maximized)
+{
+    onStateChanged(maximized, false);
+    onConfigure(m_normal.x, m_normal.y, width, height);
+}
+
+void WindowPlacementSaver::onWindowMoved(int top, int left)
+{
+    onConfigure(left, top, m_normal.width, m_normal.height);
+}
+
 void WindowPlacementSaver::flush()
 {
     if (!m_pending)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "browser/WindowEventCatcher.h"
 #include "browser/WindowPlacement.h"
 
 #include <Poco/SharedPtr.h>
@@ -15,8 +16,9 @@ class AppSettings;
 // the file on every step of a drag: the first change arms a write kSaveDelayMs later, which saves
 // whatever is latest by then; flush() saves what is still pending when the window closes. Only
 // the normal frame is remembered; frames seen while maximised or minimised never replace it, so
-// un-maximising on the next start returns to it. UI thread only.
-class WindowPlacementSaver {
+// un-maximising on the next start returns to it. It takes a window event catcher's reports
+// directly. UI thread only.
+class WindowPlacementSaver : public IWindowEventCatcher::IEventHanlder {
 public:
     static constexpr unsigned kSaveDelayMs = 500;
 
@@ -33,6 +35,10 @@ public:
     void onConfigure(int x, int y, int width, int height);
     void onStateChanged(bool maximized, bool minimized);
     void flush();
+
+    // A catcher reports nothing while the window is minimised.
+    void onWindowResized(int width, int height, bool maximized) override;
+    void onWindowMoved(int top, int left) override;
 
 private:
     void changed();

@@ -4,7 +4,17 @@
 # program the bus starts gets the bus's environment, not the caller's.
 set -euo pipefail
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/fv-session.XXXXXX")
-trap 'rm -rf "$scratch"' EXIT
+# A page process of the browser may still be writing its caches while the folder goes: try again
+# a few times, and never let the clean-up change the command's result.
+cleanup() {
+  local status=$?
+  for _ in 1 2 3 4 5; do
+    rm -rf "$scratch" 2>/dev/null && break
+    sleep 0.5
+  done
+  exit "$status"
+}
+trap cleanup EXIT
 mkdir -p "$scratch/home" "$scratch/data" "$scratch/config" "$scratch/cache" "$scratch/runtime"
 chmod 0700 "$scratch/runtime"
 export NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS=1

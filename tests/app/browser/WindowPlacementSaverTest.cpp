@@ -145,6 +145,23 @@ TEST_F(PlacementSaving, EventsThatChangeNothingWriteNothing)
     EXPECT_FALSE(written());
 }
 
+// A catcher reports size and position apart, and the maximised flag with the size.
+TEST_F(PlacementSaving, ACatchersReportsKeepTheSameRules)
+{
+    m_saver->onWindowMoved(70, 110);
+    m_saver->onWindowResized(640, 480, false);
+    m_saver->onWindowResized(1920, 1040, true);
+    m_saver->onWindowMoved(0, 0);
+    ASSERT_EQ(1u, m_due.size());
+    runDueSaves();
+    EXPECT_EQ((Saved{70, 110, 640, 480, true}), takeSaved());
+
+    m_saver->onWindowResized(1920, 1040, false);
+    m_saver->onWindowResized(640, 480, false);
+    m_saver->flush();
+    EXPECT_EQ((Saved{70, 110, 640, 480, false}), takeSaved()) << "a move seen while maximised does not count";
+}
+
 TEST_F(PlacementSaving, ASaveDueAfterTheSaverIsGoneDoesNothing)
 {
     m_saver->onConfigure(1, 1, 900, 700);

@@ -2,6 +2,7 @@
 
 #include "browser/BrowserLog.h"
 #include "browser/host/linux/CefAuthCallbackLinux.h"
+#include "browser/host/linux/CefDragDataLinux.h"
 #include "browser/host/linux/CefJSDialogCallbackLinux.h"
 #include "browser/host/linux/CefProcessMessageLinux.h"
 #include "browser/host/linux/ContextMenuFilter.h"
@@ -11,8 +12,11 @@
 #include "shell/UiTaskQueue.h"
 
 #include <atomic>
+#include <cstddef>
 #include <stdexcept>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace ferrovan {
 
@@ -123,11 +127,37 @@ WebKitSettings* newViewSettings(const BrowserSettings& settings)
     return view;
 }
 
+constexpr const char* kUriList = "text/uri-list";
+
+std::vector<std::string> targetsOf(GdkDragContext* context)
+{
+    std::vector<std::string> targets;
+    for (GList* target = gdk_drag_context_list_targets(context); target != nullptr; target = target->next) {
+        gchar* name = gdk_atom_name(GDK_POINTER_TO_ATOM(target->data));
+        targets.emplace_back(name);
+        g_free(name);
+    }
+    return targets;
+}
+
+fvcef::cef_drag_operations_mask_t operationsOf(GdkDragContext* context)
+{
+    const GdkDragAction actions = gdk_drag_context_get_actions(context);
+    unsigned mask = fvcef::DRAG_OPERATION_NONE;
+    if ((actions & GDK_ACTION_COPY) != 0)
+        mask |= fvcef::DRAG_OPERATION_COPY;
+    if ((actions & GDK_ACTION_LINK) != 0)
+        mask |= fvcef::DRAG_OPERATION_LINK;
+    if ((actions & GDK_ACTION_MOVE) != 0)
+        mask |= fvcef::DRAG_OPERATION_MOVE;
+    return static_cast<fvcef::cef_drag_operations_mask_t>(mask);
+}
+
 } // namespace
 
 fvcef::CefRefPtr<CefBrowserLinux> CefBrowserLinux::create(const WebContextLinux& context, GtkWindow* window,
                                                           fvcef::CefRefPtr<fvcef::CefClient> client,
-                                                          const std::string& url)
+                                                          const std::string& url, GtkBox* box)
 {
     if (!client)
         throw std::invalid_argument("A browser needs a client");
@@ -135,7 +165,10 @@ fvcef::CefRefPtr<CefBrowserLinux> CefBrowserLinux::create(const WebContextLinux&
     auto* view = WEBKIT_WEB_VIEW(
         g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context.get(), "settings", settings, nullptr));
     g_object_unref(settings);
-    gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
+    if (box != nullptr)
+        gtk_box_pack_start(box, GTK_WIDGET(view), TRUE, TRUE, 0);
+    else
+        gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
     gtk_widget_show(GTK_WIDGET(view));
 
     fvcef::CefRefPtr<CefBrowserLinux> browser(
@@ -155,7 +188,10 @@ CefBrowserLinux::CefBrowserLinux(WebKitWebView* view, GtkWindow* window, fvcef::
 {
 }
 
-CefBrowserLinux::~CefBrowserLinux() = default;
+CefBrowserLinux::~CefBrowserLinux()
+{
+    forgetDrag();
+}
 
 void CefBrowserLinux::connectSignals()
 {
@@ -172,6 +208,11 @@ void CefBrowserLinux::connectSignals()
     g_signal_connect(m_view, "context-menu", G_CALLBACK(onContextMenu), this);
     g_signal_connect(m_view, "web-process-terminated", G_CALLBACK(onWebProcessTerminated), this);
     g_signal_connect(m_view, "user-message-received", G_CALLBACK(onUserMessage), this);
+    // Before the view's own drag handling, which these stop for a drag it must not see.
+    g_signal_connect(m_view, "drag-motion", G_CALLBACK(onDragMotion), this);
+    g_signal_connect(m_view, "drag-leave", G_CALLBACK(onDragLeave), this);
+    g_signal_connect(m_view, "drag-drop", G_CALLBACK(onDragDrop), this);
+    g_signal_connect(m_view, "drag-data-received", G_CALLBACK(onDragDataReceived), this);
 }
 
 fvcef::CefRefPtr<fvcef::CefBrowserHost> CefBrowserLinux::GetHost()
@@ -238,6 +279,7 @@ void CefBrowserLinux::finishClose()
     g_signal_handlers_disconnect_by_data(m_view, this);
     g_signal_handlers_disconnect_by_data(m_window, this);
     m_view = nullptr;
+    forgetDrag();
     m_frame->detach();
     guarded("OnBeforeClose", [&] { m_client->OnBeforeClose(this); });
 }
@@ -441,6 +483,112 @@ gboolean CefBrowserLinux::onUserMessage(WebKitWebView*, WebKitUserMessage* messa
             browser->m_client->OnProcessMessageReceived(browser, browser->m_frame.get(), fvcef::PID_RENDERER, wrapped);
     });
     return taken;
+}
+
+void CefBrowserLinux::beginDrag(GdkDragContext* context, guint time)
+{
+    forgetDrag();
+    m_drag.context = GDK_DRAG_CONTEXT(g_object_ref(context));
+    m_drag.time = time;
+    const bool fromThisView = gtk_drag_get_source_widget(context) == GTK_WIDGET(m_view);
+    switch (CefDragDataLinux::classify(fromThisView, targetsOf(context))) {
+    case CefDragDataLinux::Offer::UriList:
+        gtk_drag_get_data(GTK_WIDGET(m_view), context, gdk_atom_intern_static_string(kUriList), m_drag.time);
+        break;
+    case CefDragDataLinux::Offer::Fragment: decideDrag(new CefDragDataLinux(CefDragDataLinux::Kind::Fragment)); break;
+    case CefDragDataLinux::Offer::Other: decideDrag(new CefDragDataLinux(CefDragDataLinux::Kind::Other)); break;
+    }
+}
+
+void CefBrowserLinux::decideDrag(fvcef::CefRefPtr<fvcef::CefDragData> data)
+{
+    GdkDragContext* context = m_drag.context;
+    bool refuse = false;
+    guarded("OnDragEnter", [&] { refuse = m_client->OnDragEnter(this, data, operationsOf(context)); });
+    // The client may have closed the browser meanwhile, which ended the drag here.
+    if (m_drag.context == context)
+        m_drag.verdict = refuse ? DragVerdict::Refused : DragVerdict::Allowed;
+}
+
+void CefBrowserLinux::dragListReceived(GtkSelectionData* data)
+{
+    const gint length = gtk_selection_data_get_length(data);
+    const guchar* bytes = gtk_selection_data_get_data(data);
+    const std::string list = length > 0 && bytes != nullptr
+                                 ? std::string(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length))
+                                 : std::string();
+    decideDrag(CefDragDataLinux::fromUriList(list));
+    // The source waits for an answer to the motion it last sent; the view gives it when allowed.
+    if (m_view == nullptr || m_drag.context == nullptr || !m_drag.inside)
+        return;
+    if (m_drag.verdict == DragVerdict::Refused) {
+        gdk_drag_status(m_drag.context, static_cast<GdkDragAction>(0), m_drag.time);
+        return;
+    }
+    GdkDragContext* context = GDK_DRAG_CONTEXT(g_object_ref(m_drag.context));
+    gboolean handled = FALSE;
+    g_signal_emit_by_name(m_view, "drag-motion", context, m_drag.x, m_drag.y, m_drag.time, &handled);
+    g_object_unref(context);
+}
+
+void CefBrowserLinux::forgetDrag()
+{
+    if (m_drag.context != nullptr)
+        g_object_unref(m_drag.context);
+    m_drag = Drag();
+}
+
+gboolean CefBrowserLinux::onDragMotion(GtkWidget*, GdkDragContext* context, gint x, gint y, guint time, gpointer self)
+{
+    const fvcef::CefRefPtr<CefBrowserLinux> browser(static_cast<CefBrowserLinux*>(self));
+    Drag& drag = browser->m_drag;
+    if (drag.context != context)
+        browser->beginDrag(context, time);
+    if (browser->m_view == nullptr || drag.context != context) {
+        gdk_drag_status(context, static_cast<GdkDragAction>(0), time);
+        return TRUE;
+    }
+    drag.inside = true;
+    drag.x = x;
+    drag.y = y;
+    drag.time = time;
+    switch (drag.verdict) {
+    case DragVerdict::Allowed: return FALSE;
+    case DragVerdict::Refused: gdk_drag_status(context, static_cast<GdkDragAction>(0), time); return TRUE;
+    case DragVerdict::Pending: return TRUE;
+    }
+    return TRUE;
+}
+
+void CefBrowserLinux::onDragLeave(GtkWidget* widget, GdkDragContext* context, guint, gpointer self)
+{
+    Drag& drag = static_cast<CefBrowserLinux*>(self)->m_drag;
+    if (drag.context != context)
+        return;
+    drag.inside = false;
+    if (drag.verdict != DragVerdict::Allowed)
+        g_signal_stop_emission_by_name(widget, "drag-leave");
+}
+
+gboolean CefBrowserLinux::onDragDrop(GtkWidget*, GdkDragContext* context, gint, gint, guint time, gpointer self)
+{
+    const Drag& drag = static_cast<CefBrowserLinux*>(self)->m_drag;
+    if (drag.context == context && drag.verdict == DragVerdict::Allowed)
+        return FALSE;
+    // Refused, or dropped before the client could answer.
+    gtk_drag_finish(context, FALSE, FALSE, time);
+    return TRUE;
+}
+
+void CefBrowserLinux::onDragDataReceived(GtkWidget* widget, GdkDragContext* context, gint, gint, GtkSelectionData* data,
+                                         guint, guint, gpointer self)
+{
+    const fvcef::CefRefPtr<CefBrowserLinux> browser(static_cast<CefBrowserLinux*>(self));
+    // Until the verdict only this browser asked for the drag's data; after it, the view did.
+    if (browser->m_drag.context != context || browser->m_drag.verdict != DragVerdict::Pending)
+        return;
+    g_signal_stop_emission_by_name(widget, "drag-data-received");
+    guarded("drag-data-received", [&] { browser->dragListReceived(data); });
 }
 
 } // namespace ferrovan

@@ -20,10 +20,12 @@ class WebContextLinux;
 // ever made: the page's new windows go to the client as addresses. Used on the UI thread.
 class CefBrowserLinux : public fvcef::CefRefCounted<fvcef::CefBrowser, fvcef::CefBrowserHost> {
 public:
-    // Puts a new view into `window` (its only child), calls the client's OnAfterCreated, then
-    // loads `url`. Closing the browser destroys `window`.
+    // Puts a new view into `window` (its only child), or at the end of `box` inside it, filling
+    // what the box leaves; calls the client's OnAfterCreated, then loads `url`. Closing the
+    // browser destroys `window`.
     static fvcef::CefRefPtr<CefBrowserLinux> create(const WebContextLinux& context, GtkWindow* window,
-                                                    fvcef::CefRefPtr<fvcef::CefClient> client, const std::string& url);
+                                                    fvcef::CefRefPtr<fvcef::CefClient> client, const std::string& url,
+                                                    GtkBox* box = nullptr);
 
     CefBrowserLinux(const CefBrowserLinux&) = delete;
     CefBrowserLinux& operator=(const CefBrowserLinux&) = delete;
@@ -67,10 +69,32 @@ private:
                                   gpointer self);
     static void onWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self);
     static gboolean onUserMessage(WebKitWebView*, WebKitUserMessage* message, gpointer self);
+    static gboolean onDragMotion(GtkWidget*, GdkDragContext* context, gint x, gint y, guint time, gpointer self);
+    static void onDragLeave(GtkWidget* widget, GdkDragContext* context, guint time, gpointer self);
+    static gboolean onDragDrop(GtkWidget*, GdkDragContext* context, gint x, gint y, guint time, gpointer self);
+    static void onDragDataReceived(GtkWidget* widget, GdkDragContext* context, gint x, gint y, GtkSelectionData* data,
+                                   guint info, guint time, gpointer self);
 
     void decideNavigation(WebKitNavigationPolicyDecision* decision);
     void decideResponse(WebKitResponsePolicyDecision* decision);
     void reportLoadError(fvcef::cef_errorcode_t code, const std::string& text, const std::string& url);
+
+    // The client hears of each drag once, on its first motion over the view, and its answer
+    // holds for the whole drag: refused, the view never sees it; allowed, the view handles it
+    // as it would have without us. A URI list is read first to tell files from links.
+    enum class DragVerdict { Pending, Allowed, Refused };
+    struct Drag {
+        GdkDragContext* context = nullptr; // one reference, until the next drag or the close
+        DragVerdict verdict = DragVerdict::Pending;
+        bool inside = false;
+        gint x = 0;
+        gint y = 0;
+        guint time = 0;
+    };
+    void beginDrag(GdkDragContext* context, guint time);
+    void decideDrag(fvcef::CefRefPtr<fvcef::CefDragData> data);
+    void dragListReceived(GtkSelectionData* data);
+    void forgetDrag();
 
     WebKitWebView* m_view; // owned by m_window; null once closed
     GtkWindow* m_window;   // owned by GTK
@@ -80,6 +104,7 @@ private:
     const bool m_developerExtras;
     bool m_closing = false;
     bool m_loadFailed = false;
+    Drag m_drag;
     // The browser's own reference while its view stands.
     fvcef::CefRefPtr<CefBrowserLinux> m_self;
 };
