@@ -1,6 +1,7 @@
 #include "bridge/QueryHandlerBase.h"
 
 #include "bridge/InvalidJsonBridgeParam.h"
+#include "bridge/QueryHandlerRegistry.h"
 #include "shell/ExceptionText.h"
 #include "shell/FerrovanLogger.h"
 
@@ -64,6 +65,9 @@ bool CQueryHandlerBase::OnQuery(fvcef::CefRefPtr<fvcef::CefBrowser>, fvcef::CefR
 {
     if (!callback)
         return false;
+    // A method may run a modal loop, in which the window can close and the registry let go of
+    // this handler: it stays until its query is answered.
+    const Poco::SharedPtr<CQueryHandlerBase> self = QueryHandlerRegistry::getInstance().findByHandler(this);
     try {
         return dispatch(request.ToString(), *callback);
     } catch (const std::exception& e) {

@@ -4,6 +4,7 @@
 #include "browser/BrowserLog.h"
 #include "browser/FerrovanCefApp.h"
 #include "browser/TestEvents.h"
+#include "browser/host/CefTask.h"
 #include "shell/AppEnvironment.h"
 
 #include <cstdlib>
@@ -15,7 +16,8 @@ namespace {
 class ProgramBrowserHost : public IBrowserHost {
 public:
     explicit ProgramBrowserHost(const BrowserHostContext& context)
-        : m_menu(context.exitFlags, context.globals),
+        : m_uiThread(fvcef::CefStartUiThread()), m_browserLog(context.browserSettings.logFilePath),
+          m_menu(context.exitFlags, context.globals),
           m_app(context.globals.environment, context.settings, &m_menu, context.browserSettings, options(context))
     {
         m_menu.setApplication(context.application);
@@ -57,6 +59,7 @@ private:
         ~BrowserLogFile() { BrowserLog::close(); }
     };
 
+    std::unique_ptr<fvcef::CefUiThread> m_uiThread; // first in, last out: everything posts to it
     BrowserLogFile m_browserLog;
     ApplicationMenuController m_menu;
     FerrovanCefApp m_app; // after the menu it borrows

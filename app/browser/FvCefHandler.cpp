@@ -271,7 +271,7 @@ void FvCefHandler::runCloseSteps(fvcef::CefRefPtr<fvcef::CefBrowser> browser)
         });
         guarded("OnBeforeClose", [&] { notifyAppShutdown(); });
         guarded("OnBeforeClose", [&] {
-            for (const auto& router : m_routers)
+            for (const auto& router : routers())
                 router->OnBeforeClose(browser);
         });
         m_routers.clear();
@@ -322,7 +322,7 @@ bool FvCefHandler::OnBeforeBrowse(fvcef::CefRefPtr<fvcef::CefBrowser> browser, f
     if (cancel)
         return true;
     guarded("OnBeforeBrowse", [&] {
-        for (const auto& router : m_routers)
+        for (const auto& router : routers())
             router->OnBeforeBrowse(browser, frame);
     });
     return false;
@@ -437,7 +437,7 @@ void FvCefHandler::OnRenderProcessTerminated(fvcef::CefRefPtr<fvcef::CefBrowser>
                                              fvcef::cef_termination_status_t status)
 {
     guarded("OnRenderProcessTerminated", [&] {
-        for (const auto& router : m_routers)
+        for (const auto& router : routers())
             router->OnRenderProcessTerminated(browser);
     });
     guarded("OnRenderProcessTerminated", [&] { BridgeSleepCounter::getInstance().releaseAll(); });
@@ -580,7 +580,7 @@ bool FvCefHandler::OnProcessMessageReceived(fvcef::CefRefPtr<fvcef::CefBrowser> 
             taken = true;
             return;
         }
-        for (const auto& router : m_routers)
+        for (const auto& router : routers())
             taken = router->OnProcessMessageReceived(browser, frame, source_process, message) || taken;
     });
     return taken;
@@ -682,7 +682,8 @@ void FvCefHandler::onShutdown()
 {
     guarded("onShutdown", [&] {
         logInfo(std::string(kPrefix) + "onShutdown: Shutdown was initiated by the app!");
-        CloseAllBrowsers(false);
+        // Once the page's query has returned: the close releases the handler that asked.
+        postLater([this] { CloseAllBrowsers(false); }, 0);
     });
 }
 
@@ -703,6 +704,12 @@ void FvCefHandler::setProgressReporters(GlobalTransferProgressReporter* reporter
         handler->setProgressCallback(reporter);
     for (auto* handler : handlersOffering<IProgressBarBridge>(kProgressBarBridgeInterface))
         handler->setProgressBar(bar);
+}
+
+std::list<fvcef::CefRefPtr<fvcef::CefMessageRouterBrowserSide>> FvCefHandler::routers() const
+{
+    // A copy: a router's handler may close the browser, and with it empty the list, meanwhile.
+    return m_routers;
 }
 
 fvcef::CefRefPtr<fvcef::CefBrowser> FvCefHandler::mainBrowser() const
@@ -739,7 +746,7 @@ void FvCefHandler::onWindowResized(int width, int height, bool maximized)
     if (m_settings.isNull())
         throw Poco::NullPointerException("no settings");
     if (m_placementSaver)
-        m_placementSaver->onResized(width, height, maximized);
+        m_placementSaver->onWindowResized(width, height, maximized);
 }
 
 void FvCefHandler::onWindowMoved(int top, int left)
@@ -747,5 +754,5 @@ void FvCefHandler::onWindowMoved(int top, int left)
     if (m_settings.isNull())
         throw Poco::NullPointerException("no settings");
     if (m_placementSaver)
-        m_placementSaver->onMoved(top, left);
+        m_placementSaver->onWindowMoved(top, left);
 }

@@ -162,6 +162,7 @@ private:
     void scheduleCloseWatchdog();
     void onCloseTask(std::uint64_t generation);
     fvcef::CefRefPtr<fvcef::CefBrowser> mainBrowser() const;
+    std::list<fvcef::CefRefPtr<fvcef::CefMessageRouterBrowserSide>> routers() const;
     bool isWebAppMainFrameUrl(const std::string& url) const;
     void showErrorPage(fvcef::CefRefPtr<fvcef::CefBrowser> browser);
     void deliverHandOvers();

@@ -40,6 +40,8 @@ BrowserSettings makeBrowserSettings(const std::string& cacheFolder, const std::s
     settings.userAgent = userAgent;
     settings.logFilePath = absolutePath(logFilePath, "log file").toString();
     settings.webProcessSandbox = !testMode;
+    // Tests read the page's console and may inspect it; users get neither.
+    settings.developerExtras = testMode;
     return settings;
 }
 

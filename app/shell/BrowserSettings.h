@@ -22,7 +22,8 @@ struct BrowserSettings {
 };
 
 // Both paths must be absolute, or web data would land in the working folder: throws
-// std::invalid_argument otherwise. The web-process sandbox is off in test mode only.
+// std::invalid_argument otherwise. The web-process sandbox is off, and the developer extras on,
+// in test mode only.
 BrowserSettings makeBrowserSettings(const std::string& cacheFolder, const std::string& logFilePath,
                                     const std::string& userAgent, bool testMode);
 

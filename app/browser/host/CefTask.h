@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace fvcef {
 
@@ -28,5 +29,14 @@ bool CefCurrentlyOn(CefThreadId thread);
 
 // Ends the program's message loop; from any thread.
 void cef_quit_message_loop();
+
+// While it stands, the calling thread is the UI thread the tasks above run on, through the
+// program's UI task queue; made on that thread once the toolkit runs. Tasks still queued when it
+// ends are dropped.
+class CefUiThread {
+public:
+    virtual ~CefUiThread() = default;
+};
+std::unique_ptr<CefUiThread> CefStartUiThread();
 
 } // namespace fvcef

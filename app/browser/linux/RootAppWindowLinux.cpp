@@ -94,6 +94,7 @@ fvcef::CefRefPtr<fvcef::CefBrowser> RootAppWindowLinux::addBrowserView(fvcef::Ce
         return nullptr;
     fvcef::CefRefPtr<CefBrowserLinux> browser = CefBrowserLinux::create(m_context, m_window, client, url, m_column);
     m_hasView = true;
+    m_browser = browser;
     // A client may have closed the browser already, in OnAfterCreated.
     if (WebKitWebView* view = browser->getWebView()) {
         m_self = this;
@@ -121,8 +122,15 @@ void RootAppWindowLinux::bringToFront()
 
 void RootAppWindowLinux::close()
 {
-    if (m_window != nullptr)
+    if (m_window == nullptr)
+        return;
+    // A window never shown gets no delete event from the display: its browser is asked directly.
+    if (gtk_widget_get_realized(GTK_WIDGET(m_window)))
         gtk_window_close(m_window);
+    else if (m_browser)
+        m_browser->CloseBrowser(false);
+    else
+        gtk_widget_destroy(GTK_WIDGET(m_window));
 }
 
 void* RootAppWindowLinux::getNativeWindow()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "browser/RootAppWindow.h"
+#include "browser/host/linux/CefBrowserLinux.h"
 #include "browser/host/linux/WebContextLinux.h"
 
 #include <gtk/gtk.h>
@@ -43,6 +44,7 @@ private:
     GtkBox* m_column;
     std::unique_ptr<RootWindowMenu> m_menu;
     bool m_hasView = false;
+    fvcef::CefRefPtr<CefBrowserLinux> m_browser;
     // Taken with the view, given back after the view's end.
     fvcef::CefRefPtr<RootAppWindowLinux> m_self;
 };

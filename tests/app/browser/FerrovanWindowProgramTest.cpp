@@ -45,7 +45,8 @@ protected:
     // The main window's top-left corner as the display server has it, "X,Y".
     static std::string windowPosition()
     {
-        const std::string id = commandOutput("xdotool search --onlyvisible --name '^Ferrovan$' | head -n1");
+        std::string id = commandOutput("xdotool search --name '^Ferrovan$' | head -n1");
+        id.erase(id.find_last_not_of("\n") + 1);
         if (id.empty())
             return std::string();
         const std::string geometry = commandOutput("xdotool getwindowgeometry " + id);
@@ -74,10 +75,14 @@ TEST_F(FerrovanWindowProgramTest, TheWebAppRunsInTheWindowAndItsExitEndsTheProgr
 TEST_F(FerrovanWindowProgramTest, AMovedWindowOpensWhereItWasLeft)
 {
     Watchdog watchdog("the window's place", 110s);
+    // Small enough to stay on the virtual display wherever it is moved below.
+    writeFile(file("fv_settings.json"),
+              R"({"window": {"top": 10, "left": 10, "width": 800, "height": 600, "maximized": false}})");
     auto first = start({});
     ASSERT_TRUE(waitForLog("TEST-EVENT window-shown")) << log();
     ASSERT_FALSE(windowPosition().empty()) << "no window to move";
-    const std::string id = commandOutput("xdotool search --onlyvisible --name '^Ferrovan$' | head -n1");
+    std::string id = commandOutput("xdotool search --name '^Ferrovan$' | head -n1");
+    id.erase(id.find_last_not_of("\n") + 1);
     commandOutput("xdotool windowmove " + id + " 137 91");
     ASSERT_TRUE(waitUntil([] { return windowPosition() == "137,91"; }, 10000)) << windowPosition();
     ASSERT_TRUE(waitUntil([&] { return readFile(file("fv_settings.json")).find("137") != std::string::npos; }, 10000))
@@ -87,7 +92,8 @@ TEST_F(FerrovanWindowProgramTest, AMovedWindowOpensWhereItWasLeft)
 
     auto second = start({});
     ASSERT_TRUE(waitUntil([&] { return countInLog("TEST-EVENT window-shown") == 2; }, 60000)) << log();
-    EXPECT_TRUE(waitUntil([] { return windowPosition() == "137,91"; }, 10000)) << windowPosition();
+    EXPECT_TRUE(waitUntil([] { return windowPosition() == "137,91"; }, 10000))
+        << windowPosition() << readFile(file("fv_settings.json"));
     second->signal(SIGTERM);
     EXPECT_EQ(0, second->waitExit(60s));
 }

@@ -170,3 +170,25 @@ void cef_quit_message_loop()
 }
 
 } // namespace fvcef
+
+namespace fvcef {
+
+namespace {
+
+class ProgramUiThread : public CefUiThread {
+public:
+    ProgramUiThread() : m_queue(ferrovan::createUiTaskQueue()), m_thread(*m_queue) {}
+
+private:
+    std::unique_ptr<ferrovan::IUiTaskQueue> m_queue;
+    ferrovan::CefUiThreadLinux m_thread; // after the queue it posts to
+};
+
+} // namespace
+
+std::unique_ptr<CefUiThread> CefStartUiThread()
+{
+    return std::make_unique<ProgramUiThread>();
+}
+
+} // namespace fvcef
