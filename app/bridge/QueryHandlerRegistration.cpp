@@ -1,5 +1,6 @@
 #include "bridge/QueryHandlerRegistration.h"
 
+#include "bridge/QueryHandlerDownloadManager.h"
 #include "bridge/QueryHandlerNativeApp.h"
 
 namespace ferrovan {
@@ -9,6 +10,7 @@ void registerQueryHandlers(bool createHandlers)
     // The bridges enter here, each with registerQueryHandler<Handler>(name, createHandlers), as
     // their handlers are built.
     registerQueryHandler<CQueryHandlerNativeApp>("nativeAppBridge_IPC", createHandlers);
+    registerQueryHandler<CQueryHandlerDownloadManager>("downloadManagerBridge_IPC", createHandlers);
 }
 
 } // namespace ferrovan
