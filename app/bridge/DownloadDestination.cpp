@@ -1,6 +1,7 @@
 #include "bridge/DownloadDestination.h"
 
 #include "bridge/BridgeLog.h"
+#include "bridge/LocalPath.h"
 #include "shell/AlertDialog.h"
 #include "shell/ExceptionText.h"
 #include "shell/FilePermissionsRetriever.h"
@@ -28,19 +29,6 @@ bool isFolder(const std::string& path)
 {
     std::error_code error;
     return std::filesystem::is_directory(path, error);
-}
-
-bool hasDotSegment(const std::string& path)
-{
-    std::string::size_type begin = 0;
-    while (begin <= path.size()) {
-        const std::string::size_type end = std::min(path.find('/', begin), path.size());
-        const std::string segment = path.substr(begin, end - begin);
-        if (segment == "." || segment == "..")
-            return true;
-        begin = end + 1;
-    }
-    return false;
 }
 
 // The folder itself when it exists, else its nearest existing parent; empty when a level cannot
@@ -172,8 +160,7 @@ bool DownloadDestination::askUserForDownloadDirectory(std::string& folder)
 
 bool DownloadDestination::acceptsPageFolder(const std::string& folder)
 {
-    if (folder.empty() || folder[0] != '/' || folder.find('\0') != std::string::npos || !isValidUtf8(folder) ||
-        hasDotSegment(folder))
+    if (normalisedAbsolutePath(folder).empty() || !isValidUtf8(folder))
         return false;
     const std::string existing = nearestExisting(folder);
     const std::unique_ptr<IFilePermissionsRetriever> permissions =

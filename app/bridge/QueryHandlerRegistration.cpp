@@ -2,6 +2,7 @@
 
 #include "bridge/QueryHandlerDownloadManager.h"
 #include "bridge/QueryHandlerNativeApp.h"
+#include "bridge/QueryHandlerUploadManager.h"
 
 namespace ferrovan {
 
@@ -10,6 +11,7 @@ void registerQueryHandlers(bool createHandlers)
     // The bridges enter here, each with registerQueryHandler<Handler>(name, createHandlers), as
     // their handlers are built.
     registerQueryHandler<CQueryHandlerNativeApp>("nativeAppBridge_IPC", createHandlers);
+    registerQueryHandler<CQueryHandlerUploadManager>("uploadManagerBridge_IPC", createHandlers);
     registerQueryHandler<CQueryHandlerDownloadManager>("downloadManagerBridge_IPC", createHandlers);
 }
 

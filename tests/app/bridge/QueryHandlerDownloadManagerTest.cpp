@@ -1,20 +1,12 @@
-#include "JsonText.h"
-#include "FakeBrowser.h"
 #include "FakeDownloadDesktop.h"
-#include "FakeFrame.h"
-#include "QueryRouterStub.h"
+#include "PageOnUiThread.h"
 #include "bridge/IAppLifecycleEventsHandler.h"
 #include "bridge/QueryHandlerDownloadManager.h"
-#include "bridge/QueryHandlerRegistration.h"
-#include "bridge/QueryHandlerRegistry.h"
-#include "browser/host/linux/CefUiThreadLinux.h"
 #include "shell/FerrovanLogger.h"
-#include "shell/linux/UiTaskQueueLinux.h"
 
 #include "download/DownloadManagerProxy.h"
 #include "support/fixtures/GlibTsanSuppressions.h"
 #include "support/fixtures/Watchdog.h"
-#include "support/gui/MainContextWait.h"
 #include "transfers/download/DownloadGroupFixture.h"
 
 #include <gtest/gtest.h>
@@ -36,28 +28,6 @@ using fv_transfers::CTransferManagerBase;
 
 constexpr const char* kGroupFunction = "_downloadManager_groupStateChanged(";
 constexpr const char* kFileFunction = "_downloadManager_fileStateChanged(";
-
-std::string request(const std::string& method, const std::string& parameters = "")
-{
-    return R"({"method":")" + method + "\"" + (parameters.empty() ? "" : R"(,"parameters":)" + parameters) + "}";
-}
-
-// The argument of a page call "prefix{...});", or null when `script` calls something else.
-Json::Value callArgument(const std::string& script, const std::string& prefix)
-{
-    const std::string suffix = ");";
-    if (script.compare(0, prefix.size(), prefix) != 0 || script.size() < prefix.size() + suffix.size() ||
-        script.compare(script.size() - suffix.size(), suffix.size(), suffix) != 0)
-        return Json::Value();
-    return fv_test::parseJson(script.substr(prefix.size(), script.size() - prefix.size() - suffix.size()));
-}
-
-class RecordingProgress : public ferrovan::ITransferProgressReporter::IProgressCallback {
-public:
-    void onGroupProgress(const CTransferManagerBase::GroupState& state) override { states.push_back(state); }
-
-    std::vector<CTransferManagerBase::GroupState> states;
-};
 
 // The download bridge over a real manager on a temp database and the test service; the test's
 // thread is the UI thread and runs the posted tasks when it waits.
@@ -81,10 +51,6 @@ protected:
             m_handler->onAppShutdown();
         m_handler.reset();
         m_manager = nullptr;
-        m_uiThread.reset();
-        m_queue.reset();
-        fv_test::runReady(m_context);
-        g_main_context_unref(m_context);
         ferrovan::CFerrovanLogger::destroyInstance();
     }
 
@@ -98,44 +64,16 @@ protected:
         m_router = std::make_unique<fv_test::QueryRouterStub>(*m_handler);
     }
 
-    QueryAnswer ask(const std::string& text)
-    {
-        const std::vector<QueryAnswer> answers = m_router->send(text);
-        EXPECT_EQ(answers.size(), 1u) << text;
-        return answers.empty() ? QueryAnswer{} : answers[0];
-    }
-    // Runs the UI thread's tasks until `done`, within the deadline.
-    bool runUntil(const std::function<bool()>& done, std::chrono::milliseconds deadline = std::chrono::seconds(60))
-    {
-        return fv_test::runContextUntil(m_context, done, deadline);
-    }
-    // Runs every task posted so far.
-    void drain()
-    {
-        bool reached = false;
-        ASSERT_TRUE(fvcef::CefPostTask(fvcef::TID_UI, [&] { reached = true; }));
-        ASSERT_TRUE(runUntil([&] { return reached; }));
-    }
-    std::vector<Json::Value> calls(const std::string& prefix) const
-    {
-        std::vector<Json::Value> result;
-        for (const std::string& script : m_frame->scripts()) {
-            const Json::Value argument = callArgument(script, prefix);
-            if (!argument.isNull())
-                result.push_back(argument);
-        }
-        return result;
-    }
+    QueryAnswer ask(const std::string& text) { return fv_test::askOnce(*m_router, text); }
+    bool runUntil(const std::function<bool()>& done) { return m_page.runUntil(done); }
+    void drain() { m_page.drain(); }
+    std::vector<Json::Value> calls(const std::string& prefix) const { return m_page.calls(prefix); }
     std::string appLog() const { return fv_test::readFile(m_log.file("fv_app.log")); }
 
     fv_test::TempDir m_log;
     fv_test::FakeDownloadDesktop m_desktop;
-    fvcef::CefRefPtr<fv_test::FakeFrame> m_frame{new fv_test::FakeFrame("http://127.0.0.1:8765/app")};
-    fvcef::CefRefPtr<fv_test::FakeBrowser> m_browser{new fv_test::FakeBrowser(m_frame)};
-    GMainContext* m_context = g_main_context_new();
-    std::unique_ptr<ferrovan::UiTaskQueueLinux> m_queue = std::make_unique<ferrovan::UiTaskQueueLinux>(m_context);
-    std::unique_ptr<ferrovan::CefUiThreadLinux> m_uiThread =
-        std::make_unique<ferrovan::CefUiThreadLinux>(*m_queue, m_context);
+    fv_test::PageOnUiThread m_page;
+    fvcef::CefRefPtr<fvcef::CefBrowser> m_browser = m_page.browser;
     Poco::SharedPtr<CDownloadManager> m_manager;
     std::unique_ptr<CQueryHandlerDownloadManager> m_handler;
     std::unique_ptr<fv_test::QueryRouterStub> m_router;
@@ -146,7 +84,7 @@ TEST_F(DownloadBridgeTest, ARealGroupDownloadsIntoThePagesFolderAndTheEventsReac
 {
     const std::string first = seed("F1", 300 * 1024, 1);
     const std::string second = seed("F2", 1000, 2);
-    RecordingProgress progress;
+    fv_test::RecordingProgress progress;
     auto* reporter = Poco::AnyCast<ferrovan::ITransferProgressReporter*>(
         m_handler->getInterface(ferrovan::kTransferProgressReporterInterface));
     reporter->setProgressCallback(&progress);
@@ -155,11 +93,11 @@ TEST_F(DownloadBridgeTest, ARealGroupDownloadsIntoThePagesFolderAndTheEventsReac
     lifeCycle->onAppStartup();
     lifeCycle->onAppStartup(); // a reload's second readiness starts nothing twice
 
-    ASSERT_EQ(ask(request("setConfiguration", R"({"autoDownload":false})")).code, 0);
-    const QueryAnswer created =
-        ask(request("createGroup", R"({"bucketId":"B1","bucketType":"DOWNLOAD","token":"T1","tokenExpires":0,
+    ASSERT_EQ(ask(fv_test::bridgeRequest("setConfiguration", R"({"autoDownload":false})")).code, 0);
+    const QueryAnswer created = ask(
+        fv_test::bridgeRequest("createGroup", R"({"bucketId":"B1","bucketType":"DOWNLOAD","token":"T1","tokenExpires":0,
                           "summary":"Q3 / report: final","downloadPath":")" +
-                                       m_dest.file("to") + "\"}"));
+                                                  m_dest.file("to") + "\"}"));
     ASSERT_TRUE(created.success) << created.text;
     const Json::Value reply = fv_test::parseJson(created.text);
     ASSERT_TRUE(reply["id"].isString());
@@ -167,7 +105,8 @@ TEST_F(DownloadBridgeTest, ARealGroupDownloadsIntoThePagesFolderAndTheEventsReac
     const std::string folder = m_dest.file("to/Q3   report  final");
     ASSERT_TRUE(std::filesystem::is_directory(folder));
 
-    const QueryAnswer queued = ask(request("queueFiles", R"({"groupId":)" + reply["id"].asString() + R"(,"files":[
+    const QueryAnswer queued =
+        ask(fv_test::bridgeRequest("queueFiles", R"({"groupId":)" + reply["id"].asString() + R"(,"files":[
         {"id":"F1","path":"one.bin","size":307200,"modified":1600000000000},
         {"id":"F2","path":"sub/é.txt","size":1000,"modified":1600000000000}]})"));
     EXPECT_EQ(queued.text, "{}\n");
@@ -176,7 +115,7 @@ TEST_F(DownloadBridgeTest, ARealGroupDownloadsIntoThePagesFolderAndTheEventsReac
         const auto events = calls(kGroupFunction);
         return std::any_of(events.begin(), events.end(), [](const Json::Value& e) { return e["type"] == "COMPLETED"; });
     };
-    ASSERT_TRUE(runUntil(groupCompleted)) << m_frame->scripts().size() << " scripts";
+    ASSERT_TRUE(runUntil(groupCompleted)) << m_page.frame->scripts().size() << " scripts";
     EXPECT_TRUE(first == fv_test::readFile(folder + "/one.bin"));
     EXPECT_TRUE(second == fv_test::readFile(folder + "/sub/\xC3\xA9.txt"));
 
@@ -206,7 +145,7 @@ TEST_F(DownloadBridgeTest, ARealGroupDownloadsIntoThePagesFolderAndTheEventsReac
     ASSERT_EQ(m_desktop.shownFolders.size(), 1u);
     EXPECT_EQ(std::filesystem::path(m_desktop.shownFolders[0]), std::filesystem::path(folder));
 
-    const Json::Value groups = fv_test::parseJson(ask(request("fetchGroupsState")).text);
+    const Json::Value groups = fv_test::parseJson(ask(fv_test::bridgeRequest("fetchGroupsState")).text);
     ASSERT_EQ(groups.size(), 1u);
     EXPECT_EQ(groups[0]["type"], "COMPLETED");
 
@@ -218,7 +157,7 @@ TEST_F(DownloadBridgeTest, ARealGroupDownloadsIntoThePagesFolderAndTheEventsReac
 TEST_F(DownloadBridgeTest, StartsTheManagerOncePerBrowserAndAgainAfterAShutdown)
 {
     const Json::Value reply =
-        fv_test::parseJson(ask(request("createGroup", R"({"bucketId":"B1","autoDownload":true})")).text);
+        fv_test::parseJson(ask(fv_test::bridgeRequest("createGroup", R"({"bucketId":"B1","autoDownload":true})")).text);
     ASSERT_TRUE(reply["id"].isString());
     const auto groupEvents = [&] { return calls(kGroupFunction).size(); };
 
@@ -251,9 +190,9 @@ TEST_F(DownloadBridgeTest, EventsFromLibraryThreadsReachThePageLaterOnTheUiThrea
         });
     for (std::thread& thread : threads)
         thread.join();
-    EXPECT_TRUE(m_frame->scripts().empty()) << "nothing runs inside the library's call";
+    EXPECT_TRUE(m_page.frame->scripts().empty()) << "nothing runs inside the library's call";
 
-    ASSERT_TRUE(runUntil([&] { return m_frame->scripts().size() == kThreads * kEach; }));
+    ASSERT_TRUE(runUntil([&] { return m_page.frame->scripts().size() == kThreads * kEach; }));
     std::vector<int> next(kThreads, 0);
     for (const Json::Value& event : calls(kFileFunction)) {
         const int thread = std::stoi(event["id"].asString());
@@ -281,7 +220,7 @@ TEST_F(DownloadBridgeTest, EventsQueuedForAHandlerThatIsGoneDoNothing)
     m_handler.reset();
 
     drain();
-    EXPECT_TRUE(m_frame->scripts().empty());
+    EXPECT_TRUE(m_page.frame->scripts().empty());
     EXPECT_TRUE(m_desktop.shownFolders.empty());
 }
 
@@ -289,7 +228,7 @@ TEST_F(DownloadBridgeTest, WithoutAMainFrameEventsAreDroppedButStillFeedTheProgr
 {
     m_browser = new fv_test::FakeBrowser(nullptr);
     makeHandler();
-    RecordingProgress progress;
+    fv_test::RecordingProgress progress;
     m_handler->setProgressCallback(&progress);
     CDownloadManager::GroupState state;
     state.state = CTransferManagerBase::GROUP_COMPLETED;
@@ -321,7 +260,7 @@ TEST_P(FinishedGroups, OpenTheirFolderOncePerRun)
 {
     const FinishedCase& c = GetParam();
     if (!c.autoOpen) {
-        ASSERT_TRUE(ask(request("setConfiguration", R"({"autoOpenAfterDownload":false})")).success);
+        ASSERT_TRUE(ask(fv_test::bridgeRequest("setConfiguration", R"({"autoOpenAfterDownload":false})")).success);
     }
     CDownloadManager::GroupState state;
     state.id = 4;
@@ -366,20 +305,21 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(DownloadBridgeTest, ARefusedSettingChangesNothing)
 {
-    const Json::Value before = fv_test::parseJson(ask(request("getConfiguration")).text);
+    const Json::Value before = fv_test::parseJson(ask(fv_test::bridgeRequest("getConfiguration")).text);
     EXPECT_EQ(before["autoDownload"], false);
     EXPECT_EQ(before["autoOpenAfterDownload"], true);
     EXPECT_EQ(before["autoDownloadPath"], m_dest.path() + "/Ferrovan");
 
-    const QueryAnswer refused = ask(
-        request("setConfiguration", R"({"connectionTimeoutSec":45,"autoDownload":true,"maxConcurrentTransfers":-1})"));
+    const QueryAnswer refused = ask(fv_test::bridgeRequest(
+        "setConfiguration", R"({"connectionTimeoutSec":45,"autoDownload":true,"maxConcurrentTransfers":-1})"));
     EXPECT_FALSE(refused.success);
     EXPECT_EQ(refused.text, "Exception caught when executing query handler: LargestInt out of UInt range");
-    EXPECT_EQ(fv_test::parseJson(ask(request("getConfiguration")).text), before);
+    EXPECT_EQ(fv_test::parseJson(ask(fv_test::bridgeRequest("getConfiguration")).text), before);
 
     const Json::Value changed = fv_test::parseJson(
-        ask(request("setConfiguration",
-                    R"({"connectionTimeoutSec":45,"autoDownload":"yes","autoDownloadPath":"/srv/../etc"})"))
+        ask(fv_test::bridgeRequest(
+                "setConfiguration",
+                R"({"connectionTimeoutSec":45,"autoDownload":"yes","autoDownloadPath":"/srv/../etc"})"))
             .text);
     EXPECT_EQ(changed["connectionTimeoutSec"], 45);
     EXPECT_EQ(m_manager->getConfiguration().connectionTimeoutMs, 45000u);
@@ -387,28 +327,31 @@ TEST_F(DownloadBridgeTest, ARefusedSettingChangesNothing)
     EXPECT_EQ(changed["autoDownloadPath"], before["autoDownloadPath"]) << "a folder the page may not name";
 
     m_desktop.downloadsDirectory.clear();
-    EXPECT_FALSE(fv_test::parseJson(ask(request("getConfiguration")).text).isMember("autoDownloadPath"));
+    EXPECT_FALSE(fv_test::parseJson(ask(fv_test::bridgeRequest("getConfiguration")).text).isMember("autoDownloadPath"));
 }
 
 TEST_F(DownloadBridgeTest, RequestsAnswerInThePagesShapes)
 {
-    EXPECT_EQ(ask(request("supportedMethods")).text,
+    EXPECT_EQ(ask(fv_test::bridgeRequest("supportedMethods")).text,
               R"(["cancelGroup","createGroup","dequeueFiles","fetchGroupsState","getConfiguration","pauseGroup",)"
               R"("queueFiles","resumeGroup","setConfiguration","supportedMethods"])"
               "\n");
-    EXPECT_EQ(ask(request("pauseGroup", R"({"groupId":"77"})")).text, "null\n");
-    EXPECT_EQ(ask(request("queueFiles", R"({"groupId":77})")).text, "{}\n");
-    EXPECT_EQ(ask(request("dequeueFiles", R"({"groupId":77,"files":[]})")).text, "{}\n");
+    EXPECT_EQ(ask(fv_test::bridgeRequest("pauseGroup", R"({"groupId":"77"})")).text, "null\n");
+    EXPECT_EQ(ask(fv_test::bridgeRequest("queueFiles", R"({"groupId":77})")).text, "{}\n");
+    EXPECT_EQ(ask(fv_test::bridgeRequest("dequeueFiles", R"({"groupId":77,"files":[]})")).text, "{}\n");
     const std::string badId = "Exception caught when executing query handler: Json arg is missing or has wrong "
                               "format. Func: ferrovan::CQueryHandlerDownloadManager::";
-    EXPECT_EQ(ask(request("cancelGroup", R"({"groupId":"x"})")).text, badId + "cancelGroup,  param: groupId");
-    EXPECT_EQ(ask(request("queueFiles", R"({"files":[{"id":"F"}]})")).text, badId + "queueFiles,  param: groupId");
-    EXPECT_EQ(ask(request("createGroup", "[1]")).text, badId + "createGroup,  param: parameters");
+    EXPECT_EQ(ask(fv_test::bridgeRequest("cancelGroup", R"({"groupId":"x"})")).text,
+              badId + "cancelGroup,  param: groupId");
+    EXPECT_EQ(ask(fv_test::bridgeRequest("queueFiles", R"({"files":[{"id":"F"}]})")).text,
+              badId + "queueFiles,  param: groupId");
+    EXPECT_EQ(ask(fv_test::bridgeRequest("createGroup", "[1]")).text, badId + "createGroup,  param: parameters");
 
     // No folder from the page and the user cancels the chooser.
-    EXPECT_EQ(ask(request("createGroup", R"({"bucketId":"B1","downloadPath":"/srv/../etc"})")).text, "null\n");
+    EXPECT_EQ(ask(fv_test::bridgeRequest("createGroup", R"({"bucketId":"B1","downloadPath":"/srv/../etc"})")).text,
+              "null\n");
     EXPECT_EQ(m_desktop.chooserTitles.size(), 1u);
-    EXPECT_EQ(ask(request("fetchGroupsState")).text, "[]\n");
+    EXPECT_EQ(ask(fv_test::bridgeRequest("fetchGroupsState")).text, "[]\n");
 }
 
 TEST_F(DownloadBridgeTest, WithoutAManagerEveryRequestFails)
@@ -417,27 +360,11 @@ TEST_F(DownloadBridgeTest, WithoutAManagerEveryRequestFails)
     m_router = std::make_unique<fv_test::QueryRouterStub>(*m_handler);
 
     for (const char* method : {"getConfiguration", "fetchGroupsState", "createGroup", "queueFiles", "pauseGroup"}) {
-        const QueryAnswer answer = ask(request(method, R"({"groupId":1})"));
+        const QueryAnswer answer = ask(fv_test::bridgeRequest(method, R"({"groupId":1})"));
         EXPECT_FALSE(answer.success) << method;
         EXPECT_NE(answer.text.find("Null pointer"), std::string::npos) << answer.text;
     }
     EXPECT_THROW(m_handler->onAppStartup(), Poco::NullPointerException);
-}
-
-TEST(DownloadBridgeRegistration, RegisteredUnderItsBridgeName)
-{
-    fv_test::TempDir log;
-    ferrovan::CFerrovanLogger::setLogFilePath(log.file("fv_app.log"));
-    ferrovan::QueryHandlerRegistry& registry = ferrovan::QueryHandlerRegistry::getInstance();
-    registry.clear();
-    ferrovan::registerQueryHandlers(true);
-
-    const auto entry = std::find_if(registry.begin(), registry.end(),
-                                    [](const auto& named) { return named.first == "downloadManagerBridge_IPC"; });
-    ASSERT_NE(entry, registry.end());
-    EXPECT_NE(dynamic_cast<const CQueryHandlerDownloadManager*>(entry->second.get()), nullptr);
-    registry.clear();
-    ferrovan::CFerrovanLogger::destroyInstance();
 }
 
 } // namespace
