@@ -7,8 +7,6 @@
 #include "shell/OsFileExplorer.h"
 #include "shell/StringConversion.h"
 
-#include <Poco/Exception.h>
-
 #include <charconv>
 #include <memory>
 
@@ -21,12 +19,8 @@ namespace {
 using fv_transfers::CDownloadManager;
 using fv_transfers::CTransferManagerBase;
 
-constexpr const char* kClass = "ferrovan::CQueryHandlerDownloadManager::";
-
-std::string function(const char* method)
-{
-    return kClass + std::string(method);
-}
+const TransferBridgeNames kNames{"ferrovan::CQueryHandlerDownloadManager::", "QueryHandlerDownloadManager: ",
+                                 "_downloadManager_fileStateChanged(", "_downloadManager_groupStateChanged("};
 
 bool isAutoDownloadGroup(const CDownloadManager::GroupState& state)
 {
@@ -51,7 +45,7 @@ bool isFinished(const CDownloadManager::GroupState& state)
 } // namespace
 
 CQueryHandlerDownloadManager::CQueryHandlerDownloadManager(DownloadDesktop desktop)
-    : m_destination(desktop, nullptr), m_desktop(std::move(desktop))
+    : CQueryHandlerTransfer(kNames), m_destination(desktop, nullptr), m_desktop(std::move(desktop))
 {
     registerMethod("getConfiguration", &CQueryHandlerDownloadManager::getConfiguration);
     registerMethod("setConfiguration", &CQueryHandlerDownloadManager::setConfiguration);
@@ -64,38 +58,10 @@ CQueryHandlerDownloadManager::CQueryHandlerDownloadManager(DownloadDesktop deskt
     registerMethod("cancelGroup", &CQueryHandlerDownloadManager::cancelGroup);
 }
 
-CQueryHandlerDownloadManager::~CQueryHandlerDownloadManager()
-{
-    stopEvents();
-}
-
 void CQueryHandlerDownloadManager::setContext(const QueryHandlerContext& context)
 {
-    m_manager = context.downloadManager;
-    setBrowserAndManager(context.browser, m_manager.get());
+    CQueryHandlerTransfer::setContext(context);
     m_destination.setParent(context.mainWindow);
-}
-
-void CQueryHandlerDownloadManager::subscribeToEvents(bool subscribe)
-{
-    manager().subscribeToEvents(subscribe ? this : nullptr);
-}
-
-CDownloadManager& CQueryHandlerDownloadManager::manager()
-{
-    if (!m_manager)
-        throw Poco::NullPointerException("download manager");
-    return *m_manager;
-}
-
-void CQueryHandlerDownloadManager::onGroupStateChanged(const CDownloadManager::GroupState& state)
-{
-    postEvent(&CQueryHandlerDownloadManager::sendGroupStateToWebApp, state);
-}
-
-void CQueryHandlerDownloadManager::onFileStateChanged(const CTransferManagerBase::FileState& state)
-{
-    postEvent(&CQueryHandlerDownloadManager::sendFileStateToWebApp, state);
 }
 
 Json::Value CQueryHandlerDownloadManager::getConfiguration(const Json::Value&)
@@ -105,8 +71,7 @@ Json::Value CQueryHandlerDownloadManager::getConfiguration(const Json::Value&)
 
 Json::Value CQueryHandlerDownloadManager::configurationReply()
 {
-    Json::Value reply(Json::objectValue);
-    configurationToJson(manager().getConfiguration(), reply);
+    Json::Value reply = configurationJson();
     reply["autoDownload"] = m_options.autoDownload;
     reply["autoOpenAfterDownload"] = m_options.autoOpenAfterDownload;
     std::string folder = m_options.autoDownloadPath;
@@ -121,10 +86,9 @@ Json::Value CQueryHandlerDownloadManager::setConfiguration(const Json::Value& pa
 {
     const std::string name = function("setConfiguration");
     const Json::Value& request = parameterObject(parameters, name);
-    CTransferManagerBase::Configuration configuration = manager().getConfiguration();
-    configurationFromJson(request, configuration, name);
     const DownloadOptions options = optionsFrom(request);
-    manager().setConfiguration(configuration);
+    // A refused setting throws here, before the options change.
+    applyConfiguration(request, name);
     m_options = options;
     return configurationReply();
 }
@@ -153,37 +117,21 @@ DownloadOptions CQueryHandlerDownloadManager::optionsFrom(const Json::Value& par
 
 Json::Value CQueryHandlerDownloadManager::fetchGroupsState(const Json::Value&)
 {
-    std::vector<CDownloadManager::GroupState> states;
-    manager().fetchGroupsStates(states);
-    Json::Value reply(Json::arrayValue);
-    for (const CDownloadManager::GroupState& state : states) {
-        Json::Value json(Json::objectValue);
-        groupStateToJson(state, json);
-        reply.append(json);
-    }
-    return reply;
+    return groupStatesJson();
 }
 
 Json::Value CQueryHandlerDownloadManager::createGroup(const Json::Value& parameters)
 {
     const Json::Value& request = parameterObject(parameters, function("createGroup"));
     CDownloadManager& downloads = manager();
-    std::string bucketId = request.get("bucketId", "").asString();
-    std::string bucketType = request.get("bucketType", "").asString();
-    std::string token = request.get("token", "").asString();
-    const std::uint64_t tokenExpires = request.get("tokenExpires", Json::Value()).asUInt64();
-
+    GroupBucket bucket = groupBucketFromJson(request);
     std::string folder;
     bool autoDownload = false;
     if (!m_destination.groupDownloadPath(request, m_options, folder, autoDownload)) {
-        logBridgeError("Failed to obtain download path for bucket with id " + printableForLog(bucketId));
+        logBridgeError("Failed to obtain download path for bucket with id " + printableForLog(bucket.bucketId));
         return Json::Value();
     }
-    // The token opens the user's files and the log goes to the help desk.
-    logBridgeInformation("Creating download group. Bucket id: " + printableForLog(bucketId) +
-                         ", bucket type: " + printableForLog(bucketType) + ", token: " + (token.empty() ? "" : "***") +
-                         ", token expires: " + std::to_string(tokenExpires) +
-                         ", download path: " + printableForLog(folder));
+    logBridgeInformation(groupCreationLogLine("download", bucket) + ", download path: " + printableForLog(folder));
     std::string url;
     if (!pathToFileUrl(folder, url)) {
         logBridgeError(function("createGroup") + ": no file URL for the download path " + printableForLog(folder));
@@ -194,19 +142,9 @@ Json::Value CQueryHandlerDownloadManager::createGroup(const Json::Value& paramet
     auto groupInfo = std::make_shared<CDownloadManager::GroupInfoMap>();
     (*groupInfo)[kAutoDownloadGroupInfoKey] = autoDownload ? "1" : "0";
 
-    const int id = downloads.createGroup(bucketId, bucketType, token, tokenExpires, folderUrl, groupInfo);
-    if (id == -1)
-        return Json::Value();
-    Json::Value reply(Json::objectValue);
-    reply["id"] = std::to_string(id);
-    reply["state"] = Json::Value();
-    CDownloadManager::GroupState state;
-    if (downloads.getGroupState(id, state) == 0) {
-        Json::Value json(Json::objectValue);
-        groupStateToJson(state, json);
-        reply["state"] = json;
-    }
-    return reply;
+    const int id = downloads.createGroup(bucket.bucketId, bucket.bucketType, bucket.token, bucket.tokenExpires,
+                                         folderUrl, groupInfo);
+    return id == -1 ? Json::Value() : createdGroupJson(id);
 }
 
 Json::Value CQueryHandlerDownloadManager::queueFiles(const Json::Value& parameters)
@@ -235,56 +173,34 @@ Json::Value CQueryHandlerDownloadManager::changeFiles(const Json::Value& paramet
         if (downloadFileFromJson(element, file))
             files.push_back(std::move(file));
     }
-    logBridgeInformation("QueryHandlerDownloadManager: " + std::string(verb) + std::to_string(files.size()) +
-                         preposition + std::to_string(groupId));
+    logBridgeInformation(logPrefix() + std::string(verb) + std::to_string(files.size()) + preposition +
+                         std::to_string(groupId));
     if (list.isArray() && !list.empty())
         (downloads.*action)(groupId, files);
     return Json::Value(Json::objectValue);
 }
 
-// The manager is asked for first: without one the request fails before anything is read.
 Json::Value CQueryHandlerDownloadManager::pauseGroup(const Json::Value& parameters)
 {
-    manager().pauseGroup(
-        loggedGroupId(parameters, function("pauseGroup"), "QueryHandlerDownloadManager: Paused group with id: "));
+    onGroup(parameters, "pauseGroup", "Paused group with id: ", &CDownloadManager::pauseGroup);
     return Json::Value();
 }
 
 Json::Value CQueryHandlerDownloadManager::resumeGroup(const Json::Value& parameters)
 {
-    manager().resumeGroup(
-        loggedGroupId(parameters, function("resumeGroup"), "QueryHandlerDownloadManager: Resumed group with id: "));
+    onGroup(parameters, "resumeGroup", "Resumed group with id: ", &CDownloadManager::resumeGroup);
     return Json::Value();
 }
 
 Json::Value CQueryHandlerDownloadManager::cancelGroup(const Json::Value& parameters)
 {
-    manager().cancelGroup(
-        loggedGroupId(parameters, function("cancelGroup"), "QueryHandlerDownloadManager: Canceled group with id: "));
+    onGroup(parameters, "cancelGroup", "Canceled group with id: ", &CDownloadManager::cancelGroup);
     return Json::Value();
 }
 
-void CQueryHandlerDownloadManager::sendFileStateToWebApp(const CTransferManagerBase::FileState& state)
+void CQueryHandlerDownloadManager::groupStateSent(const CDownloadManager::GroupState& state)
 {
-    Json::Value json(Json::objectValue);
-    fileStateToJson(state, json);
-    sendToWebApp("_downloadManager_fileStateChanged(", json);
-}
-
-void CQueryHandlerDownloadManager::sendGroupStateToWebApp(const CDownloadManager::GroupState& state)
-{
-    reportGroupProgress(state);
-    Json::Value json(Json::objectValue);
-    groupStateToJson(state, json);
-    if (!sendToWebApp("_downloadManager_groupStateChanged(", groupEventJson(state, json)))
-        return;
-    if (isFinished(state))
-        showFinishedGroup(state);
-}
-
-void CQueryHandlerDownloadManager::showFinishedGroup(const CDownloadManager::GroupState& state)
-{
-    if (!m_shownGroups.emplace(state.id, state.bucketId).second)
+    if (!isFinished(state) || !m_shownGroups.emplace(state.id, state.bucketId).second)
         return;
     if (!m_options.autoOpenAfterDownload && isAutoDownloadGroup(state)) {
         logBridgeInformation(
@@ -296,7 +212,7 @@ void CQueryHandlerDownloadManager::showFinishedGroup(const CDownloadManager::Gro
     const std::unique_ptr<IOsFileExplorer> explorer =
         m_desktop.createFileExplorer ? m_desktop.createFileExplorer() : nullptr;
     if (explorer && !explorer->showInFolder(folder))
-        logBridgeError(function("sendGroupStateToWebApp") + ": could not show " + printableForLog(folder));
+        logBridgeError(function("groupStateSent") + ": could not show " + printableForLog(folder));
 }
 
 } // namespace ferrovan

@@ -19,8 +19,8 @@ namespace ferrovan {
 // The library raises events on its own threads with its locks held, so a handler only copies
 // the record and posts it to the UI thread; everything else, queries included, runs on the UI
 // thread. A posted event holds the handler weakly: one that runs after the handler is gone does
-// nothing. A derived handler calls stopEvents() in its destructor, so no library thread is
-// inside it while it goes.
+// nothing. The class that receives the events calls stopEvents() in its destructor, so no
+// library thread is inside it while it goes (CQueryHandlerTransfer does).
 class CQueryHandlerTransferManagerBase : public CQueryHandlerBase,
                                          public IAppLifecycleEventsHandler,
                                          public ITransferProgressReporter {
@@ -48,7 +48,7 @@ protected:
     // Registers this handler as its manager's event receiver (true) or removes it (false).
     virtual void subscribeToEvents(bool subscribe) = 0;
 
-    // Unsubscribes when subscribed. Derived destructors call it first.
+    // Unsubscribes when subscribed.
     void stopEvents();
 
     // From any thread: `send` runs later on the UI thread with a copy of `record`, unless the

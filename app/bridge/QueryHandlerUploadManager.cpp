@@ -10,8 +10,6 @@
 #include "shell/LogText.h"
 #include "shell/StringConversion.h"
 
-#include <Poco/Exception.h>
-
 namespace ferrovan {
 
 namespace {
@@ -19,12 +17,8 @@ namespace {
 using fv_transfers::CTransferManagerBase;
 using fv_transfers::CUploadManager;
 
-constexpr const char* kLogPrefix = "QueryHandlerUploadManager: ";
-
-std::string function(const char* method)
-{
-    return "ferrovan::CQueryHandlerUploadManager::" + std::string(method);
-}
+const TransferBridgeNames kNames{"ferrovan::CQueryHandlerUploadManager::", "QueryHandlerUploadManager: ",
+                                 "_uploadManager_fileStateChanged(", "_uploadManager_groupStateChanged("};
 
 // The local path of a file URL from the page, normalised; empty when it names none.
 std::string localPathOf(const std::wstring& url)
@@ -41,7 +35,8 @@ CQueryHandlerUploadManager::CQueryHandlerUploadManager() : CQueryHandlerUploadMa
 {
 }
 
-CQueryHandlerUploadManager::CQueryHandlerUploadManager(const UserGrantedPaths& grants) : m_grants(grants)
+CQueryHandlerUploadManager::CQueryHandlerUploadManager(const UserGrantedPaths& grants)
+    : CQueryHandlerTransfer(kNames), m_grants(grants)
 {
     registerMethod("getConfiguration", &CQueryHandlerUploadManager::getConfiguration);
     registerMethod("setConfiguration", &CQueryHandlerUploadManager::setConfiguration);
@@ -56,112 +51,46 @@ CQueryHandlerUploadManager::CQueryHandlerUploadManager(const UserGrantedPaths& g
     registerMethod("cancelGroup", &CQueryHandlerUploadManager::cancelGroup);
 }
 
-CQueryHandlerUploadManager::~CQueryHandlerUploadManager()
-{
-    stopEvents();
-}
-
-void CQueryHandlerUploadManager::setContext(const QueryHandlerContext& context)
-{
-    m_manager = context.uploadManager;
-    setBrowserAndManager(context.browser, m_manager.get());
-}
-
-void CQueryHandlerUploadManager::subscribeToEvents(bool subscribe)
-{
-    manager().subscribeToEvents(subscribe ? this : nullptr);
-}
-
-CUploadManager& CQueryHandlerUploadManager::manager()
-{
-    if (!m_manager)
-        throw Poco::NullPointerException("upload manager");
-    return *m_manager;
-}
-
-void CQueryHandlerUploadManager::onGroupStateChanged(const CUploadManager::GroupState& state)
-{
-    postEvent(&CQueryHandlerUploadManager::sendGroupStateToWebApp, state);
-}
-
-void CQueryHandlerUploadManager::onFileStateChanged(const CTransferManagerBase::FileState& state)
-{
-    postEvent(&CQueryHandlerUploadManager::sendFileStateToWebApp, state);
-}
-
 Json::Value CQueryHandlerUploadManager::getConfiguration(const Json::Value&)
 {
-    return configurationReply();
-}
-
-Json::Value CQueryHandlerUploadManager::configurationReply()
-{
-    Json::Value reply(Json::objectValue);
-    configurationToJson(manager().getConfiguration(), reply);
-    return reply;
+    return configurationJson();
 }
 
 Json::Value CQueryHandlerUploadManager::setConfiguration(const Json::Value& parameters)
 {
     const std::string name = function("setConfiguration");
-    CUploadManager::Configuration configuration = manager().getConfiguration();
-    configurationFromJson(parameterObject(parameters, name), configuration, name);
-    manager().setConfiguration(configuration);
-    return configurationReply();
+    applyConfiguration(parameterObject(parameters, name), name);
+    return configurationJson();
 }
 
 Json::Value CQueryHandlerUploadManager::fetchGroupsState(const Json::Value&)
 {
-    std::vector<CUploadManager::GroupState> states;
-    manager().fetchGroupsInfo(states);
-    Json::Value reply(Json::arrayValue);
-    for (const CUploadManager::GroupState& state : states) {
-        Json::Value json(Json::objectValue);
-        groupStateToJson(state, json);
-        reply.append(json);
-    }
-    return reply;
+    return groupStatesJson();
 }
 
 // Its failures show as a null id, never as a failed request.
 Json::Value CQueryHandlerUploadManager::createGroup(const Json::Value& parameters)
 {
-    const std::string name = function("createGroup");
-    Json::Value reply(Json::objectValue);
-    reply["id"] = Json::Value();
-    reply["state"] = Json::Value();
     try {
-        const Json::Value& request = parameterObject(parameters, name);
-        std::string bucketId = request.get("bucketId", "").asString();
-        std::string bucketType = request.get("bucketType", "").asString();
-        std::string token = request.get("token", "").asString();
-        const std::uint64_t tokenExpires = request.get("tokenExpires", Json::Value()).asUInt64();
-        // The token opens the bucket and the log goes to the help desk.
-        logBridgeInformation("Creating upload group. Bucket id: " + printableForLog(bucketId) + ", bucket type: " +
-                             printableForLog(bucketType) + ", token: " + (token.empty() ? "" : "***") +
-                             ", token expires: " + std::to_string(tokenExpires));
-        const int id = manager().createGroup(bucketId, bucketType, token, tokenExpires);
-        if (id == -1)
-            return reply;
-        reply["id"] = std::to_string(id);
-        CUploadManager::GroupState state;
-        if (manager().getGroupState(id, state) == 0) {
-            Json::Value json(Json::objectValue);
-            groupStateToJson(state, json);
-            reply["state"] = json;
-        }
+        const Json::Value& request = parameterObject(parameters, function("createGroup"));
+        GroupBucket bucket = groupBucketFromJson(request);
+        logBridgeInformation(groupCreationLogLine("upload", bucket));
+        return createdGroupJson(
+            manager().createGroup(bucket.bucketId, bucket.bucketType, bucket.token, bucket.tokenExpires));
     } catch (const std::exception& e) {
-        logBridgeError(name + ": Exception: " + exceptionText(e));
+        logBridgeError(function("createGroup") + ": Exception: " + exceptionText(e));
     }
-    return reply;
+    return createdGroupJson(-1);
 }
 
-bool CQueryHandlerUploadManager::readFiles(const Json::Value& request, std::vector<FileDesc>& files)
+bool CQueryHandlerUploadManager::readFiles(const Json::Value& parameters, const char* method, const char* verb,
+                                           const char* preposition, int& groupId, std::vector<FileDesc>& files)
 {
+    const std::string name = function(method);
+    const Json::Value& request = parameterObject(parameters, name);
+    groupId = groupIdFromParams(request, name);
     const Json::Value list = request.get("files", Json::Value());
-    if (!list.isArray() || list.empty())
-        return false;
-    for (const Json::Value& element : list) {
+    for (const Json::Value& element : list.isArray() ? list : Json::Value(Json::arrayValue)) {
         try {
             FileDesc file;
             file.fileUid = element.get("id", "").asString();
@@ -171,7 +100,9 @@ bool CQueryHandlerUploadManager::readFiles(const Json::Value& request, std::vect
             // An element that cannot be read is left out; the others are queued.
         }
     }
-    return true;
+    logBridgeInformation(logPrefix() + std::string(verb) + std::to_string(files.size()) + preposition +
+                         std::to_string(groupId));
+    return list.isArray() && !list.empty();
 }
 
 void CQueryHandlerUploadManager::admitFiles(int groupId, const std::vector<FileDesc>& files)
@@ -183,8 +114,8 @@ void CQueryHandlerUploadManager::admitFiles(int groupId, const std::vector<FileD
         if (path.empty() || (!m_grants.isGranted(path) && !queued.count(path))) {
             std::string url;
             wideToUtf8(file.fileUrl, url);
-            logBridgeError(std::string(kLogPrefix) +
-                           "refused to queue a file the user did not hand over: " + printableForLog(url));
+            logBridgeError(logPrefix() + std::string("refused to queue a file the user did not hand over: ") +
+                           printableForLog(url));
             throw CBridgeRequestRefused("File was not chosen by the user");
         }
         paths.push_back(path);
@@ -195,14 +126,9 @@ void CQueryHandlerUploadManager::admitFiles(int groupId, const std::vector<FileD
 Json::Value CQueryHandlerUploadManager::queueFiles(const Json::Value& parameters)
 {
     CUploadManager& uploads = manager();
-    const std::string name = function("queueFiles");
-    const Json::Value& request = parameterObject(parameters, name);
-    const int groupId = groupIdFromParams(request, name);
+    int groupId = 0;
     std::vector<FileDesc> files;
-    const bool usable = readFiles(request, files);
-    logBridgeInformation(std::string(kLogPrefix) + "Adding " + std::to_string(files.size()) +
-                         " files to the group with id " + std::to_string(groupId));
-    if (usable) {
+    if (readFiles(parameters, "queueFiles", "Adding ", " files to the group with id ", groupId, files)) {
         admitFiles(groupId, files);
         uploads.queueFiles(groupId, files);
     }
@@ -212,67 +138,41 @@ Json::Value CQueryHandlerUploadManager::queueFiles(const Json::Value& parameters
 Json::Value CQueryHandlerUploadManager::dequeueFiles(const Json::Value& parameters)
 {
     CUploadManager& uploads = manager();
-    const std::string name = function("dequeueFiles");
-    const Json::Value& request = parameterObject(parameters, name);
-    const int groupId = groupIdFromParams(request, name);
+    int groupId = 0;
     std::vector<FileDesc> files;
-    const bool usable = readFiles(request, files);
-    logBridgeInformation(std::string(kLogPrefix) + "Removing " + std::to_string(files.size()) +
-                         " files from the group with id " + std::to_string(groupId));
-    if (usable)
+    if (readFiles(parameters, "dequeueFiles", "Removing ", " files from the group with id ", groupId, files))
         uploads.dequeueFile(groupId, files);
     return Json::Value(Json::objectValue);
 }
 
-// The manager is asked for first: without one the request fails before anything is read.
 Json::Value CQueryHandlerUploadManager::markQueue(const Json::Value& parameters)
 {
-    manager().markQueue(
-        loggedGroupId(parameters, function("markQueue"), std::string(kLogPrefix) + "Marked group with id: "));
+    onGroup(parameters, "markQueue", "Marked group with id: ", &CUploadManager::markQueue);
     return Json::Value(Json::objectValue);
 }
 
 Json::Value CQueryHandlerUploadManager::unmarkQueue(const Json::Value& parameters)
 {
-    manager().unmarkQueue(
-        loggedGroupId(parameters, function("unmarkQueue"), std::string(kLogPrefix) + "Unmarked group with id: "));
+    onGroup(parameters, "unmarkQueue", "Unmarked group with id: ", &CUploadManager::unmarkQueue);
     return Json::Value(Json::objectValue);
 }
 
 Json::Value CQueryHandlerUploadManager::pauseGroup(const Json::Value& parameters)
 {
-    manager().pauseGroup(
-        loggedGroupId(parameters, function("pauseGroup"), std::string(kLogPrefix) + "Paused group with id: "));
+    onGroup(parameters, "pauseGroup", "Paused group with id: ", &CUploadManager::pauseGroup);
     return Json::Value(Json::objectValue);
 }
 
 Json::Value CQueryHandlerUploadManager::resumeGroup(const Json::Value& parameters)
 {
-    manager().resumeGroup(
-        loggedGroupId(parameters, function("resumeGroup"), std::string(kLogPrefix) + "Resumed group with id: "));
+    onGroup(parameters, "resumeGroup", "Resumed group with id: ", &CUploadManager::resumeGroup);
     return Json::Value(Json::objectValue);
 }
 
 Json::Value CQueryHandlerUploadManager::cancelGroup(const Json::Value& parameters)
 {
-    manager().cancelGroup(
-        loggedGroupId(parameters, function("cancelGroup"), std::string(kLogPrefix) + "Canceled group with id: "));
+    onGroup(parameters, "cancelGroup", "Canceled group with id: ", &CUploadManager::cancelGroup);
     return Json::Value(Json::objectValue);
-}
-
-void CQueryHandlerUploadManager::sendFileStateToWebApp(const CTransferManagerBase::FileState& state)
-{
-    Json::Value json(Json::objectValue);
-    fileStateToJson(state, json);
-    sendToWebApp("_uploadManager_fileStateChanged(", json);
-}
-
-void CQueryHandlerUploadManager::sendGroupStateToWebApp(const CUploadManager::GroupState& state)
-{
-    reportGroupProgress(state);
-    Json::Value json(Json::objectValue);
-    groupStateToJson(state, json);
-    sendToWebApp("_uploadManager_groupStateChanged(", groupEventJson(state, json));
 }
 
 } // namespace ferrovan

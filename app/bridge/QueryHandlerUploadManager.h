@@ -1,9 +1,7 @@
 #pragma once
 
-#include "bridge/QueryHandlerTransferBase.h"
+#include "bridge/QueryHandlerTransfer.h"
 #include "upload/UploadManager.h"
-
-#include <Poco/SharedPtr.h>
 
 #include <map>
 #include <set>
@@ -19,28 +17,15 @@ class UserGrantedPaths;
 // cancels groups, and reads and changes the upload settings. Only files the user handed over
 // in this run may be queued. The manager's events reach the page as
 // "_uploadManager_fileStateChanged(" and "_uploadManager_groupStateChanged(".
-class CQueryHandlerUploadManager final : public CQueryHandlerTransferManagerBase,
-                                         public fv_transfers::CUploadManager::ICallback {
+class CQueryHandlerUploadManager final : public CQueryHandlerTransfer<fv_transfers::CUploadManager> {
 public:
     // `grants` (not owned) must outlive the handler.
     explicit CQueryHandlerUploadManager(const UserGrantedPaths& grants);
     // Over the program's grants.
     CQueryHandlerUploadManager();
-    ~CQueryHandlerUploadManager() override;
-
-    // The browser and the upload manager, shared from here on.
-    void setContext(const QueryHandlerContext& context) override;
-
-    // Library threads, sometimes inside a manager call: copied and posted to the UI thread.
-    void onGroupStateChanged(const fv_transfers::CUploadManager::GroupState& state) override;
-    void onFileStateChanged(const fv_transfers::CTransferManagerBase::FileState& state) override;
 
 private:
     using FileDesc = fv_transfers::CUploadManager::FileDesc;
-
-    void subscribeToEvents(bool subscribe) override;
-    // Throws Poco::NullPointerException before setContext gave one.
-    fv_transfers::CUploadManager& manager();
 
     Json::Value getConfiguration(const Json::Value& parameters);
     Json::Value setConfiguration(const Json::Value& parameters);
@@ -54,19 +39,15 @@ private:
     Json::Value resumeGroup(const Json::Value& parameters);
     Json::Value cancelGroup(const Json::Value& parameters);
 
-    Json::Value configurationReply();
-    // The readable elements of "files"; false when "files" is not a non-empty array.
-    static bool readFiles(const Json::Value& request, std::vector<FileDesc>& files);
+    // The group and the readable elements of "files", logged as verb + count + preposition +
+    // id; false when "files" is not a non-empty array.
+    bool readFiles(const Json::Value& parameters, const char* method, const char* verb, const char* preposition,
+                   int& groupId, std::vector<FileDesc>& files);
     // Throws CBridgeRequestRefused, before anything is queued, when one file is neither granted
     // nor queued into the group before; remembers the files as queued otherwise.
     void admitFiles(int groupId, const std::vector<FileDesc>& files);
 
-    // UI thread.
-    void sendFileStateToWebApp(const fv_transfers::CTransferManagerBase::FileState& state);
-    void sendGroupStateToWebApp(const fv_transfers::CUploadManager::GroupState& state);
-
     const UserGrantedPaths& m_grants;
-    Poco::SharedPtr<fv_transfers::CUploadManager> m_manager;
     // The local paths queued into each group in this run.
     std::map<int, std::set<std::string>> m_queuedPaths;
 };

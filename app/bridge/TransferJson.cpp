@@ -3,6 +3,7 @@
 #include "bridge/BridgeLog.h"
 #include "bridge/InvalidJsonBridgeParam.h"
 #include "shell/ExceptionText.h"
+#include "shell/LogText.h"
 #include "shell/StringConversion.h"
 
 #include <charconv>
@@ -188,6 +189,23 @@ bool downloadFileFromJson(const Json::Value& element, fv_transfers::FileDownload
         return false;
     }
     return true;
+}
+
+GroupBucket groupBucketFromJson(const Json::Value& request)
+{
+    GroupBucket bucket;
+    bucket.bucketId = request.get("bucketId", "").asString();
+    bucket.bucketType = request.get("bucketType", "").asString();
+    bucket.token = request.get("token", "").asString();
+    bucket.tokenExpires = request.get("tokenExpires", Json::Value()).asUInt64();
+    return bucket;
+}
+
+std::string groupCreationLogLine(const std::string& kind, const GroupBucket& bucket)
+{
+    return "Creating " + kind + " group. Bucket id: " + printableForLog(bucket.bucketId) +
+           ", bucket type: " + printableForLog(bucket.bucketType) + ", token: " + (bucket.token.empty() ? "" : "***") +
+           ", token expires: " + std::to_string(bucket.tokenExpires);
 }
 
 std::string transferStateName(std::int32_t groupState)

@@ -6,6 +6,7 @@
 
 #include <json/value.h>
 
+#include <cstdint>
 #include <string>
 
 namespace ferrovan {
@@ -40,6 +41,18 @@ Json::Value groupEventJson(const fv_transfers::CTransferManagerBase::GroupState&
 // as empty or 0, except the id and the "downloadDetails" (whose failure is logged): without
 // them the element is dropped (false).
 bool downloadFileFromJson(const Json::Value& element, fv_transfers::FileDownloadDetails& file);
+
+// The bucket a new group transfers to, as the page names it; missing members read as empty or 0.
+struct GroupBucket {
+    std::string bucketId;
+    std::string bucketType;
+    std::string token;
+    std::uint64_t tokenExpires = 0;
+};
+GroupBucket groupBucketFromJson(const Json::Value& request);
+// "Creating <kind> group. Bucket id: ..., token: ***, ...": the token opens the user's files and
+// the log goes to the help desk.
+std::string groupCreationLogLine(const std::string& kind, const GroupBucket& bucket);
 
 // The name of a group state code.
 std::string transferStateName(std::int32_t groupState);
