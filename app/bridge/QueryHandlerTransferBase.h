@@ -70,8 +70,6 @@ protected:
     // Passes the state on to the progress callback, when there is one.
     void reportGroupProgress(const fv_transfers::CTransferManagerBase::GroupState& state);
 
-    fvcef::CefRefPtr<fvcef::CefBrowser> browser() const { return m_browser; }
-
 private:
     fvcef::CefRefPtr<fvcef::CefBrowser> m_browser;
     fv_transfers::CTransferManagerBase* m_manager = nullptr; // not owned

@@ -2,6 +2,7 @@
 #include "PageOnUiThread.h"
 #include "bridge/IAppLifecycleEventsHandler.h"
 #include "bridge/QueryHandlerDownloadManager.h"
+#include "bridge/QueryHandlerRegistry.h"
 #include "shell/FerrovanLogger.h"
 
 #include "download/DownloadManagerProxy.h"
@@ -221,6 +222,34 @@ TEST_F(DownloadBridgeTest, EventsQueuedForAHandlerThatIsGoneDoNothing)
 
     drain();
     EXPECT_TRUE(m_page.frame->scripts().empty());
+    EXPECT_TRUE(m_desktop.shownFolders.empty());
+}
+
+// As the browser closes: the manager is shut down while its threads still report, then the
+// registry lets the handler go with events of it still queued.
+TEST_F(DownloadBridgeTest, ARunningGroupsLateEventsFindNoHandlerOnceTheRegistryDroppedIt)
+{
+    seed("F1", 8 * 1024 * 1024, 1);
+    ASSERT_TRUE(ask(fv_test::bridgeRequest("setConfiguration", R"({"throttleBytesPerSecond":1048576})")).success);
+    m_handler->onAppStartup();
+    const Json::Value reply = fv_test::parseJson(
+        ask(fv_test::bridgeRequest("createGroup", R"({"bucketId":"B1","downloadPath":")" + m_dest.path() + "\"}"))
+            .text);
+    ask(fv_test::bridgeRequest("queueFiles", R"({"groupId":)" + reply["id"].asString() +
+                                                 R"(,"files":[{"id":"F1","path":"big.bin","size":8388608}]})"));
+    ASSERT_TRUE(runUntil([&] { return calls(kFileFunction).size() >= 2; }));
+
+    ferrovan::QueryHandlerRegistry& registry = ferrovan::QueryHandlerRegistry::getInstance();
+    registry.clear();
+    m_router.reset();
+    CQueryHandlerDownloadManager* handler = m_handler.release();
+    registry.addHandler("downloadManagerBridge_IPC", handler);
+    handler->onAppShutdown();
+    const std::size_t sent = m_page.frame->scripts().size();
+    registry.clear();
+
+    drain();
+    EXPECT_EQ(m_page.frame->scripts().size(), sent);
     EXPECT_TRUE(m_desktop.shownFolders.empty());
 }
 
