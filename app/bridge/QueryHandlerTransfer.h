@@ -55,7 +55,7 @@ public:
 
     ~CQueryHandlerTransfer() override { stopEvents(); }
 
-    // The browser and the manager, shared from here on.
+    // The browser and the manager, shared from here on; once, before the page is ready.
     void setContext(const QueryHandlerContext& context) override
     {
         m_manager = transfer_detail::managerOf(context, static_cast<Manager*>(nullptr));
