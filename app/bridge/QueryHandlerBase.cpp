@@ -1,5 +1,6 @@
 #include "bridge/QueryHandlerBase.h"
 
+#include "bridge/BridgeRequestRefused.h"
 #include "bridge/InvalidJsonBridgeParam.h"
 #include "bridge/QueryHandlerRegistry.h"
 #include "shell/ExceptionText.h"
@@ -70,6 +71,9 @@ bool CQueryHandlerBase::OnQuery(fvcef::CefRefPtr<fvcef::CefBrowser>, fvcef::CefR
     const Poco::SharedPtr<CQueryHandlerBase> self = QueryHandlerRegistry::getInstance().findByHandler(this);
     try {
         return dispatch(request.ToString(), *callback);
+    } catch (const CBridgeRequestRefused& e) {
+        logQueryLine(Poco::Message::PRIO_ERROR, std::string("Query refused: ") + e.what());
+        callback->Failure(kFailureCode, e.what());
     } catch (const std::exception& e) {
         const std::string text = exceptionText(e);
         logQueryLine(Poco::Message::PRIO_ERROR, "Exception when executing query: " + text);
