@@ -10,6 +10,7 @@
 #include "bridge/QueryHandlerContext.h"
 #include "bridge/QueryHandlerRegistration.h"
 #include "bridge/QueryHandlerRegistry.h"
+#include "bridge/UserGrantedPaths.h"
 #include "bridge/messages/MessageHandlerCreation.h"
 #include "bridge/messages/MessageHandlerList.h"
 #include "browser/LocalPages.h"
@@ -635,6 +636,9 @@ void FvCefHandler::storePendingFiles(const std::list<std::string>& paths, bool c
 void FvCefHandler::filesDropped(const std::list<std::string>& paths, bool complete, bool defer)
 {
     guarded("filesDropped", [&] {
+        // The user handed these over: the page may upload them.
+        for (const std::string& path : paths)
+            UserGrantedPaths::getInstance().grant(path);
         for (IDragHandler* handler : handlersOffering<IDragHandler>(kDragHandlerInterface))
             handler->filesDropped(paths, complete, defer);
         Json::Value data;
