@@ -304,23 +304,28 @@ void FvCefHandler::getLocalPageUrls(std::vector<std::string>& urls)
     ferrovan::getLocalPageUrls(urls);
 }
 
-bool FvCefHandler::OnBeforeBrowse(fvcef::CefRefPtr<fvcef::CefBrowser> browser, fvcef::CefRefPtr<fvcef::CefFrame> frame,
-                                  const fvcef::CefString& url, bool user_gesture, bool)
+bool FvCefHandler::isNavigationAllowed(const NavigationRequest& request) const
 {
-    bool cancel = true;
+    bool allowed = false;
     guarded("OnBeforeBrowse", [&] {
         std::vector<std::string> localPages;
         getLocalPageUrls(localPages);
-        NavigationRequest request;
-        request.stage = NavigationStage::kAction;
-        request.url = url.ToString();
-        request.userGesture = user_gesture;
         const NavigationDecision decision = decideNavigation(request, getWebAppUrl(), localPages);
         if (!decision.message.empty())
             logAt(decision.priority, decision.message);
-        cancel = !decision.allow;
+        allowed = decision.allow;
     });
-    if (cancel)
+    return allowed;
+}
+
+bool FvCefHandler::OnBeforeBrowse(fvcef::CefRefPtr<fvcef::CefBrowser> browser, fvcef::CefRefPtr<fvcef::CefFrame> frame,
+                                  const fvcef::CefString& url, bool user_gesture, bool)
+{
+    NavigationRequest request;
+    request.stage = NavigationStage::kAction;
+    request.url = url.ToString();
+    request.userGesture = user_gesture;
+    if (!isNavigationAllowed(request))
         return true;
     guarded("OnBeforeBrowse", [&] {
         for (const auto& router : routers())
@@ -332,19 +337,11 @@ bool FvCefHandler::OnBeforeBrowse(fvcef::CefRefPtr<fvcef::CefBrowser> browser, f
 bool FvCefHandler::OnResourceResponse(fvcef::CefRefPtr<fvcef::CefBrowser>, fvcef::CefRefPtr<fvcef::CefFrame>,
                                       const fvcef::CefString& url, bool is_main_frame_main_resource, bool)
 {
-    bool cancel = true;
-    guarded("OnBeforeBrowse", [&] {
-        std::vector<std::string> localPages;
-        getLocalPageUrls(localPages);
-        NavigationRequest request;
-        request.stage = NavigationStage::kResponse;
-        request.url = url.ToString();
-        request.mainFrame = is_main_frame_main_resource;
-        const NavigationDecision decision = decideNavigation(request, getWebAppUrl(), localPages);
-        if (!decision.message.empty())
-            logAt(decision.priority, decision.message);
-        cancel = !decision.allow;
-    });
+    NavigationRequest request;
+    request.stage = NavigationStage::kResponse;
+    request.url = url.ToString();
+    request.mainFrame = is_main_frame_main_resource;
+    const bool cancel = !isNavigationAllowed(request);
     if (!cancel && is_main_frame_main_resource)
         // A new document replaces the page: its holds on sleep go with it.
         guarded("OnBeforeBrowse", [] { BridgeSleepCounter::getInstance().releaseAll(); });

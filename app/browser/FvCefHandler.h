@@ -28,6 +28,7 @@ namespace ferrovan {
 class AppEnvironment;
 class AppSettings;
 class GlobalTransferProgressReporter;
+struct NavigationRequest;
 class IGlobalProgressBar;
 class INativeUiDataHolder;
 class WindowPlacementSaver;
@@ -159,6 +160,8 @@ private:
     };
 
     void wireBridges(fvcef::CefRefPtr<fvcef::CefBrowser> browser);
+    // Logs what the policy says; false also when it cannot be asked.
+    bool isNavigationAllowed(const ferrovan::NavigationRequest& request) const;
     void scheduleCloseWatchdog();
     void onCloseTask(std::uint64_t generation);
     fvcef::CefRefPtr<fvcef::CefBrowser> mainBrowser() const;
