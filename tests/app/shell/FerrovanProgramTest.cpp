@@ -74,7 +74,7 @@ TEST_F(FerrovanProgramTest, ARestartThatClearsDataWaitsForTheRunningProgramFirst
     const std::string text = log();
     const std::size_t replayed = text.find("[DELAYED] ");
     ASSERT_NE(std::string::npos, replayed);
-    EXPECT_NE(std::string::npos, text.find("Removing file: " + file("browser.log")));
+    EXPECT_NE(std::string::npos, text.find("Removing file: " + file("browser.log"))) << text;
     EXPECT_LT(replayed, text.find(kStarting));
 
     second->signal(SIGTERM);
